@@ -1,0 +1,39 @@
+// The application shell: start-up, main menu and its flows.
+#pragma once
+
+#include <cstdint>
+
+#include "character/character.h"
+#include "config/config.h"
+#include "platform/audio.h"
+#include "savegame/save_browser.h"
+#include "story/story.h"
+
+inline constexpr int APP_MAX_STORIES = 32;
+inline constexpr int APP_MAX_SAVES = 16;
+
+// Everything the entry point owns for the whole run. Large: allocate zeroed.
+struct AppContext {
+  AppConfig config;
+  AudioState audio;
+  Story story;
+  Character hero;
+  FixedText<128> story_files[APP_MAX_STORIES];
+  FixedText<128> story_titles[APP_MAX_STORIES];
+  SaveSummary saves[APP_MAX_SAVES];
+  FixedText<64> hero_name;
+  FixedText<32> section_id;
+  FixedText<512> story_path;
+};
+
+// Runs the program: start-up, then the main menu until the player leaves. Returns the exit status.
+int app_run(AppContext& app);
+void app_load_settings(AppConfig& config);
+void app_new_adventure(AppContext& app);
+void app_resume_adventure(AppContext& app);
+void app_settings_screen(AppContext& app);
+void app_multiplayer_screen(const AppConfig& config);
+// Plays "intro" in a loop from its beginning, when music is enabled.
+void app_replay_intro(AppContext& app);
+
+std::int32_t list_stories_in_dir(const char* dir, FixedText<128>* files, FixedText<128>* titles);

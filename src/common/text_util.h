@@ -1,0 +1,37 @@
+// Small text helpers shared by every parser: trimming, ASCII case, decimals.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// ASCII white space: space, tab, line feed, vertical tab, form feed, carriage return.
+constexpr bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+constexpr bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+// Folding is ASCII-only: bytes of UTF-8 sequences are never changed.
+constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+constexpr char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// Lower-cases the ASCII letters of a terminated text in place.
+void ascii_lower_in_place(char* text);
+// Same length and equal byte for byte after ASCII lower-casing.
+bool ascii_iequals(std::string_view a, std::string_view b);
+// `needle` occurs in `haystack` ignoring ASCII case.
+bool ascii_icontains(std::string_view haystack, std::string_view needle);
+bool starts_with(std::string_view text, std::string_view prefix);
+
+// Trims a writable terminated text in place: leading white space is removed by
+// moving the rest (terminator included) to the front, trailing white space is cut.
+void trim(char* text);
+// The same on a view, without writing.
+std::string_view trim_view(std::string_view text);
+
+// Reads a decimal like the C library's conversion (leading white space, an
+// optional sign, then digits; no digits gives 0) but saturates at the 32-bit
+// limits instead of overflowing. Every number taken from a file or from the
+// player goes through here.
+std::int32_t read_decimal_i32(std::string_view text);
+// Reads a terminated text; a null text gives 0.
+std::int32_t read_decimal_i32(const char* text);

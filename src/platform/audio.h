@@ -1,0 +1,26 @@
+// Music themes and sound effects on top of the background player.
+#pragma once
+
+#include <cstddef>
+#include <type_traits>
+
+#include "common/fixed_text.h"
+
+struct AudioState {
+  FixedText<512> base_dir;     // searched first for assets/audio
+  bool enabled;
+  float volume;                // stored setting only; never passed to the player
+  FixedText<64> current_theme; // theme last started, as the caller named it
+  bool playing;
+};
+static_assert(std::is_trivially_copyable_v<AudioState>);
+
+void audio_init(AudioState& state, const char* base_dir, bool enabled, float volume);
+void audio_play(AudioState& state, const char* theme, bool loop);
+void audio_stop(AudioState& state);
+bool audio_toggle(AudioState& state);
+void audio_set_volume(AudioState& state, float volume);
+void audio_play_dice_sound(const AudioState& state);
+void audio_play_victory_fanfare(AudioState& state);
+// The WAV file name of a theme ("intro" -> "quillhaven_intro.wav", ...).
+void audio_theme_file_name(const char* theme, char* out, std::size_t capacity);

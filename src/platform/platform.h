@@ -1,0 +1,44 @@
+// Operating-system services: sleeps, terminal, files, the music child, time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+void platform_init();
+// Stops a music child still playing; registered with atexit at start-up.
+void platform_cleanup();
+void platform_stop_audio();
+void platform_sleep_ms(std::int32_t ms);
+// Tests may observe sleeps instead of sleeping: a non-null hook replaces nanosleep.
+using PlatformSleepHook = void (*)(std::int32_t ms);
+void platform_set_sleep_hook(PlatformSleepHook hook);
+
+int platform_get_terminal_size(int* columns, int* rows);
+void platform_clear_screen();
+// True when the path is a regular file that this process can open for reading.
+bool platform_file_exists(const char* path);
+bool platform_mkdir_p(const char* path);
+// Starts the player for one audio file in a background child; loop repeats it.
+void platform_play_audio_async(const char* path, bool loop);
+// The id of the recorded music child, or -1 (for tests).
+pid_t platform_audio_child();
+void platform_beep(int frequency_hz, int duration_ms);
+void platform_get_current_time_str(char* buffer, std::size_t capacity);
+
+// Reads a whole regular file of at most `max_bytes` into `out`. False when the
+// path is not a regular file, cannot be read, or is larger than `max_bytes`.
+bool platform_read_regular_file(const char* path, std::size_t max_bytes, std::string& out);
+// Writes `content` to a temporary file beside `path` (its name never contains
+// ".json"), checks every write, flushes and syncs it, then renames it over
+// `path`. On any failure the temporary file is removed and `path` is untouched.
+bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode);
+
+// Runs argv[0] (looked up on PATH) with the argument vector, standard input and
+// error on /dev/null, and captures at most capacity-1 bytes of its standard
+// output into `out` (terminated); the rest is drained so the child never blocks.
+// Waits for that child only. False when it could not be started.
+bool platform_run_capture(const char* const argv[], char* out, std::size_t capacity,
+                          std::size_t* length);

@@ -1,0 +1,19 @@
+// Save files, version 2: writing, loading and reading integer keys.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "character/character.h"
+
+inline constexpr std::size_t SAVE_MAX_FILE_BYTES = 1024u * 1024u;
+
+// Null folder means "saves"; null/empty file name means "quicksave_<slug>.json".
+bool save_game(const char* folder, const char* slug, const char* story_title,
+               const char* section_id, const char* section_title, const Character* hero,
+               const char* file_name);
+bool load_game(const char* folder, const char* slug, char* section_id,
+               std::size_t section_id_capacity, Character* hero, const char* file_name);
+// The integer after the first "\"key\":"; 10 when the key is absent.
+std::int32_t extract_int(std::string_view text, const char* key);

@@ -1,0 +1,22 @@
+// Turns a Markdown story into a Story record in one forward pass.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "story/story.h"
+
+// Largest story file that is read; anything bigger is a story that cannot be read.
+inline constexpr std::size_t STORY_MAX_FILE_BYTES = 16u * 1024u * 1024u;
+
+// Reads a regular file (at most STORY_MAX_FILE_BYTES) and parses it with the
+// file's base name, without extension, as default title. False, with the
+// story untouched, when the file cannot be read or is empty.
+bool story_parser_load_file(Story& story, const char* path);
+
+// Parses NUL-terminated `text`. Returns false without touching the story when
+// the text is null; otherwise fills the story and returns section_count > 0.
+bool story_parser_load_string(Story& story, const char* text, const char* default_title);
+
+// The first section whose id equals `id` byte for byte, or nullptr.
+const StorySection* story_get_section(const Story& story, std::string_view id);

@@ -1,0 +1,13 @@
+// The dice animation and the framed narration panel.
+#pragma once
+
+#include <array>
+
+#include "narration/llm_narrator.h"
+#include "rules/dice.h"
+
+// Three rows per face, face 1 first.
+extern const std::array<const char*, 18> DICE_FACES;
+
+void ui_animate_dice_roll(const RollResult* roll, const char* label);
+void ui_print_dm_narration(const char* text, bool classic_mode, const TokenCounters* counters);

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace qh_test {
+
+std::string capture_stdout(const std::function<void()>& body) {
+  std::fflush(stdout);
+  char name[] = "/tmp/qh_capture_XXXXXX";
+  int fd = mkstemp(name);
+  if (fd < 0) return {};
+  int saved = dup(1);
+  dup2(fd, 1);
+  body();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  close(fd);
+  std::string text = read_file(name);
+  unlink(name);
+  return text;
+}
+
+void with_stdin(const std::string& input, const std::function<void()>& body) {
+  char name[] = "/tmp/qh_stdin_XXXXXX";
+  int fd = mkstemp(name);
+  if (fd < 0) return;
+  if (!input.empty()) {
+    ssize_t w = write(fd, input.data(), input.size());
+    (void)w;
+  }
+  lseek(fd, 0, SEEK_SET);
+  int saved = dup(0);
+  dup2(fd, 0);
+  clearerr(stdin);
+  body();
+  // Drop whatever the body left unread so it cannot leak into the next test.
+  std::fflush(stdin);
+  dup2(saved, 0);
+  close(saved);
+  close(fd);
+  clearerr(stdin);
+  unlink(name);
+}
+
+TempDir::TempDir() {
+  char name[] = "/tmp/qh_test_XXXXXX";
+  const char* made = mkdtemp(name);
+  path_ = made ? made : "/tmp";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Restore permissions that a test may have removed, then delete.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec)) chmod(it->path().c_str(), 0755);
+  }
+  chmod(path_.c_str(), 0755);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::string& path, std::string_view content) {
+  std::filesystem::path p(path);
+  if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void make_executable_script(const std::string& path, std::string_view content) {
+  write_file(path, content);
+  chmod(path.c_str(), 0755);
+}
+
+void copy_file(const std::string& from, const std::string& to) {
+  write_file(to, read_file(from));
+}
+
+void write_quiet_config(const std::string& dir) {
+  write_file(dir + "/config.json",
+             "{\n"
+             "  \"gemini_api_key\": \"\",\n"
+             "  \"model\": \"gemini-flash-lite-latest\",\n"
+             "  \"offline_mode\": true,\n"
+             "  \"language\": \"es\",\n"
+             "  \"show_token_usage\": true,\n"
+             "  \"typing_speed\": 0.0000,\n"
+             "  \"music_enabled\": false,\n"
+             "  \"music_volume\": 0.70,\n"
+             "  \"mqtt_broker\": \"test.mosquitto.org\",\n"
+             "  \"mqtt_port\": 1883,\n"
+             "  \"community_vault_repo\": \"oskel/Quillhaven-Vault\"\n"
+             "}\n");
+}
+
+RunResult run_program(const RunOptions& options) {
+  RunResult result;
+  TempDir io;
+  std::string in_path = io.file("stdin");
+  std::string out_path = io.file("stdout");
+  std::string err_path = io.file("stderr");
+  write_file(in_path, options.input);
+
+  std::string binary = options.binary.empty() ? std::string(QH_BINARY) : options.binary;
+  std::vector<std::string> argv_store{binary};
+  for (const auto& a : options.args) argv_store.push_back(a);
+  std::vector<char*> argv;
+  for (auto& a : argv_store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq) env[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
+  }
+  for (const auto& [k, v] : options.env) env[k] = v;
+  std::vector<std::string> env_store;
+  for (const auto& [k, v] : env) env_store.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : env_store) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    setpgid(0, 0);
+    int in = open(in_path.c_str(), O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    execve(binary.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  // Anything left in the group (a music child, a stand-in player) goes too.
+  kill(-pid, SIGKILL);
+  if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.out = read_file(out_path);
+  result.err = read_file(err_path);
+  return result;
+}
+
+::testing::AssertionResult contains_in_order(const std::string& text,
+                                             std::initializer_list<std::string_view> fragments) {
+  std::size_t pos = 0;
+  for (std::string_view f : fragments) {
+    std::size_t found = text.find(f, pos);
+    if (found == std::string::npos) {
+      bool anywhere = text.find(f) != std::string::npos;
+      return ::testing::AssertionFailure()
+             << "fragment " << (anywhere ? "out of order" : "missing") << ": [" << f
+             << "]\n--- output ---\n"
+             << text;
+    }
+    pos = found + f.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult lacks(const std::string& text, std::string_view fragment) {
+  if (text.find(fragment) == std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "unexpected fragment: [" << fragment
+                                       << "]\n--- output ---\n"
+                                       << text;
+}
+
+}  // namespace qh_test
