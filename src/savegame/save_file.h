@@ -7,7 +7,8 @@
 
 #include "character/character.h"
 
-inline constexpr std::size_t SAVE_MAX_FILE_BYTES = 1024u * 1024u;
+inline constexpr std::size_t SAVE_MAX_FILE_BYTES = 1024u * 1024u;  // larger files are not saves
+inline constexpr std::size_t SAVE_MAX_FILE_NAME_BYTES = 255;       // longest save file name
 
 // Null folder means "saves"; null/empty file name means "quicksave_<slug>.json".
 bool save_game(const char* folder, const char* slug, const char* story_title,
