@@ -7,10 +7,10 @@
 #include "common/fixed_text.h"
 
 struct AudioState {
-  FixedText<512> base_dir;     // searched first for assets/audio
+  FixedText<512> base_dir;  // searched first for assets/audio
   bool enabled;
-  float volume;                // stored setting only; never passed to the player
-  FixedText<64> current_theme; // theme last started, as the caller named it
+  float volume;                 // stored setting only; never passed to the player
+  FixedText<64> current_theme;  // theme last started, as the caller named it
   bool playing;
 };
 static_assert(std::is_trivially_copyable_v<AudioState>);
@@ -22,5 +22,8 @@ bool audio_toggle(AudioState& state);
 void audio_set_volume(AudioState& state, float volume);
 void audio_play_dice_sound(const AudioState& state);
 void audio_play_victory_fanfare(AudioState& state);
+// The first readable track for a theme: base_dir/assets/audio/<file>, then
+// assets/audio/<file>, then <file> alone. False when none exists.
+bool audio_find_track(const AudioState& state, const char* theme, char* out, std::size_t capacity);
 // The WAV file name of a theme ("intro" -> "quillhaven_intro.wav", ...).
 void audio_theme_file_name(const char* theme, char* out, std::size_t capacity);

@@ -1,15 +1,18 @@
 // Operating-system services: sleeps, terminal, files, the music child, time.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 void platform_init();
 // Stops a music child still playing; registered with atexit at start-up.
 void platform_cleanup();
+// Ends the music child and its player (SIGTERM, then SIGKILL after a short
+// grace) and reaps that child only.
 void platform_stop_audio();
 void platform_sleep_ms(std::int32_t ms);
 // Tests may observe sleeps instead of sleeping: a non-null hook replaces nanosleep.
@@ -21,8 +24,13 @@ void platform_clear_screen();
 // True when the path is a regular file that this process can open for reading.
 bool platform_file_exists(const char* path);
 bool platform_mkdir_p(const char* path);
-// Starts the player for one audio file in a background child; loop repeats it.
+// Starts the player for one audio file in a background child; loop repeats it
+// while each run ends with status 0. Any track already playing is stopped
+// first. An unreadable file or no player found changes nothing.
 void platform_play_audio_async(const char* path, bool loop);
+// True when one of the supported players is found on PATH (afplay, pw-play,
+// paplay, aplay, in this order); without one, music is silent.
+bool platform_audio_player_available();
 // The id of the recorded music child, or -1 (for tests).
 pid_t platform_audio_child();
 void platform_beep(int frequency_hz, int duration_ms);

@@ -1,0 +1,527 @@
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/fixed_text.h"
+
+namespace {
+
+// The recorded music child, -1 when none.
+pid_t g_audio_child = -1;
+PlatformSleepHook g_sleep_hook = nullptr;
+
+// Players tried in this order; the first one found on PATH plays the music.
+constexpr const char* AUDIO_PLAYERS[] = {"afplay", "pw-play", "paplay", "aplay"};
+// A directory path handed to platform_mkdir_p must be shorter than this.
+constexpr std::size_t MKDIR_PATH_MAX = 1024;
+// Longest stop of a music child before it is killed hard.
+constexpr int STOP_GRACE_MS = 300;
+// Longest wait of the loop child for its player after a stop.
+constexpr int PLAYER_GRACE_MS = 100;
+// A looped track shorter than this is started again only after this much time,
+// so an empty or broken file cannot make the loop child fork without pause.
+constexpr int LOOP_MIN_PERIOD_MS = 100;
+
+void sleep_exact_ms(int ms) {
+  timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  nanosleep(&ts, nullptr);
+}
+
+// Polls for the end of `pid` for up to `grace_ms`, then kills it hard.
+// Only ever waits for that pid: other children (curl) belong to other code.
+// Async-signal-safe, so the loop child's handler uses it too.
+void reap_or_kill(pid_t pid, int grace_ms) {
+  int status = 0;
+  for (int waited = 0; waited <= grace_ms; ++waited) {
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) return;
+    sleep_exact_ms(1);
+  }
+  kill(pid, SIGKILL);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+bool is_regular_executable(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, X_OK) == 0;
+}
+
+// Looks the players up on PATH. Empty and relative PATH entries are skipped so
+// the music never runs a program from the game's working folder.
+bool find_audio_player(char* out, std::size_t capacity) {
+  const char* path_env = getenv("PATH");
+  if (path_env == nullptr) path_env = "/usr/bin:/bin";
+  for (const char* name : AUDIO_PLAYERS) {
+    const char* dir = path_env;
+    while (true) {
+      const char* end = strchr(dir, ':');
+      std::size_t len = end ? static_cast<std::size_t>(end - dir) : strlen(dir);
+      if (len > 0 && dir[0] == '/') {
+        int n = snprintf(out, capacity, "%.*s/%s", static_cast<int>(len), dir, name);
+        if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) {
+          return true;
+        }
+      }
+      if (end == nullptr) break;
+      dir = end + 1;
+    }
+  }
+  return false;
+}
+
+// Common set-up of every child: die with the parent, default signal handling,
+// no terminal input or output, no inherited descriptors.
+void prepare_child(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(0);  // the parent died before prctl took effect
+  signal(SIGINT, SIG_DFL);
+  signal(SIGQUIT, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  int null_fd = open("/dev/null", O_RDWR);
+  if (null_fd >= 0) {
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(null_fd, 2);
+    if (null_fd > 2) close(null_fd);
+  }
+  close_range(3, ~0U, 0);
+}
+
+void unblock_all_signals() {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// State of the loop child: the player it is waiting for, for the SIGTERM handler.
+volatile sig_atomic_t g_loop_player = 0;
+
+// A stop of the loop child ends its player first, then the child itself.
+void loop_child_on_term(int) {
+  pid_t player = static_cast<pid_t>(g_loop_player);
+  if (player > 0) {
+    kill(player, SIGTERM);
+    reap_or_kill(player, PLAYER_GRACE_MS);
+  }
+  _exit(0);
+}
+
+long now_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long>(ts.tv_sec) * 1000L + ts.tv_nsec / 1000000L;
+}
+
+// Body of the loop child: run the player again and again while it ends with
+// status 0. SIGTERM stays blocked whenever the recorded player id could be
+// stale, so the handler never signals a process that was already reaped.
+[[noreturn]] void run_player_loop(char* const argv[]) {
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigprocmask(SIG_BLOCK, &term, nullptr);
+
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = loop_child_on_term;
+  sigfillset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  pid_t self = getpid();
+  while (true) {
+    long started = now_ms();
+    pid_t player = fork();
+    if (player < 0) _exit(0);
+    if (player == 0) {
+      signal(SIGTERM, SIG_DFL);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != self) _exit(1);
+      unblock_all_signals();
+      execv(argv[0], argv);
+      _exit(127);
+    }
+    g_loop_player = player;
+    sigprocmask(SIG_UNBLOCK, &term, nullptr);
+
+    // Wait without reaping, so the id stays valid until SIGTERM is blocked again.
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    while (waitid(P_PID, static_cast<id_t>(player), &info, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    sigprocmask(SIG_BLOCK, &term, nullptr);
+    g_loop_player = 0;
+    int status = 0;
+    while (waitpid(player, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) _exit(0);
+
+    long elapsed = now_ms() - started;
+    if (elapsed < LOOP_MIN_PERIOD_MS) {
+      sigprocmask(SIG_UNBLOCK, &term, nullptr);
+      sleep_exact_ms(static_cast<int>(LOOP_MIN_PERIOD_MS - elapsed));
+      sigprocmask(SIG_BLOCK, &term, nullptr);
+    }
+  }
+}
+
+// Opens a path for reading only when it is a regular file. O_NONBLOCK keeps a
+// FIFO from blocking the open; the fstat then rejects it. Returns -1 otherwise.
+int open_regular_file(const char* path, struct stat* st) {
+  if (path == nullptr || path[0] == '\0') return -1;
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A short name suffix from the pid, the clock and a counter. The process-wide
+// rand() is deliberately left alone: the dice rely on its untouched sequence.
+void temp_suffix(char out[7], unsigned attempt) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  unsigned long long x = static_cast<unsigned long long>(ts.tv_nsec) ^
+                         (static_cast<unsigned long long>(getpid()) << 32) ^
+                         (static_cast<unsigned long long>(attempt) * 0x9E3779B97F4A7C15ULL);
+  for (int i = 0; i < 6; ++i) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 29;
+    out[i] = kChars[x % (sizeof kChars - 1)];
+  }
+  out[6] = '\0';
+}
+
+}  // namespace
+
+void platform_init() {}
+
+void platform_cleanup() { platform_stop_audio(); }
+
+void platform_stop_audio() {
+  if (g_audio_child <= 0) return;
+  pid_t child = g_audio_child;
+  g_audio_child = -1;
+  kill(child, SIGTERM);
+  reap_or_kill(child, STOP_GRACE_MS);
+}
+
+void platform_set_sleep_hook(PlatformSleepHook hook) { g_sleep_hook = hook; }
+
+void platform_sleep_ms(std::int32_t ms) {
+  if (ms <= 0) return;
+  if (g_sleep_hook != nullptr) {
+    g_sleep_hook(ms);
+    return;
+  }
+  // Whole seconds and the remaining milliseconds; a signal cuts the sleep short.
+  timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  nanosleep(&ts, nullptr);
+}
+
+int platform_get_terminal_size(int* columns, int* rows) {
+  int cols = 80;
+  int lines = 24;
+  winsize ws;
+  memset(&ws, 0, sizeof ws);
+  if (ioctl(1, TIOCGWINSZ, &ws) == 0) {
+    cols = ws.ws_col != 0 ? ws.ws_col : 80;
+    lines = ws.ws_row != 0 ? ws.ws_row : 24;
+  }
+  if (columns != nullptr) *columns = cols;
+  if (rows != nullptr) *rows = lines;
+  return cols;
+}
+
+void platform_clear_screen() {
+  fputs("\x1b[2J\x1b[H", stdout);
+  fflush(stdout);
+}
+
+bool platform_file_exists(const char* path) {
+  struct stat st;
+  int fd = open_regular_file(path, &st);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool platform_mkdir_p(const char* path) {
+  if (path == nullptr || path[0] == '\0') return false;
+  std::size_t len = strnlen(path, MKDIR_PATH_MAX);
+  if (len >= MKDIR_PATH_MAX) return false;
+  char buffer[MKDIR_PATH_MAX];
+  memcpy(buffer, path, len + 1);
+  // Each prefix ending at a separator, then the whole path, is created in turn;
+  // position 0 is skipped so an absolute path never tries an empty name.
+  // Failures (the directory already exists) are expected and ignored.
+  for (std::size_t p = 1; p <= len; ++p) {
+    char c = buffer[p];
+    if (c == '/' || c == '\\' || c == '\0') {
+      buffer[p] = '\0';
+      mkdir(buffer, 0755);
+      buffer[p] = c;
+    }
+  }
+  return true;
+}
+
+bool platform_audio_player_available() {
+  char player[PATH_MAX];
+  return find_audio_player(player, sizeof player);
+}
+
+void platform_play_audio_async(const char* path, bool loop) {
+  if (!platform_file_exists(path)) return;
+  char player[PATH_MAX];
+  if (!find_audio_player(player, sizeof player)) return;
+
+  // A relative path starting with '-' would be read as an option by the player.
+  char argument[PATH_MAX + 2];
+  int n = snprintf(argument, sizeof argument, "%s%s", path[0] == '-' ? "./" : "", path);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof argument) return;
+  char* argv[] = {player, argument, nullptr};
+
+  platform_stop_audio();
+  // Anything still buffered would otherwise be written again by the child.
+  fflush(nullptr);
+  pid_t parent = getpid();
+  pid_t child = fork();
+  if (child < 0) return;
+  if (child > 0) {
+    g_audio_child = child;
+    return;
+  }
+  prepare_child(parent);
+  if (!loop) {
+    unblock_all_signals();
+    execv(player, argv);
+    _exit(1);
+  }
+  run_player_loop(argv);
+}
+
+pid_t platform_audio_child() { return g_audio_child; }
+
+void platform_beep(int frequency_hz, int duration_ms) {
+  (void)frequency_hz;
+  (void)duration_ms;
+  fputc('\a', stdout);
+  fflush(stdout);
+}
+
+void platform_get_current_time_str(char* buffer, std::size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return;
+  time_t now = time(nullptr);
+  tm local;
+  char text[64];
+  if (localtime_r(&now, &local) == nullptr ||
+      strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) {
+    text_copy(buffer, capacity, "2026-09-17 12:00");
+    return;
+  }
+  text_copy(buffer, capacity, text);
+}
+
+bool platform_read_regular_file(const char* path, std::size_t max_bytes, std::string& out) {
+  out.clear();
+  struct stat st;
+  int fd = open_regular_file(path, &st);
+  if (fd < 0) return false;
+  if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes) {
+    close(fd);
+    return false;
+  }
+  // Read to the end rather than trusting the size, which may change meanwhile;
+  // one byte beyond the limit is enough to know the file grew too large.
+  std::size_t limit = max_bytes < SIZE_MAX ? max_bytes + 1 : max_bytes;
+  std::size_t expected = static_cast<std::size_t>(st.st_size) + 1;
+  out.resize(expected < limit ? expected : limit);
+  std::size_t used = 0;
+  bool ok = true;
+  while (true) {
+    if (used == out.size()) {
+      if (out.size() >= limit) break;
+      std::size_t grown = out.size() * 2;
+      out.resize(grown < limit ? grown : limit);
+    }
+    ssize_t r = read(fd, &out[used], out.size() - used);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (r == 0) break;
+    used += static_cast<std::size_t>(r);
+  }
+  close(fd);
+  if (!ok || used > max_bytes) {
+    out.clear();
+    return false;
+  }
+  out.resize(used);
+  return true;
+}
+
+bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode) {
+  if (path == nullptr || path[0] == '\0') return false;
+  std::string_view target(path);
+  std::size_t slash = target.rfind('/');
+  // The folder as a prefix ("" or ending in '/') and as a name to sync.
+  std::string folder(slash == std::string_view::npos ? std::string_view()
+                                                     : target.substr(0, slash + 1));
+  std::string dir = folder.empty() ? std::string(".") : folder;
+  std::string base(target.substr(folder.size()));
+  if (base.empty()) return false;
+
+  // Hidden temporary beside the target; every ".json" is taken out of its name
+  // so nothing that lists the folder's JSON files ever picks it up.
+  std::string stem = "." + base;
+  for (std::size_t at; (at = stem.find(".json")) != std::string::npos;) stem.erase(at, 5);
+  std::string prefix = folder + stem + ".tmp";
+
+  std::string temp;
+  int fd = -1;
+  for (unsigned attempt = 0; attempt < 64 && fd < 0; ++attempt) {
+    char suffix[7];
+    temp_suffix(suffix, attempt);
+    temp = prefix + suffix;
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+
+  bool ok = write_all(fd, content.data(), content.size());
+  ok = ok && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  ok = ok && rename(temp.c_str(), path) == 0;
+  if (!ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; failing here leaves a complete file anyway.
+  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    fsync(dir_fd);
+    close(dir_fd);
+  }
+  return true;
+}
+
+bool platform_run_capture(const char* const argv[], char* out, std::size_t capacity,
+                          std::size_t* length) {
+  if (length != nullptr) *length = 0;
+  if (out != nullptr && capacity > 0) out[0] = '\0';
+  if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0') return false;
+
+  int output[2];
+  int report[2];  // carries errno from a failed exec; closed by a successful one
+  if (pipe2(output, O_CLOEXEC) != 0) return false;
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    close(output[0]);
+    close(output[1]);
+    return false;
+  }
+  fflush(nullptr);
+  pid_t parent = getpid();
+  pid_t child = fork();
+  if (child < 0) {
+    close(output[0]);
+    close(output[1]);
+    close(report[0]);
+    close(report[1]);
+    return false;
+  }
+  if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    signal(SIGPIPE, SIG_DFL);
+    int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+      dup2(null_fd, 0);
+      dup2(null_fd, 2);
+    }
+    dup2(output[1], 1);  // dup2 clears close-on-exec on the copy
+    // Descriptors the game opened without close-on-exec must not leak into the program.
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    unblock_all_signals();
+    execvp(argv[0], const_cast<char* const*>(argv));
+    int err = errno;
+    ssize_t w = write(report[1], &err, sizeof err);
+    (void)w;
+    _exit(127);
+  }
+  close(output[1]);
+  close(report[1]);
+
+  int exec_errno = 0;
+  ssize_t got;
+  do {
+    got = read(report[0], &exec_errno, sizeof exec_errno);
+  } while (got < 0 && errno == EINTR);
+  close(report[0]);
+  bool started = got == 0;
+
+  // Keep at most capacity-1 bytes, but read to the end so the child never
+  // blocks on a full pipe.
+  std::size_t used = 0;
+  char sink[4096];
+  while (true) {
+    char* dst = sink;
+    std::size_t room = sizeof sink;
+    if (out != nullptr && capacity > 0 && used < capacity - 1) {
+      dst = out + used;
+      room = capacity - 1 - used;
+    }
+    ssize_t r = read(output[0], dst, room);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (r == 0) break;
+    if (dst != sink) used += static_cast<std::size_t>(r);
+  }
+  close(output[0]);
+  if (out != nullptr && capacity > 0) out[used] = '\0';
+  if (length != nullptr) *length = used;
+
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return started;
+}
