@@ -1,0 +1,317 @@
+#include "session/session.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/fixed_list.h"
+#include "common/text_util.h"
+#include "rules/resolve.h"
+#include "savegame/save_file.h"
+#include "session/session_internal.h"
+#include "story/story_parser.h"
+#include "ui/dice_view.h"
+#include "ui/panels.h"
+#include "ui/text_output.h"
+
+namespace {
+
+// Words of a scene title that call for the combat theme.
+constexpr const char* kCombatWords[] = {"combate", "pelea", "boss", "guardi", "rey", "ice"};
+
+// The message of a scene that is played only by typing terminal commands.
+constexpr const char* kTerminalSceneMessage =
+    "⚠\uFE0F Esta escena requiere ejecutar un comando de terminal en tu cyberdeck, no una opción "
+    "numérica.\n   Teclea el comando tal cual (ej: 'nmap ...') en la consola para proceder.";
+
+void stop_music(SessionState& s) {
+  if (s.audio != nullptr) audio_stop(*s.audio);
+}
+
+// Starts `theme` in a loop unless it is what already plays.
+void play_unless_current(SessionState& s, const char* theme) {
+  if (s.audio->current_theme == std::string_view(theme)) return;
+  audio_play(*s.audio, theme, true);
+}
+
+// Chooses and starts the music of the scene about to be shown.
+void scene_music(SessionState& s, const StorySection& section) {
+  // A theme the player picked lasts as long as the scene where it was picked.
+  if (!s.chosen_theme.empty() && !(s.chosen_theme_section == section.id.view())) {
+    s.chosen_theme.clear();
+  }
+  if (!session_music_on(s)) return;
+  if (section.is_ending) {
+    if (section.ending_type == "victory") {
+      audio_play(*s.audio, "victory", false);
+    } else {
+      audio_stop(*s.audio);
+    }
+    return;
+  }
+  if (!s.chosen_theme.empty()) {
+    play_unless_current(s, s.chosen_theme.c_str());
+    return;
+  }
+  if (!section.music.empty()) {
+    play_unless_current(s, section.music.c_str());
+    return;
+  }
+  FixedText<256> lowered;
+  lowered.assign(section.title.view());
+  ascii_lower_in_place(lowered.raw());
+  bool combat = false;
+  for (const char* word : kCombatWords) {
+    if (lowered.view().find(word) != std::string_view::npos) combat = true;
+  }
+  const Story& story = *s.story;
+  const char* theme;
+  if (combat) {
+    theme = story.music_combat.empty() ? "combat" : story.music_combat.c_str();
+  } else {
+    theme = story.music_explore.empty() ? "dungeon" : story.music_explore.c_str();
+  }
+  play_unless_current(s, theme);
+}
+
+bool all_digits(const char* line) {
+  if (line[0] == '\0') return false;
+  for (const char* p = line; *p != '\0'; ++p) {
+    if (!is_ascii_digit(*p)) return false;
+  }
+  return true;
+}
+
+// Options chosen by number are those neither hidden nor bound to a terminal command.
+bool numbered(const StoryTransition& t) { return !t.is_hidden && !t.has_command; }
+
+void choose_by_number(SessionState& s, const StorySection& section, const char* line) {
+  // Saturating, so a huge number is simply out of range instead of wrapping around.
+  std::int32_t wanted = read_decimal_i32(line);
+  auto options = list_used(section.transitions, section.transition_count);
+  if (options.empty()) {
+    ui_print_message(kTerminalSceneMessage, "warning");
+    return;
+  }
+  std::int32_t number = 0;
+  for (const StoryTransition& t : options) {
+    if (!numbered(t)) continue;
+    if (++number == wanted) {
+      session_take_option(s, section, t, t.label.c_str());
+      return;
+    }
+  }
+  if (number > 0) {
+    session_message("warning", SESSION_SHORT_MESSAGE,
+                    "Opción inválida. Elige un número del 1 al %d para las decisiones disponibles.",
+                    number);
+  } else {
+    ui_print_message(kTerminalSceneMessage, "warning");
+  }
+}
+
+// The autosave of an exit command (and of a closed input), then the farewell line.
+void autosave_and_leave(SessionState& s, const StorySection& section) {
+  char file_name[160];
+  std::snprintf(file_name, sizeof file_name, "autosave_%s.json", s.slug.c_str());
+  save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
+            section.title.c_str(), &s.hero, file_name);
+  ui_print_message("Guardando partida automáticamente y saliendo...", "info");
+  stop_music(s);
+}
+
+void start_hero(SessionState& s, const char* hero_name, const Character* saved_hero) {
+  if (saved_hero != nullptr) {
+    s.hero = *saved_hero;
+    return;
+  }
+  character_seed_from_story(s.hero, *s.story, hero_name != nullptr ? hero_name : "");
+}
+
+void start_section(SessionState& s, const char* start_section_id) {
+  if (start_section_id != nullptr && start_section_id[0] != '\0') {
+    s.section_id.assign(start_section_id);
+  } else if (!s.story->start.empty()) {
+    s.section_id.assign(s.story->start.view());
+  } else {
+    s.section_id.assign("1");
+  }
+}
+
+// One pass of the turn loop. False when the session is over.
+bool play_pass(SessionState& s) {
+  const StorySection* found = story_get_section(*s.story, s.section_id.view());
+  if (found == nullptr) {
+    session_message("error", SESSION_SHORT_MESSAGE, "Error: No se encontró la sección '%s'.",
+                    s.section_id.c_str());
+    stop_music(s);
+    return false;
+  }
+  const StorySection& section = *found;
+
+  scene_music(s, section);
+
+  if (section.damage > 0) {
+    std::int32_t dealt = character_take_damage(s.hero, section.damage);
+    session_message("warning", SESSION_SHORT_MESSAGE, "⚠\uFE0F ¡Peligro de entorno! Sufres %d de daño.",
+                    dealt);
+  }
+  for (const NameText& item : list_used(section.items, section.item_count)) {
+    if (character_has_item(s.hero, item.view())) continue;
+    character_add_item(s.hero, item.view());
+    session_message("success", SESSION_SHORT_MESSAGE, "🎁 Has encontrado un objeto: %s",
+                    item.c_str());
+  }
+
+  if (!character_is_alive(s.hero)) {
+    stop_music(s);
+    ui_print_hud(&s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
+    ui_print_scene(&section);
+    ui_print_message("\n💀 Has caído en la oscuridad. Tu viaje ha terminado.", "error");
+    stop_music(s);
+    return false;
+  }
+
+  ui_print_hud(&s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
+  ui_print_scene(&section);
+
+  if (section.is_ending) {
+    if (section.ending_type == "victory") {
+      ui_print_message("\n🎉 ¡Felicidades! Has completado la aventura victoriosamente.", "success");
+    } else if (section.ending_type == "defeat") {
+      ui_print_message("\n💀 Has sucumbido al destino de la mazmorra.", "error");
+    } else {
+      ui_print_message("\n📜 Fin de la aventura.", "info");
+    }
+    stop_music(s);
+    return false;
+  }
+
+  ui_print_options(&section, &s.hero);
+  char line[SESSION_LINE_CAPACITY];
+  ui_prompt_action(line, sizeof line);
+
+  if (line[0] == '\0') {
+    // A closed input would otherwise show the same scene forever: keep the
+    // game as an exit command would, and end the session.
+    if (ui_input_closed()) {
+      autosave_and_leave(s, section);
+      return false;
+    }
+  } else if (line[0] == '/') {
+    if (session_run_slash_command(s, section, line) == SlashOutcome::kLeave) {
+      autosave_and_leave(s, section);
+      return false;
+    }
+  } else if (all_digits(line)) {
+    choose_by_number(s, section, line);
+  } else {
+    session_run_free_text(s, section, line);
+  }
+
+  // A death caused by the action ends the session quietly: its narration was the last word.
+  if (!character_is_alive(s.hero)) {
+    stop_music(s);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool session_music_on(const SessionState& s) {
+  return s.audio != nullptr && s.config->music_enabled && s.audio->enabled;
+}
+
+void session_message(const char* kind, std::size_t capacity, const char* format, ...) {
+  char buffer[1024];
+  if (capacity > sizeof buffer) capacity = sizeof buffer;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, capacity, format, args);
+  va_end(args);
+  ui_print_message(buffer, kind);
+}
+
+void session_take_option(SessionState& s, const StorySection& section,
+                         const StoryTransition& option, const char* action) {
+  char target[32];
+  char message[SESSION_MESSAGE_CAPACITY];
+  RollResult roll;
+  if (!rules_resolve_transition(s.hero, option, target, sizeof target, &roll, message,
+                                sizeof message)) {
+    ui_print_message(message, "warning");
+    return;
+  }
+  bool rolled = roll.outcome != OUTCOME_NONE;
+  if (rolled) {
+    if (s.audio != nullptr) audio_play_dice_sound(*s.audio);
+    ui_animate_dice_roll(&roll, option.check_stat.c_str());
+  }
+
+  // The lore context always comes from the option's own label, whatever the player typed.
+  LoreHit hit;
+  bool has_lore = rag_query(s.lore, option.label.view(), &hit, 1) > 0;
+  char narration[SESSION_NARRATION_CAPACITY];
+  narration[0] = '\0';
+  llm_narrate_action(&s.totals, s.config, &s.hero, &section, action, rolled ? &roll : nullptr,
+                     message, has_lore ? &hit : nullptr, narration, sizeof narration,
+                     &s.counters);
+  ui_print_dm_narration(narration, s.config->offline_mode, &s.counters);
+  s.section_id.assign(target);
+}
+
+void session_make_slug(const char* source, FixedText<128>& slug) {
+  slug.clear();
+  if (source != nullptr) {
+    for (const char* p = source; *p != '\0' && slug.size() < SESSION_SLUG_MAX; ++p) {
+      char c = *p;
+      if ((c >= 'a' && c <= 'z') || is_ascii_digit(c)) {
+        slug.append(c);
+      } else if (c >= 'A' && c <= 'Z') {
+        slug.append(ascii_lower(c));
+      } else if (c == ' ' || c == '-' || c == '_') {
+        slug.append('_');
+      }
+    }
+  }
+  if (slug.empty()) slug.assign("adventure");
+}
+
+void game_session_run(const Story* story, const char* slug_source, AppConfig* config,
+                      AudioState* audio, const char* hero_name, const char* start_section_id,
+                      const Character* saved_hero) {
+  if (story == nullptr || config == nullptr) return;
+  auto* s = static_cast<SessionState*>(std::calloc(1, sizeof(SessionState)));
+  if (s == nullptr) {
+    ui_print_message("Error: No hay memoria suficiente para iniciar la aventura.", "error");
+    return;
+  }
+  s->story = story;
+  s->config = config;
+  s->audio = audio;
+
+  start_hero(*s, hero_name, saved_hero);
+  session_make_slug(slug_source != nullptr ? slug_source : story->title.c_str(), s->slug);
+  start_section(*s, start_section_id);
+  rag_index_story(s->lore, *story);
+  llm_init(s->totals);
+  ui_init(config->typing_speed);
+
+  session_message("info", 256, "\n📖 Iniciando '%s' por %s", story->title.c_str(),
+                  story->author.c_str());
+  if (session_music_on(*s)) {
+    audio_play(*audio, story->music_explore.empty() ? "dungeon" : story->music_explore.c_str(),
+               true);
+  }
+
+  // A saved hero who was already dead has nothing left to play.
+  if (character_is_alive(s->hero)) {
+    while (play_pass(*s)) {
+    }
+  } else {
+    stop_music(*s);
+  }
+  std::free(s);
+}

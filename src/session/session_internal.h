@@ -1,0 +1,61 @@
+// State of one adventure and the helpers shared by the turn loop, the slash
+// commands and the free-text actions. Not part of the module's public face.
+#pragma once
+
+#include <cstddef>
+
+#include "character/character.h"
+#include "config/config.h"
+#include "lore/lore_index.h"
+#include "narration/llm_narrator.h"
+#include "platform/audio.h"
+#include "story/story.h"
+
+// Capacities of the work buffers of one turn.
+inline constexpr std::size_t SESSION_LINE_CAPACITY = 512;       // the player's line
+inline constexpr std::size_t SESSION_MESSAGE_CAPACITY = 512;    // mechanical result of an option
+inline constexpr std::size_t SESSION_NARRATION_CAPACITY = 2048; // narrated text
+inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;       // formatted one-line messages
+
+// Everything one call of game_session_run owns, plus the records it borrows.
+// About 300 KB because of the lore index: allocated zeroed on the heap once
+// per adventure, never on the stack.
+struct SessionState {
+  const Story* story;          // borrowed, read only
+  AppConfig* config;           // borrowed; commands change it in memory only
+  AudioState* audio;           // borrowed; null means no music at all
+  Character hero;              // the working hero, never written back to the caller
+  IdText section_id;           // the scene being played
+  FixedText<128> slug;         // the story's key in save-file names
+  LoreIndex lore;
+  LlmTotals totals;
+  TokenCounters counters;
+  Character loaded;            // scratch record for the load command
+  FixedText<64> chosen_theme;  // theme picked with /tema, kept while its scene lasts
+  IdText chosen_theme_section; // the scene in which it was picked
+};
+
+enum class SlashOutcome { kStay, kLeave };
+
+// Music is on when there is an audio state and both switches agree.
+bool session_music_on(const SessionState& s);
+
+// Formats into a buffer of `capacity` bytes (longer results are cut) and shows it.
+void session_message(const char* kind, std::size_t capacity, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Resolves `option` of `section` and, when taken, animates its dice, narrates
+// it with `action` as the player's words and moves to its destination.
+void session_take_option(SessionState& s, const StorySection& section,
+                         const StoryTransition& option, const char* action);
+
+// Runs a line that starts with "/". kLeave for the exit commands.
+SlashOutcome session_run_slash_command(SessionState& s, const StorySection& section,
+                                       const char* line);
+
+// A line that is neither empty, nor a slash command, nor an option number:
+// a typed terminal command, a near miss of one, or free text.
+void session_run_free_text(SessionState& s, const StorySection& section, const char* line);
+
+// Edit distance between two words (each cut to 64 bytes), compared after ASCII lowering.
+int session_levenshtein(const char* a, const char* b);
