@@ -1,0 +1,266 @@
+#include "workshop/workshop.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "common/text_util.h"
+#include "platform/platform.h"
+#include "ui/palette.h"
+#include "ui/text_output.h"
+#include "workshop/workshop_screens.h"
+
+namespace {
+
+// Buffer sizes of the answers read in the workshop; a longer line leaves its
+// rest for the next read.
+constexpr std::size_t MENU_ANSWER_BYTES = 16;
+constexpr std::size_t TITLE_BYTES = 128;
+constexpr std::size_t AUTHOR_BYTES = 64;
+constexpr std::size_t STORY_PATH_BYTES = 512;
+// When slug.md exists the wizard tries slug_2.md up to this suffix.
+constexpr int MAX_NAME_SUFFIX = 999;
+
+constexpr const char* DEFAULT_TITLE = "El Enigma Olvidado";
+constexpr const char* DEFAULT_AUTHOR = "Aventurero Anónimo";
+constexpr const char* CREATE_ERROR = "❌ Error al crear el archivo de historia.";
+
+// Everything after the title and author lines of a new story.
+constexpr const char* STORY_TEMPLATE_BODY =
+    "description: \"Una aventura creada con el Taller del Creador de Quillhaven.\"\n"
+    "hp: 12\n"
+    "start: \"1\"\n"
+    "items:\n"
+    "  - \"Antorcha\"\n"
+    "  - \"Daga\"\n"
+    "stats:\n"
+    "  Físico: 2\n"
+    "  Ingenio: 1\n"
+    "  Sigilo: 1\n"
+    "  Presencia: 0\n"
+    "music:\n"
+    "  explore: \"dungeon\"\n"
+    "  combat: \"combat\"\n"
+    "  victory: \"victory\"\n"
+    "---\n"
+    "\n"
+    "> [Lore: El Origen] Cuentan las leyendas que este enclave fue abandonado tras la gran "
+    "convergencia.\n"
+    "\n"
+    "## [1] El Comienzo del Sendero\n"
+    "Te encuentras ante las puertas del antiguo santuario. El viento aúlla entre las hendiduras de "
+    "la roca.\n"
+    "\n"
+    "- [-> 2] [Obtener: Llave de Cobre] Avanzar hacia la cámara principal\n"
+    "- [Check: Sigilo | DC: 7 | Éxito: 3 | Fallo: 2 | DañoFallo: 2] Rodear el perímetro buscando "
+    "una entrada oculta\n"
+    "\n"
+    "## [2] La Cámara Central\n"
+    "Una amplia nave de piedra con un foso central. En el extremo opuesto, una puerta con "
+    "cerradura de cobre te corta el paso.\n"
+    "\n"
+    "- [Requiere: Llave de Cobre | Destino: 4] Abrir la cerradura de cobre con tu llave\n"
+    "- [Check: Físico | DC: 8 | Éxito: 4 | Fallo: 3 | DañoFallo: 3] Forzar los goznes de la "
+    "puerta\n"
+    "\n"
+    "## [3] La Grieta Secreta\n"
+    "Un pasadizo angosto lleno de escombros. Al final encuentras un cofre antiguo.\n"
+    "\n"
+    "- [-> 4] [Obtener: Poción Sagrada] Recoger el contenido del cofre y correr a la puerta\n"
+    "- [-> 1] Regresar al umbral\n"
+    "\n"
+    "## [4] El Núcleo del Santuario\n"
+    "[Musica: combat]\n"
+    "Un guardián milenario despierta al cruzar el umbral. ¡Desenvaina tu arma!\n"
+    "\n"
+    "- [Check: Físico | DC: 8 | Éxito: 5 | Fallo: 6 | DañoFallo: 4] Combatir al guardián cara a "
+    "cara\n"
+    "- [Check: Ingenio | DC: 7 | Éxito: 5 | Fallo: 6 | DañoFallo: 3] Utilizar el entorno para "
+    "atrapar al guardián\n"
+    "\n"
+    "## [5] Victoria Legendaria\n"
+    "El guardián colapsa y la luz del triunfo baña la cámara. ¡Has conquistado el santuario!\n"
+    "\n"
+    "[Final: Victoria]\n"
+    "\n"
+    "## [6] Caída en el Abismo\n"
+    "Tus fuerzas no fueron suficientes. Caes derrotado en el santuario.\n"
+    "\n"
+    "[Final: Derrota]\n";
+
+std::string story_text(const char* title, const char* author) {
+  std::string text = "---\ntitle: \"";
+  text += title;
+  text += "\"\nauthor: \"";
+  text += author;
+  text += "\"\n";
+  text += STORY_TEMPLATE_BODY;
+  return text;
+}
+
+// Creates the story file without ever replacing one: slug.md, else the first
+// free name among slug_2.md, slug_3.md, ... The path used is left in `path`.
+int create_story_file(const char* base_dir, const char* slug, char* path, std::size_t capacity) {
+  for (int n = 1; n <= MAX_NAME_SUFFIX; ++n) {
+    int len = n == 1 ? std::snprintf(path, capacity, "%s/stories/%s.md", base_dir, slug)
+                     : std::snprintf(path, capacity, "%s/stories/%s_%d.md", base_dir, slug, n);
+    // A path that does not fit would name some other file: give up instead.
+    if (len < 0 || static_cast<std::size_t>(len) >= capacity) return -1;
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Writes the new story; on any failure no partial file is left behind.
+bool write_story(const char* base_dir, const char* slug, const std::string& text, char* path,
+                 std::size_t capacity) {
+  char folder[STORY_PATH_BYTES];
+  int len = std::snprintf(folder, sizeof folder, "%s/stories", base_dir);
+  if (len < 0 || static_cast<std::size_t>(len) >= sizeof folder) return false;
+  platform_mkdir_p(folder);
+  int fd = create_story_file(base_dir, slug, path, capacity);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, text);
+  if (close(fd) != 0) ok = false;
+  if (!ok) unlink(path);
+  return ok;
+}
+
+void print_menu() {
+  const char* rule = "==================================================================\n";
+  std::printf("\n" QH_FRAME "%s" QH_RESET, rule);
+  std::fputs(QH_ORANGE QH_BOLD
+             "      🛠️   TALLER DEL CREADOR: HISTORIAS, ARTE & MÚSICA          \n" QH_RESET,
+             stdout);
+  std::printf(QH_FRAME "%s" QH_RESET, rule);
+  std::fputs(
+      "1. 🧙♂️ Crear Nueva Historia (Asistente interactivo en Markdown)\n"
+      "2. 🌐 Bóveda Comunitaria en GitHub (Quillhaven Vault)\n"
+      "3. 🖼️  Creador de Imágenes & Estudio de Arte (Pixel Art & Sprites)\n"
+      "4. 🎨 Galería y Probador de Cinemáticas (TrueColor en Consola)\n"
+      "5. 🎹 Probador y Secuenciador Chiptune (Escalas y Timbres)\n"
+      "6. 📖 Ver Guía de Creación de Historias (Markdown, Dados & RAG)\n"
+      "7. 📜 Ver Guía de Composición Musical (Recetas y Escalas)\n"
+      "8. 🚪 Volver al Menú Principal\n\n",
+      stdout);
+  std::fputs(QH_YELLOW "Selecciona una opción (1-8): " QH_RESET, stdout);
+}
+
+}  // namespace
+
+bool workshop_pause_enter() {
+  std::fputs(QH_GREY "\nPresiona Enter para continuar..." QH_RESET, stdout);
+  char ignored[32];
+  return ui_read_line(ignored, sizeof ignored);
+}
+
+void workshop_story_slug(const char* title, char* out, std::size_t capacity) {
+  if (out == nullptr || capacity == 0) return;
+  std::size_t limit = capacity - 1 < WORKSHOP_SLUG_MAX ? capacity - 1 : WORKSHOP_SLUG_MAX;
+  std::size_t n = 0;
+  for (const char* p = title != nullptr ? title : ""; *p != '\0' && n < limit; ++p) {
+    char c = *p;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+      out[n++] = ascii_lower(c);
+    } else if (c == ' ' || c == '-' || c == '_') {
+      out[n++] = '_';  // each one, so runs stay as typed
+    }
+    // Anything else, every byte of a multi-byte character included, is dropped.
+  }
+  out[n] = '\0';
+  if (n == 0) std::snprintf(out, capacity, "%s", "nueva_historia");
+}
+
+bool workshop_run_story_wizard(const char* base_dir) {
+  std::puts("\n" QH_ORANGE QH_BOLD
+            "=== 🧙♂️ ASISTENTE DE CREACIÓN DE HISTORIAS ===" QH_RESET);
+  std::fputs(
+      "Elige el género de tu aventura:\n"
+      "  1. Fantasía Oscura / Mazmorreo\n"
+      "  2. Cyberpunk / Hacker DMZ\n"
+      "  3. Ciencia Ficción Orbital\n"
+      "  4. Terror Cósmico Arcano\n",
+      stdout);
+  // Every genre gets the same template; the answer is read and set aside.
+  std::fputs(QH_YELLOW "Selecciona (1-4): " QH_RESET, stdout);
+  char genre[MENU_ANSWER_BYTES];
+  if (!ui_read_line(genre, sizeof genre)) return false;
+
+  std::fputs(QH_YELLOW "Título de la aventura: " QH_RESET, stdout);
+  char title[TITLE_BYTES];
+  if (!ui_read_line(title, sizeof title)) return false;
+  std::fputs(QH_YELLOW "Nombre del autor: " QH_RESET, stdout);
+  char author[AUTHOR_BYTES];
+  if (!ui_read_line(author, sizeof author)) return false;
+  if (title[0] == '\0') std::snprintf(title, sizeof title, "%s", DEFAULT_TITLE);
+  if (author[0] == '\0') std::snprintf(author, sizeof author, "%s", DEFAULT_AUTHOR);
+
+  char slug[WORKSHOP_SLUG_MAX + 1];
+  workshop_story_slug(title, slug, sizeof slug);
+  char path[STORY_PATH_BYTES];
+  if (!write_story(base_dir, slug, story_text(title, author), path, sizeof path)) {
+    ui_print_message(CREATE_ERROR, "error");
+    return workshop_pause_enter();
+  }
+  std::printf(QH_GREEN QH_BOLD "✅ ¡Historia '%s' creada con éxito!\n" QH_RESET, path);
+  std::fputs("   Puedes jugarla inmediatamente desde '1. Iniciar Nueva Aventura'.\n", stdout);
+  return workshop_pause_enter();
+}
+
+void workshop_open_menu(const char* base_dir, const AppConfig& config, AudioState* audio) {
+  const char* base = (base_dir != nullptr && base_dir[0] != '\0') ? base_dir : ".";
+  for (;;) {
+    print_menu();
+    char answer[MENU_ANSWER_BYTES];
+    if (!ui_read_line(answer, sizeof answer)) return;
+    if (answer[0] < '1' || answer[0] > '8' || answer[1] != '\0') {
+      ui_print_message("Opción inválida. Elige del 1 al 8.", "warning");
+      continue;
+    }
+    bool input_open = true;
+    switch (answer[0]) {
+      case '1':
+        input_open = workshop_run_story_wizard(base);
+        break;
+      case '2':
+        input_open = workshop_show_vault(config);
+        break;
+      case '3':
+      case '4':
+        input_open = workshop_show_gallery();
+        break;
+      case '5':
+        input_open = workshop_run_chiptune_tester(audio);
+        break;
+      case '6':
+        input_open = workshop_show_guide(base, "GUIA_CREACION_HISTORIAS.md",
+                                         "📖 GUÍA DE CREACIÓN DE HISTORIAS");
+        break;
+      case '7':
+        input_open = workshop_show_guide(base, "GUIA_COMPOSICION_MUSICAL.md",
+                                         "📜 GUÍA DE COMPOSICIÓN MUSICAL");
+        break;
+      default:
+        return;
+    }
+    // At the end of input nothing more can be answered: back to the caller.
+    if (!input_open) return;
+  }
+}
