@@ -139,6 +139,14 @@ void start_section(SessionState& s, const char* start_section_id) {
   }
 }
 
+const SessionObserver* g_observer = nullptr;
+
+void notify_end(const SessionState& s, SessionEnd end, const StorySection* section) {
+  if (g_observer != nullptr && g_observer->on_end != nullptr) {
+    g_observer->on_end(end, section, s.hero, g_observer->context);
+  }
+}
+
 // One pass of the turn loop. False when the session is over.
 bool play_pass(SessionState& s) {
   const StorySection* found = story_get_section(*s.story, s.section_id.view());
@@ -146,6 +154,7 @@ bool play_pass(SessionState& s) {
     session_message("error", SESSION_SHORT_MESSAGE, "Error: No se encontró la sección '%s'.",
                     s.section_id.c_str());
     stop_music(s);
+    notify_end(s, SESSION_END_MISSING_SECTION, nullptr);
     return false;
   }
   const StorySection& section = *found;
@@ -170,6 +179,7 @@ bool play_pass(SessionState& s) {
     ui_print_scene(&section);
     ui_print_message("\n💀 Has caído en la oscuridad. Tu viaje ha terminado.", "error");
     stop_music(s);
+    notify_end(s, SESSION_END_DEATH_AT_SCENE, &section);
     return false;
   }
 
@@ -185,10 +195,14 @@ bool play_pass(SessionState& s) {
       ui_print_message("\n📜 Fin de la aventura.", "info");
     }
     stop_music(s);
+    notify_end(s, SESSION_END_ENDING, &section);
     return false;
   }
 
   ui_print_options(&section, &s.hero);
+  if (g_observer != nullptr && g_observer->before_prompt != nullptr) {
+    g_observer->before_prompt(section, s.hero, g_observer->context);
+  }
   char line[SESSION_LINE_CAPACITY];
   ui_prompt_action(line, sizeof line);
 
@@ -197,11 +211,13 @@ bool play_pass(SessionState& s) {
     // game as an exit command would, and end the session.
     if (ui_input_closed()) {
       autosave_and_leave(s, section);
+      notify_end(s, SESSION_END_EXIT, &section);
       return false;
     }
   } else if (line[0] == '/') {
     if (session_run_slash_command(s, section, line) == SlashOutcome::kLeave) {
       autosave_and_leave(s, section);
+      notify_end(s, SESSION_END_EXIT, &section);
       return false;
     }
   } else if (all_digits(line)) {
@@ -213,12 +229,15 @@ bool play_pass(SessionState& s) {
   // A death caused by the action ends the session quietly: its narration was the last word.
   if (!character_is_alive(s.hero)) {
     stop_music(s);
+    notify_end(s, SESSION_END_DEATH_AFTER_ACTION, &section);
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+void session_set_observer(const SessionObserver* observer) { g_observer = observer; }
 
 bool session_music_on(const SessionState& s) {
   return s.audio != nullptr && s.config->music_enabled && s.audio->enabled;
@@ -312,6 +331,7 @@ void game_session_run(const Story* story, const char* slug_source, AppConfig* co
     }
   } else {
     stop_music(*s);
+    notify_end(*s, SESSION_END_DEATH_AT_SCENE, nullptr);
   }
   std::free(s);
 }

@@ -17,6 +17,27 @@ void game_session_run(const Story* story, const char* slug_source, AppConfig* co
                       AudioState* audio, const char* hero_name, const char* start_section_id,
                       const Character* saved_hero);
 
+// How a session ended, for tools that drive sessions (the author's playthrough runner).
+enum SessionEnd : int {
+  SESSION_END_NONE = 0,
+  SESSION_END_ENDING,             // an ending scene was shown
+  SESSION_END_DEATH_AT_SCENE,     // the hero died at the top of a pass (hazard)
+  SESSION_END_DEATH_AFTER_ACTION, // the hero died from the option just taken
+  SESSION_END_MISSING_SECTION,    // the current section id names no section
+  SESSION_END_EXIT,               // exit command or closed input (autosaved)
+};
+
+// Optional callbacks; a null function is skipped. The game itself sets none.
+struct SessionObserver {
+  // Called right before the player is asked for a line.
+  void (*before_prompt)(const StorySection& section, const Character& hero, void* context);
+  // Called once when the session ends; `section` is the scene it ended in, or null.
+  void (*on_end)(SessionEnd end, const StorySection* section, const Character& hero,
+                 void* context);
+  void* context;
+};
+void session_set_observer(const SessionObserver* observer);
+
 // The story's key in save-file names, derived from the story path (or title).
 void session_make_slug(const char* source, FixedText<128>& slug);
 

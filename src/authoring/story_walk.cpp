@@ -1,0 +1,271 @@
+#include "authoring/story_walk.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "character/character.h"
+#include "config/config.h"
+#include "platform/platform.h"
+#include "session/session.h"
+#include "ui/text_output.h"
+
+namespace {
+
+// A playthrough that has not ended after this many answers is cut off.
+constexpr int kTurnLimit = 1000;
+
+struct Walker {
+  const Story* story = nullptr;
+  std::mt19937 rng;
+  std::string pending;                 // the next line the "player" types
+  const StoryTransition* last = nullptr;  // the option chosen last
+  int last_section = -1;
+  int turns = 0;
+  bool cut_off = false;
+  bool stuck = false;
+  std::vector<int> path;
+  std::vector<bool> visited;
+  SessionEnd end = SESSION_END_NONE;
+  const StorySection* final_section = nullptr;
+};
+
+
+bool can_take(const StoryTransition& t, const Character& hero) {
+  if (!t.required_item.empty() && !character_has_item(hero, t.required_item.view())) return false;
+  if (!t.required_flag.empty() && character_get_flag(hero, t.required_flag.view()) == 0) {
+    return false;
+  }
+  if (!t.blocking_flag.empty() && character_get_flag(hero, t.blocking_flag.view()) != 0) {
+    return false;
+  }
+  return true;
+}
+
+int section_index(const Story& story, const StorySection& section) {
+  return static_cast<int>(&section - story.sections);
+}
+
+void before_prompt(const StorySection& section, const Character& hero, void* context) {
+  Walker& w = *static_cast<Walker*>(context);
+  int index = section_index(*w.story, section);
+  w.visited[static_cast<std::size_t>(index)] = true;
+  w.path.push_back(index);
+  w.last_section = index;
+
+  if (++w.turns > kTurnLimit) {
+    w.cut_off = true;
+    w.pending = "/salir";
+    return;
+  }
+  // Candidate answers: the number of every listed option the hero may take,
+  // and the command text of every terminal option, hidden ones included.
+  std::vector<std::pair<std::string, const StoryTransition*>> choices;
+  int number = 0;
+  for (int o = 0; o < section.transition_count; ++o) {
+    const StoryTransition& t = section.transitions[o];
+    bool numbered = !t.is_hidden && !t.has_command;
+    if (numbered) ++number;
+    if (!can_take(t, hero)) continue;
+    if (numbered) {
+      choices.emplace_back(std::to_string(number), &t);
+    } else if (t.has_command) {
+      choices.emplace_back(std::string(t.command.empty() ? t.label.view() : t.command.view()), &t);
+    }
+  }
+  if (choices.empty()) {
+    w.stuck = true;
+    w.pending = "/salir";
+    return;
+  }
+  std::uniform_int_distribution<std::size_t> pick(0, choices.size() - 1);
+  const auto& choice = choices[pick(w.rng)];
+  w.pending = choice.first;
+  w.last = choice.second;
+}
+
+void on_end(SessionEnd end, const StorySection* section, const Character&, void* context) {
+  Walker& w = *static_cast<Walker*>(context);
+  w.end = end;
+  w.final_section = section;
+}
+
+bool next_line(char* buffer, std::size_t capacity, void* context) {
+  Walker& w = *static_cast<Walker*>(context);
+  if (w.pending.empty() || capacity < 2) return false;
+  std::string line = w.pending + "\n";
+  std::size_t n = std::min(line.size(), capacity - 1);
+  std::memcpy(buffer, line.data(), n);
+  buffer[n] = '\0';
+  w.pending.clear();
+  return true;
+}
+
+std::string section_name(const StorySection& s) {
+  return "[" + std::string(s.id.view()) + "] " + std::string(s.title.view());
+}
+
+void no_sleep(std::int32_t) {}
+
+}  // namespace
+
+void story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
+                WalkReport& report) {
+  report = WalkReport{};
+  report.walks = walks;
+  Walker w;
+  w.story = &story;
+  w.rng.seed(seed);
+  w.visited.assign(static_cast<std::size_t>(story.section_count), false);
+  // The dice and the flavour texts share the C generator: seed it too.
+  std::srand(seed);
+
+  AppConfig config;
+  config_set_defaults(config);
+  config.offline_mode = true;
+  config.music_enabled = false;
+  config.typing_speed = 0.0f;
+
+  // Saves made when a run is cut off go to a scratch folder, never the author's.
+  char scratch[] = "/tmp/quillhaven_walk_XXXXXX";
+  char* scratch_dir = mkdtemp(scratch);
+  char previous_dir[4096];
+  bool have_previous = getcwd(previous_dir, sizeof previous_dir) != nullptr;
+  if (scratch_dir != nullptr && chdir(scratch_dir) != 0) scratch_dir = nullptr;
+
+  std::fflush(stdout);
+  int saved_stdout = dup(1);
+  int devnull = open("/dev/null", O_WRONLY);
+  if (devnull >= 0) dup2(devnull, 1);
+  platform_set_sleep_hook(no_sleep);
+  ui_set_line_source(next_line, &w);
+  SessionObserver observer{before_prompt, on_end, &w};
+  session_set_observer(&observer);
+
+  for (int i = 0; i < walks; ++i) {
+    w.pending.clear();
+    w.last = nullptr;
+    w.last_section = -1;
+    w.turns = 0;
+    w.cut_off = w.stuck = false;
+    w.path.clear();
+    w.end = SESSION_END_NONE;
+    w.final_section = nullptr;
+    game_session_run(&story, story_path.c_str(), &config, nullptr, "Caminante", nullptr, nullptr);
+    SessionEnd end = w.end;
+    const StorySection* final_section = w.final_section;
+
+    if (final_section != nullptr) {
+      int index = section_index(story, *final_section);
+      w.visited[static_cast<std::size_t>(index)] = true;
+      if (w.path.empty() || w.path.back() != index) w.path.push_back(index);
+    }
+    int turns = w.turns;
+    if (turns > report.longest_run) {
+      report.longest_run = turns;
+      report.longest_path.clear();
+      for (int s : w.path) report.longest_path.push_back(std::string(story.sections[s].id.view()));
+    }
+    switch (end) {
+      case SESSION_END_ENDING:
+        if (final_section == nullptr) break;
+        report.endings[section_name(*final_section) + " (" +
+                       std::string(final_section->ending_type.view()) + ")"]++;
+        break;
+      case SESSION_END_DEATH_AT_SCENE:
+        report.deaths[final_section != nullptr
+                          ? "peligro de la sección " + section_name(*final_section)
+                          : std::string("héroe sin vida al empezar")]++;
+        break;
+      case SESSION_END_DEATH_AFTER_ACTION: {
+        std::string cause = "daño al elegir «";
+        if (w.last != nullptr) {
+          cause = (!w.last->check_stat.empty() ? "prueba de " + std::string(w.last->check_stat.view()) +
+                                                     " fallida en «"
+                                               : cause) +
+                  std::string(w.last->label.view()) + "»";
+        }
+        if (w.last_section >= 0) cause += " (" + section_name(story.sections[w.last_section]) + ")";
+        report.deaths[cause]++;
+        break;
+      }
+      case SESSION_END_MISSING_SECTION:
+        report.other_ends["sección inexistente tras " +
+                          (w.last_section >= 0 ? section_name(story.sections[w.last_section])
+                                               : std::string("el inicio"))]++;
+        break;
+      default:
+        if (w.stuck && w.last_section >= 0) {
+          report.other_ends["sin opciones posibles en " +
+                            section_name(story.sections[w.last_section])]++;
+        } else if (w.cut_off) {
+          report.other_ends["cortada tras " + std::to_string(kTurnLimit) + " turnos"]++;
+        } else {
+          report.other_ends["terminada sin final"]++;
+        }
+        break;
+    }
+  }
+
+  session_set_observer(nullptr);
+  ui_set_line_source(nullptr, nullptr);
+  platform_set_sleep_hook(nullptr);
+  std::fflush(stdout);
+  if (saved_stdout >= 0) {
+    dup2(saved_stdout, 1);
+    close(saved_stdout);
+  }
+  if (devnull >= 0) close(devnull);
+  if (have_previous && chdir(previous_dir) != 0) {
+    // Nothing sensible to do: the report is still printed.
+  }
+  if (scratch_dir != nullptr) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch_dir, ec);
+  }
+
+  for (int s = 0; s < story.section_count; ++s) {
+    if (!w.visited[static_cast<std::size_t>(s)]) {
+      report.never_visited.push_back(section_name(story.sections[s]));
+    }
+  }
+}
+
+std::string story_walk_format(const Story& story, const WalkReport& report) {
+  auto percent = [&](int n) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%5.1f%%", report.walks > 0 ? 100.0 * n / report.walks : 0.0);
+    return std::string(buf);
+  };
+  std::string out = "Recorridos de «" + std::string(story.title.view()) + "»: " +
+                    std::to_string(report.walks) + "\n\nFinales alcanzados:\n";
+  if (report.endings.empty()) out += "  (ninguno)\n";
+  for (const auto& [name, n] : report.endings) {
+    out += "  " + percent(n) + "  " + std::to_string(n) + "  " + name + "\n";
+  }
+  out += "\nMuertes:\n";
+  if (report.deaths.empty()) out += "  (ninguna)\n";
+  for (const auto& [cause, n] : report.deaths) {
+    out += "  " + percent(n) + "  " + std::to_string(n) + "  " + cause + "\n";
+  }
+  if (!report.other_ends.empty()) {
+    out += "\nOtras terminaciones:\n";
+    for (const auto& [what, n] : report.other_ends) {
+      out += "  " + percent(n) + "  " + std::to_string(n) + "  " + what + "\n";
+    }
+  }
+  out += "\nSecciones nunca visitadas:\n";
+  if (report.never_visited.empty()) out += "  (ninguna)\n";
+  for (const auto& name : report.never_visited) out += "  " + name + "\n";
+  out += "\nRecorrido más largo: " + std::to_string(report.longest_run) + " turnos\n  ";
+  for (std::size_t i = 0; i < report.longest_path.size(); ++i) {
+    out += (i ? " → " : "") + report.longest_path[i];
+  }
+  out += "\n";
+  return out;
+}

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "authoring/story_check.h"
+#include "authoring/story_map.h"
+#include "story/story_parser.h"
+#include "support/test_support.h"
+
+namespace {
+
+class StoryCheck : public ::testing::Test {
+ protected:
+  void SetUp() override { story_ = static_cast<Story*>(std::calloc(1, sizeof(Story))); }
+  void TearDown() override { std::free(story_); }
+
+  std::vector<CheckFinding> check(const std::string& text) {
+    CheckReport report;
+    report.readable = true;
+    check_story_text(text, "prueba", QH_SOURCE_DIR "/stories", *story_, report);
+    return report.findings;
+  }
+
+  // Expects exactly one finding, with this code at this line.
+  void expect_only(const std::string& text, const std::string& code, int line) {
+    auto findings = check(text);
+    ASSERT_EQ(findings.size(), 1u) << describe(findings);
+    EXPECT_EQ(findings[0].code, code) << findings[0].message;
+    EXPECT_EQ(findings[0].line, line) << findings[0].message;
+  }
+
+  static std::string describe(const std::vector<CheckFinding>& findings) {
+    std::string out;
+    for (const auto& f : findings) out += std::to_string(f.line) + " " + f.code + ": " + f.message + "\n";
+    return out;
+  }
+
+  Story* story_ = nullptr;
+};
+
+// A tiny story that checks clean: a start, one choice and two endings.
+const std::string kHead =
+    "---\n"           // 1
+    "title: Prueba\n"  // 2
+    "stats:\n"         // 3
+    "  Fuerza: 1\n"    // 4
+    "---\n"            // 5
+    "## [1] Inicio\n"  // 6
+    "Un pasillo.\n";   // 7
+const std::string kEndings =
+    "## [2] Gloria\n"
+    "[Final: Victoria]\n"
+    "## [3] Caída\n"
+    "[Final: Derrota]\n";
+
+}  // namespace
+
+TEST_F(StoryCheck, CleanStoryHasNoFindings) {
+  auto findings = check(kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3] Empujar\n" + kEndings);
+  EXPECT_TRUE(findings.empty()) << describe(findings);
+}
+
+TEST_F(StoryCheck, EachProblemIsReportedOnceAtItsLine) {
+  // Option, failure and requirement destinations that name no section.
+  expect_only(kHead + "- [-> 9] Saltar\n- [-> 2] Ir\n- [-> 3] Caer\n" + kEndings,
+              "destino-inexistente", 8);
+  expect_only(kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 7] Empujar\n- [-> 3] x\n" +
+                  kEndings,
+              "destino-inexistente", 8);
+  expect_only(kHead + "- [Requiere: Daga | Destino: 8] Cortar\n- [Obtener: Daga] [-> 2] Ir\n- [-> 3] c\n" +
+                  kEndings,
+              "destino-inexistente", 8);
+  // A section nobody leads to, and one without options that is not an ending.
+  expect_only(kHead + "- [-> 2] Ir\n- [-> 3] c\n" + kEndings + "## [4] Olvidada\n[Final: Fin]\n",
+              "inalcanzable", 14);
+  expect_only(kHead + "- [-> 2] Ir\n- [-> 3] c\n- [-> 4] d\n" + kEndings + "## [4] Pasillo\nNada.\n",
+              "callejon-sin-salida", 15);
+  // A repeated id: only the first is reachable.
+  expect_only(kHead + "- [-> 2] Ir\n- [-> 3] c\n" + kEndings + "## [2] Otra\n[Final: Victoria]\n",
+              "id-duplicado", 14);
+  // A bullet the option grammar rejects stays body text.
+  expect_only(kHead + "- una lista sin corchetes\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings,
+              "opcion-rechazada", 8);
+  // A check whose difficulty is below 1 is played as a plain move.
+  expect_only(kHead + "- [Check: Fuerza | Éxito: 2 | Fallo: 3] Empujar\n" + kEndings,
+              "dificultad-invalida", 8);
+  // A small accented "é" is an unknown key, so the check also loses its destination.
+  auto findings = check(kHead + "- [Check: Fuerza | DC: 7 | éxito: 2 | Fallo: 3] Empujar\n- [-> 2] x\n" +
+                        kEndings);
+  ASSERT_EQ(findings.size(), 2u) << describe(findings);
+  EXPECT_EQ(findings[0].code, "clave-ignorada");
+  EXPECT_NE(findings[0].message.find("«Éxito»"), std::string::npos);
+  EXPECT_EQ(findings[1].code, "destino-inexistente");
+  EXPECT_EQ(findings[1].line, 8);
+  expect_only(kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | Daño: 2] Empujar\n" +
+                  kEndings,
+              "clave-ignorada", 8);
+  // A Spanish sentence whose first word happens to be a command word.
+  expect_only(kHead + "- [-> 2] Echo de menos la luz\n- [-> 3] c\n- [-> 2] d\n" + kEndings,
+              "comando-por-palabra", 8);
+  // A gate whose item nobody gives.
+  expect_only(kHead + "- [Requiere: Llave de Plata | Destino: 2] Abrir\n- [-> 3] c\n" + kEndings,
+              "objeto-inalcanzable", 8);
+  // A music theme without its file.
+  expect_only(kHead + "[Musica: combate]\n[Musica: tema_inexistente]\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings,
+              "musica-no-encontrada", 9);
+}
+
+TEST_F(StoryCheck, FrontMatterWithoutClosingMarker) {
+  auto findings = check("---\ntitle: Roto\n## [1] Inicio\n[Final: Victoria]\n");
+  ASSERT_FALSE(findings.empty());
+  EXPECT_EQ(findings[0].code, "cabecera-sin-cierre");
+  EXPECT_EQ(findings[0].line, 1);
+}
+
+TEST_F(StoryCheck, WhatTheParserDropsOrCutsIsReported) {
+  std::string many_options;
+  for (int i = 0; i < 33; ++i) many_options += "- [-> 2] Opción " + std::to_string(i) + "\n";
+  auto findings = check(kHead + many_options + "- [-> 3] c\n" + kEndings);
+  ASSERT_FALSE(findings.empty());
+  EXPECT_EQ(findings[0].code, "descartado");
+  EXPECT_EQ(findings[0].line, 8 + 32);
+
+  std::string sections;
+  for (int i = 0; i < 129; ++i) {
+    sections += "## [" + std::to_string(i + 1) + "] S\n- [-> " + std::to_string(i + 2) + "] Sigue\n";
+  }
+  findings = check(sections + "## [130] Fin\n[Final: Victoria]\n");
+  bool dropped = false;
+  for (const auto& f : findings) dropped = dropped || (f.code == "descartado" && f.line == 257);
+  EXPECT_TRUE(dropped) << describe(findings);
+
+  std::string lore;
+  for (int i = 0; i < 65; ++i) lore += "> [Lore: L" + std::to_string(i) + "] texto\n";
+  findings = check(lore + "## [1] Solo\n[Final: Victoria]\n");
+  ASSERT_EQ(findings.size(), 1u) << describe(findings);
+  EXPECT_EQ(findings[0].line, 65);
+
+  findings = check("## [1] Largo\n" + std::string(3000, 'a') + "\n[Final: Victoria]\n");
+  ASSERT_EQ(findings.size(), 1u) << describe(findings);
+  EXPECT_EQ(findings[0].code, "texto-cortado");
+  EXPECT_EQ(findings[0].line, 2);
+}
+
+TEST_F(StoryCheck, BundledStoriesAndTheWorkshopTemplateCheckClean) {
+  // Theme files are looked up relative to the working folder, as the game does.
+  std::string previous = std::filesystem::current_path().string();
+  std::filesystem::current_path(QH_SOURCE_DIR);
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("stories")) {
+    if (entry.path().extension() != ".md") continue;
+    CheckReport report;
+    check_story_file(entry.path().string(), *story_, report);
+    EXPECT_TRUE(report.readable);
+    EXPECT_TRUE(report.findings.empty()) << entry.path() << "\n" << check_format_text(report);
+    ++checked;
+  }
+  EXPECT_GE(checked, 2);
+  std::filesystem::current_path(previous);
+}
+
+TEST_F(StoryCheck, JsonListsTheSameFindings) {
+  CheckReport report;
+  report.file = "a\"b.md";
+  report.readable = true;
+  check_story_text(kHead + "- [-> 9] Saltar\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings, "a", ".", *story_,
+                   report);
+  std::string json = check_format_json({report});
+  EXPECT_TRUE(qh_test::contains_in_order(
+      json, {"\"file\": \"a\\\"b.md\"", "\"readable\": true", "\"line\": 8",
+             "\"code\": \"destino-inexistente\""}));
+}
+
+TEST_F(StoryCheck, MapDrawsSectionsEndingsAndFailureEdges) {
+  ASSERT_TRUE(story_parser_load_string(
+      *story_,
+      (kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | DañoFallo: 2] Empujar\n"
+               "- [Requiere: Daga | Destino: 2] Cortar\n" +
+       kEndings)
+          .c_str(),
+      "x"));
+  std::string dot = story_map_dot(*story_);
+  EXPECT_TRUE(qh_test::contains_in_order(
+      dot, {"digraph historia {", "s0 [label=\"[1] Inicio\"", "s1 [label=\"[2] Gloria\", shape=doubleoctagon",
+            "s2 [label=\"[3] Caída\", shape=octagon", "s0 -> s1 [label=\"[1]\\nFuerza DC 7\"]",
+            "s0 -> s2 [style=dashed", "fallo (-2 PV)", "s0 -> s1 [label=\"[2]\\n🔒 Daga\"]", "}"}));
+}
