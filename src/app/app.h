@@ -1,6 +1,7 @@
 // The application shell: start-up, main menu and its flows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "character/character.h"
@@ -11,6 +12,9 @@
 
 inline constexpr int APP_MAX_STORIES = 32;
 inline constexpr int APP_MAX_SAVES = 16;
+inline constexpr std::size_t APP_MENU_ANSWER_BYTES = 16;   // menu answers and numbers: 15 bytes
+inline constexpr std::size_t APP_TEXT_ANSWER_BYTES = 128;  // key, broker, repository: 127 bytes
+inline constexpr std::size_t APP_HERO_NAME_BYTES = 64;     // the hero's name: 63 bytes
 
 // Everything the entry point owns for the whole run. Large: allocate zeroed.
 struct AppContext {
@@ -37,3 +41,9 @@ void app_multiplayer_screen(const AppConfig& config);
 void app_replay_intro(AppContext& app);
 
 std::int32_t list_stories_in_dir(const char* dir, FixedText<128>* files, FixedText<128>* titles);
+
+// Reads one answer of at most capacity-1 bytes, trailing CR/LF removed; the
+// rest of a longer line is discarded. False (empty answer) at end of input.
+bool app_read_answer(char* buffer, std::size_t capacity);
+// The menu entry named by an answer of exactly one character '1'..`last`, else 0.
+char app_menu_choice(const char* answer, char last);

@@ -1,0 +1,115 @@
+// Start-up, the main menu loop and the helpers every screen of the shell shares.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+#include "config/config.h"
+#include "platform/audio.h"
+#include "platform/platform.h"
+#include "ui/palette.h"
+#include "ui/text_output.h"
+#include "workshop/workshop.h"
+
+namespace {
+
+// What the main menu decided for one pass.
+enum class MenuStep { kContinue, kLeave };
+
+void print_main_menu(const AppConfig& config) {
+  std::printf(QH_CYAN "Modo actual: %s\n" QH_RESET,
+              config.offline_mode ? "💾 Narrador Clásico (Sin IA - 0 tokens)" : "⚡ Narrador IA");
+  std::fputs(
+      "\n--- MENÚ PRINCIPAL ---\n"
+      "1. 🗡️  Iniciar Nueva Aventura\n"
+      "2. 📂 Cargar Partida Guardada\n"
+      "3. 🎮 Mesa de Rol Multijugador (MQTT / KVM)\n"
+      "4. 🛠️  Taller del Creador (Historias, Guías y Música)\n"
+      "5. ⚙️  Ajustes y Configuración\n"
+      "6. 🚪 Salir\n\n",
+      stdout);
+  std::fputs(QH_YELLOW "Selecciona una opción (1-6): " QH_RESET, stdout);
+}
+
+MenuStep main_menu_pass(AppContext& app) {
+  // A closed input cannot answer anything more: leave without showing the menu again.
+  if (ui_input_closed()) return MenuStep::kLeave;
+
+  if (app.config.music_enabled &&
+      !(app.audio.playing && app.audio.current_theme == std::string_view("intro"))) {
+    audio_play(app.audio, "intro", true);
+  }
+  ui_print_banner();
+  print_main_menu(app.config);
+
+  char answer[APP_MENU_ANSWER_BYTES];
+  if (!app_read_answer(answer, sizeof answer)) return MenuStep::kLeave;
+  char choice = app_menu_choice(answer, '6');
+  if (choice == 0) {
+    ui_print_message("Opción inválida. Elige del 1 al 6.", "warning");
+    return MenuStep::kContinue;
+  }
+  switch (choice) {
+    case '1':
+      app_new_adventure(app);
+      break;
+    case '2':
+      app_resume_adventure(app);
+      break;
+    case '3':
+      app_multiplayer_screen(app.config);
+      break;
+    case '4':
+      workshop_open_menu(".", app.config, &app.audio);
+      app_replay_intro(app);
+      break;
+    case '5':
+      app_settings_screen(app);
+      break;
+    default:
+      return MenuStep::kLeave;
+  }
+  return MenuStep::kContinue;
+}
+
+}  // namespace
+
+bool app_read_answer(char* buffer, std::size_t capacity) {
+  // The rest of an over-long answer is dropped: it must never become the
+  // answer to the next prompt (a menu entry, a hero's name, a first action).
+  return ui_read_line_discard_rest(buffer, capacity);
+}
+
+char app_menu_choice(const char* answer, char last) {
+  if (answer == nullptr || answer[0] == '\0' || answer[1] != '\0') return 0;
+  return (answer[0] >= '1' && answer[0] <= last) ? answer[0] : 0;
+}
+
+void app_load_settings(AppConfig& config) {
+  if (config_load(config, "config.json")) return;
+  if (!config_load(config, "config.json.example")) config_set_defaults(config);
+  // After the first run config.json exists; a failed write is not fatal and
+  // the settings in memory stay in force.
+  (void)config_save(config, "config.json");
+}
+
+void app_replay_intro(AppContext& app) {
+  if (app.config.music_enabled) audio_play(app.audio, "intro", true);
+}
+
+int app_run(AppContext& app) {
+  platform_init();
+  std::atexit(platform_cleanup);
+  app_load_settings(app.config);
+  audio_init(app.audio, ".", app.config.music_enabled, app.config.music_volume);
+
+  while (main_menu_pass(app) == MenuStep::kContinue) {
+  }
+
+  audio_stop(app.audio);
+  std::fputs("\n" QH_ORANGE
+             "¡Gracias por jugar a Quillhaven! Que los dados te sean favorables." QH_RESET "\n\n",
+             stdout);
+  std::fflush(stdout);
+  return 0;
+}

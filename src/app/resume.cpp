@@ -1,0 +1,87 @@
+// Main menu entry 2: pick a saved game, find its story and continue playing.
+#include <cstdio>
+
+#include "app/app.h"
+#include "common/text_util.h"
+#include "savegame/save_browser.h"
+#include "savegame/save_file.h"
+#include "session/session.h"
+#include "story/story_parser.h"
+#include "ui/palette.h"
+#include "ui/text_output.h"
+
+namespace {
+
+constexpr const char* kSavesDir = "saves";
+
+// The first story of stories/, in listing order, whose slug (derived from
+// "stories/<file>" exactly as the session derives it when an adventure starts)
+// equals the save's. -1 when none does.
+std::int32_t find_story_of_save(const AppContext& app, std::int32_t story_count,
+                                const FixedText<128>& save_slug) {
+  FixedText<512> path;
+  FixedText<128> slug;
+  for (std::int32_t i = 0; i < story_count; ++i) {
+    std::snprintf(path.raw(), path.capacity(), "stories/%s", app.story_files[i].c_str());
+    slug.clear();
+    session_make_slug(path.c_str(), slug);
+    if (slug.view() == save_slug.view()) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void app_resume_adventure(AppContext& app) {
+  std::int32_t rows = save_manager_list_saves(kSavesDir, app.saves, APP_MAX_SAVES);
+  if (rows <= 0) {
+    ui_print_message("No hay partidas guardadas en la carpeta 'saves/'.", "warning");
+    ui_pause_enter();
+    return;
+  }
+
+  std::fputs("\nPartidas guardadas encontradas:\n", stdout);
+  for (std::int32_t i = 0; i < rows; ++i) {
+    const SaveSummary& row = app.saves[i];
+    std::printf("  [%d] %s | Héroe: %s (%d/%d HP) | Sec: %s | %s\n", i + 1, row.story_title.c_str(),
+                row.hero_name.c_str(), row.hp, row.max_hp, row.current_section_id.c_str(),
+                row.saved_at.c_str());
+  }
+  std::printf(QH_YELLOW "\nElige una partida a reanudar (1-%d): " QH_RESET, rows);
+  char answer[APP_MENU_ANSWER_BYTES];
+  if (!app_read_answer(answer, sizeof answer)) return;  // closed input: nothing is resumed
+  std::int32_t choice = read_decimal_i32(answer);
+  if (choice < 1 || choice > rows) {
+    ui_print_message("Opción inválida.", "warning");
+    return;
+  }
+  const SaveSummary& row = app.saves[choice - 1];
+
+  app.section_id.clear();
+  if (!load_game(kSavesDir, row.story_slug.c_str(), app.section_id.raw(), app.section_id.capacity(),
+                 &app.hero, row.file_name.c_str())) {
+    ui_print_message("Error al cargar la partida.", "error");
+    ui_pause_enter();
+    return;
+  }
+
+  std::int32_t count = list_stories_in_dir("stories", app.story_files, app.story_titles);
+  std::int32_t match = find_story_of_save(app, count, row.story_slug);
+  if (match < 0) {
+    ui_print_message("No se localizó el archivo .md original de la historia.", "error");
+    ui_pause_enter();
+    return;
+  }
+
+  std::snprintf(app.story_path.raw(), app.story_path.capacity(), "stories/%s",
+                app.story_files[match].c_str());
+  if (!story_parser_load_file(app.story, app.story_path.c_str())) {
+    ui_print_message("Error al leer la historia.", "error");
+    ui_pause_enter();
+    return;
+  }
+
+  game_session_run(&app.story, app.story_path.c_str(), &app.config, &app.audio,
+                   app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
+  app_replay_intro(app);
+}
