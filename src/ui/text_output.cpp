@@ -145,8 +145,10 @@ bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
 void ui_pause_enter() {
   std::fputs(QH_GREY "\nPresiona Enter para continuar..." QH_RESET, stdout);
   std::fflush(stdout);
+  // The answer is ignored; so is the rest of an overlong line, which would
+  // otherwise answer the next prompt.
   char ignored[32];
-  ui_read_line(ignored, sizeof ignored);
+  ui_read_line_discard_rest(ignored, sizeof ignored);
 }
 
 void ui_set_line_source(UiLineSource source, void* context) {

@@ -146,3 +146,15 @@ TEST(Banner, SixLogoLinesOfEqualWidthAndTheSubtitle) {
   ASSERT_GT(subtitle.size(), tail.size());
   EXPECT_EQ(subtitle.substr(subtitle.size() - tail.size()), tail);
 }
+
+TEST(Prompt, EnterPauseIgnoresTheWholeLine) {
+  std::string out = capture_stdout([] {
+    with_stdin(std::string(100, 'z') + "\n3\n", [] {
+      ui_pause_enter();
+      char next[16];
+      ASSERT_TRUE(ui_read_line(next, sizeof next));
+      EXPECT_STREQ(next, "3");
+    });
+  });
+  EXPECT_EQ(out, "\x1b[38;5;244m\nPresiona Enter para continuar...\x1b[0m");
+}
