@@ -40,3 +40,7 @@ void rag_index_story(LoreIndex& index, const Story& story);
 // Fills up to `wanted` results, best first; returns how many were filled.
 std::int32_t rag_query(const LoreIndex& index, std::string_view query, LoreHit* results,
                        std::int32_t wanted);
+// The text search compares up to 32 bytes at once where the processor
+// allows. Tests narrow it (1, 16 or 32) to cover every variant; returns the
+// width in effect, which may be narrower than asked.
+int rag_set_search_width(int bytes);
