@@ -103,7 +103,10 @@ void ui_prompt_action(char* buffer, std::size_t capacity) {
   ui_read_line(buffer, capacity);
 }
 
-bool ui_read_line(char* buffer, std::size_t capacity) {
+namespace {
+
+// Reads one raw line (line end still attached) and records a closed input.
+bool read_line_raw_checked(char* buffer, std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return false;
   buffer[0] = '\0';
   std::fflush(stdout);
@@ -112,6 +115,13 @@ bool ui_read_line(char* buffer, std::size_t capacity) {
     g_input_closed = true;
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool ui_read_line(char* buffer, std::size_t capacity) {
+  if (!read_line_raw_checked(buffer, capacity)) return false;
   strip_line_end(buffer);
   return true;
 }
@@ -119,14 +129,7 @@ bool ui_read_line(char* buffer, std::size_t capacity) {
 bool ui_input_closed() { return g_input_closed; }
 
 bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
-  if (buffer == nullptr || capacity == 0) return false;
-  buffer[0] = '\0';
-  std::fflush(stdout);
-  if (!read_raw_line(buffer, capacity)) {
-    buffer[0] = '\0';
-    g_input_closed = true;
-    return false;
-  }
+  if (!read_line_raw_checked(buffer, capacity)) return false;
   std::size_t n = std::strlen(buffer);
   bool complete = n > 0 && buffer[n - 1] == '\n';
   if (!complete && n + 1 >= capacity) {
