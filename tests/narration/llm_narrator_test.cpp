@@ -1,438 +1,356 @@
-// llm_narrate_action end to end: a stand-in curl on PATH that records what it
-// was given, and the real curl against a server on 127.0.0.1. Never the network.
+// The narrators: offline sentences, the escaping of a model request, and
+// llm_narrate_action as a whole, with a stand-in curl first on PATH that
+// records what it was given and the real curl against a server on 127.0.0.1.
 #include "narration/llm_narrator.h"
 
 #include <arpa/inet.h>
-#include <glob.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <bit>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
+#include "narration/offline_narrator.h"
 #include "support/test_support.h"
 
 namespace {
 
-using qh_test::file_exists;
-using qh_test::read_file;
-using qh_test::TempDir;
-using qh_test::write_file;
+using namespace qh_test;
 
-constexpr const char* kOfflineText = "Sin efecto.";  // what the offline narrator writes here
+constexpr const char* kOffline = "Sin efecto.";  // the result, which the offline narrator repeats
+// What the offline narrator writes instead, with the fixture's lore passage.
+const std::string kFallback = std::string(kOffline) + "\n\n[📖 Detalle descubierto: T]\n\"Huesos\"";
+const std::string kRequestFile = "/tmp/quillhaven_llm_req_" + std::to_string(getpid());
+// The body for the action `A "q" b\c<tab>d<line feed>e<carriage return>f`.
+constexpr std::string_view kBody =
+    "{\n  \"contents\": [{\n    \"parts\": [{\"text\": \"Lugar: Cripta. Personaje: Vida 7/12. "
+    "Accion: A \\\"q\\\" b\\\\c\\td\\nef. Resultado mecanico: Sin efecto.. Lore: Huesos Narra el "
+    "desenlace en 2 frases breves e inmersivas.\"}]\n  }],\n  \"generationConfig\": {\n    "
+    "\"maxOutputTokens\": 120,\n    \"temperature\": 0.7\n  }\n}\n";
 
-std::string main_request_path() {
-  return "/tmp/quillhaven_llm_req_" + std::to_string(getpid()) + ".json";
+std::string reply(std::string_view text, int prompt = INT_MIN, int output = INT_MIN) {
+  std::string usage;
+  if (prompt != INT_MIN) usage += "\"promptTokenCount\": " + std::to_string(prompt);
+  if (output != INT_MIN) usage += ", \"candidatesTokenCount\": " + std::to_string(output);
+  return "{\"candidates\": [{\"content\": {\"parts\": [{\"text\": " + std::string(text) +
+         "}]}}],\n\"usageMetadata\": {" + usage + "}}\n";
 }
 
-// Request files of this process still present (any name of ours).
-std::vector<std::string> leftover_request_files() {
-  std::vector<std::string> found;
-  glob_t g;
-  std::string pattern = "/tmp/quillhaven_llm_req_" + std::to_string(getpid()) + "*";
-  if (glob(pattern.c_str(), 0, nullptr, &g) == 0) {
-    for (std::size_t k = 0; k < g.gl_pathc; ++k) found.push_back(g.gl_pathv[k]);
-  }
-  globfree(&g);
-  return found;
-}
+// A call's counters: prompt, output and total of the call, then of the session.
+using Counts = std::array<std::uint32_t, 6>;
+Counts counts(const TokenCounters& c) { return std::bit_cast<Counts>(c); }
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string expected_body(const char* action) {
-  char prompt[LLM_PROMPT_CAPACITY];
-  llm_build_prompt(nullptr, nullptr, action, kOfflineText, nullptr, prompt, sizeof(prompt));
-  char body[LLM_BODY_CAPACITY];
-  std::size_t n = llm_build_request_body(prompt, body, sizeof(body));
-  return std::string(body, n);
-}
-
-class LlmNarratorTest : public ::testing::Test {
+class LlmNarrator : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* path = std::getenv("PATH");
-    saved_path_ = path != nullptr ? path : "/usr/bin:/bin";
-    config_ = std::make_unique<AppConfig>();
-    std::memset(static_cast<void*>(config_.get()), 0, sizeof(AppConfig));
-    config_->gemini_api_key.assign("KEY");
-    config_->model.assign("modelo-x");
-    llm_init(totals_);
+    app_config_.gemini_api_key.assign("KEY");
+    app_config_.model.assign("modelo-x");
+    hero_->name.assign("Aria");  // never sent
+    hero_->hp = 7;
+    hero_->max_hp = 12;
+    section_->title.assign("Cripta");
+    lore_.title.assign("T");
+    lore_.text.assign("Huesos");
+    // Logs its arguments and the mode, type and content of the request file
+    // named by its last (tenth) argument, then prints the file "reply".
+    make_executable_script(dir_.file("bin/curl"),
+                           "#!/bin/sh\ncd '" + dir_.path() +
+                               "' || exit 1\nprintf '%s\\n' \"${0##*/}\" \"$@\" > args\n"
+                               "stat -c '%a %F' \"${10#@}\" > reqstat\ncp \"${10#@}\" req\n"
+                               "cat reply\n");
+    setenv("PATH", (dir_.file("bin") + ":" + path_).c_str(), 1);
   }
-  void TearDown() override {
-    setenv("PATH", saved_path_.c_str(), 1);
-    std::vector<std::string> left = leftover_request_files();
-    for (const std::string& name : left) unlink(name.c_str());
-    EXPECT_TRUE(left.empty()) << left.front();
+  void TearDown() override { setenv("PATH", path_.c_str(), 1); }
+
+  // Narrates through `base`. When curl ran, checks that it got the usual
+  // arguments for the configured model and key, that the request file held the
+  // body privately, and that the file is gone; the file's name is kept.
+  bool narrate(TokenCounters* counters = nullptr, std::string_view base = LLM_DEFAULT_BASE_URL) {
+    for (const char* f : {"args", "req", "reqstat"}) unlink(dir_.file(f).c_str());
+    std::memset(out_, 'X', sizeof(out_) - 1);
+    bool from_model = llm_narrate_action_at(base, &totals_, config_, hero_.get(), section_.get(),
+                                            "A \"q\" b\\c\td\ne\rf", nullptr, kOffline, &lore_,
+                                            out_, sizeof(out_), counters);
+    std::string args = read_file(dir_.file("args"));
+    file_ = args.substr(args.rfind('@') + 1, args.size() - args.rfind('@') - 2);
+    if (args.empty()) return from_model;
+    const char* model = config_->model.empty() ? "gemini-1.5-flash" : config_->model.c_str();
+    EXPECT_EQ(args,
+              "curl\n-s\n--max-time\n6\n-H\nContent-Type: application/json\n-X\nPOST\n"
+              "https://generativelanguage.googleapis.com/v1beta/models/" +
+                  std::string(model) + ":generateContent?key=" + config_->gemini_api_key.c_str() +
+                  "\n-d\n@" + file_ + "\n");
+    EXPECT_EQ(read_file(dir_.file("reqstat")), "600 regular file\n");
+    EXPECT_EQ(read_file(dir_.file("req")), kBody);
+    EXPECT_FALSE(file_exists(file_));
+    return from_model;
   }
 
-  // Puts a stand-in curl first on PATH. It writes its arguments one per line,
-  // the mode and type of the file named after "-d @" and a copy of it, then
-  // prints the file "reply".
-  void use_fake_curl() {
-    std::string bin = dir_.file("bin");
-    std::string script =
-        "#!/bin/sh\n"
-        "log='" +
-        dir_.path() +
-        "'\n"
-        "printf '%s\\n' \"${0##*/}\" > \"$log/args\"\n"
-        "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log/args\"; done\n"
-        "prev=''\n"
-        "for a in \"$@\"; do\n"
-        "  if [ \"$prev\" = '-d' ]; then\n"
-        "    f=\"${a#@}\"\n"
-        "    stat -c '%a %F' \"$f\" > \"$log/reqstat\"\n"
-        "    cp \"$f\" \"$log/req\"\n"
-        "  fi\n"
-        "  prev=\"$a\"\n"
-        "done\n"
-        "cat \"$log/reply\"\n";
-    qh_test::make_executable_script(bin + "/curl", script);
-    setenv("PATH", (bin + ":" + saved_path_).c_str(), 1);
-  }
-  void reply_with(std::string_view reply) { write_file(dir_.file("reply"), reply); }
-  void forget_last_request() {
-    unlink(dir_.file("args").c_str());
-    unlink(dir_.file("req").c_str());
-    unlink(dir_.file("reqstat").c_str());
-  }
-  std::vector<std::string> curl_args() { return split_lines(read_file(dir_.file("args"))); }
-
-  bool narrate(const char* action = "abrir", TokenCounters* counters = nullptr,
-               std::string_view base = {}) {
-    std::memset(out_, 'X', sizeof(out_));
-    out_[sizeof(out_) - 1] = '\0';
-    if (base.empty()) {
-      return llm_narrate_action(&totals_, config_.get(), nullptr, nullptr, action, nullptr,
-                                kOfflineText, nullptr, out_, sizeof(out_), counters);
-    }
-    return llm_narrate_action_at(base, &totals_, config_.get(), nullptr, nullptr, action, nullptr,
-                                 kOfflineText, nullptr, out_, sizeof(out_), counters);
-  }
-
+  std::string path_ = std::getenv("PATH");
   TempDir dir_;
-  std::string saved_path_;
-  std::unique_ptr<AppConfig> config_;
-  LlmTotals totals_;
-  char out_[4096];
+  AppConfig app_config_{};
+  const AppConfig* config_ = &app_config_;
+  std::string file_;  // the request file curl was given last
+  std::unique_ptr<Character> hero_ = std::make_unique<Character>();
+  std::unique_ptr<StorySection> section_ = std::make_unique<StorySection>();
+  LoreHit lore_{};
+  LlmTotals totals_{};
+  char out_[4096] = {};
 };
 
-std::string reply_json(std::string_view text_field, std::string_view usage) {
-  return "{\n  \"candidates\": [{\"content\": {\"parts\": [{" + std::string(text_field) +
-         "}]}}],\n  \"usageMetadata\": {" + std::string(usage) + "}\n}\n";
-}
-
-TEST_F(LlmNarratorTest, RepliesCountersAndTotals) {
-  use_fake_curl();
-  const std::string big_text(20000, 'a');
-  const std::string huge_reply =
-      "{\"text\": \"ok\"}" + std::string(300000, ' ') + "\"promptTokenCount\": 5";
-  const struct {
-    const char* name;
-    std::string reply;
-    bool from_model;
-    std::string text;
-    std::uint32_t prompt;
-    std::uint32_t output;
-  } cases[] = {
-      {"normal",
-       reply_json(R"("text": "La puerta cede.")",
-                  R"("promptTokenCount": 10, "candidatesTokenCount": 20)"),
-       true, "La puerta cede.", 10, 20},
-      {"escaped quote and newline",
-       reply_json(R"("text": "Dijo \"hola\"\nAdiós")",
-                  R"("promptTokenCount": 7, "candidatesTokenCount": 8)"),
-       true, "Dijo \"hola\"\nAdiós", 7, 8},
-      {"no usage", reply_json(R"("text": "Sin cuenta.")", ""), true, "Sin cuenta.", 35, 45},
-      {"only prompt tokens", reply_json(R"("text": "Doce.")", R"("promptTokenCount": 12)"), true,
-       "Doce.", 12, 0},
-      {"negative counts",
-       reply_json(R"("text": "Raro.")", R"("promptTokenCount": -5, "candidatesTokenCount": 7)"),
-       true, "Raro.", 0, 7},
-      {"error reply", R"({"error": {"code": 400, "message": "API key not valid"}})", false,
-       kOfflineText, 0, 0},
-      {"empty text", reply_json(R"("text": "")", R"("promptTokenCount": 3)"), false, kOfflineText,
-       0, 0},
-      // Only 8191 bytes are read: the usage after the long text is never seen.
-      {"20 KB", reply_json("\"text\": \"" + big_text + "\"", R"("promptTokenCount": 3)"), true,
-       std::string(2047, 'a'), 35, 45},
-      {"300 KB", huge_reply, true, "ok", 35, 45},
-      {"raw escape byte",
-       reply_json("\"text\": \"Hola \x1b[31mrojo\x1b[0m\x1b]0;t\x07\"",
-                  R"("promptTokenCount": 5, "candidatesTokenCount": 6)"),
-       true, "Hola [31mrojo[0m]0;t", 5, 6},
+TEST_F(LlmNarrator, RepliesCountersAndTotals) {
+  const std::string big(20000, 'a');
+  // The reply, the narration shown (empty: the offline one), the tokens counted.
+  const std::tuple<std::string, std::string, std::uint32_t, std::uint32_t> cases[] = {
+      {reply(R"("La puerta cede.")", 10, 20), "La puerta cede.", 10, 20},
+      {reply(R"("Dijo \"hola\"\nAdiós")", 7, 8), "Dijo \"hola\"\nAdiós", 7, 8},
+      {reply(R"("Sin cuenta.")"), "Sin cuenta.", 35, 45},
+      {reply(R"("Doce.")", 12), "Doce.", 12, 0},
+      {reply(R"("Raro.")", -5, 7), "Raro.", 0, 7},
+      {R"({"error": {"code": 400, "message": "API key not valid"}})", "", 0, 0},
+      {reply(R"("")", 3), "", 0, 0},
+      // Only 8191 bytes are read: the usage after a long text is never seen.
+      {reply("\"" + big + "\"", 3), big.substr(0, 2047), 35, 45},
+      {R"({"text": "ok"})" + std::string(300000, ' ') + R"("promptTokenCount": 5)", "ok", 35, 45},
+      {reply("\"Hola \x1b[31mrojo\x1b[0m\x1b]0;t\x07\r\x7F\xC2\x9B!\"", 5, 6),
+       "Hola [31mrojo[0m]0;t!", 5, 6},
+      {R"("text": "sin cierre\)", "sin cierre\\", 35, 45},
   };
-
   std::uint32_t prompt_total = 0;
   std::uint32_t output_total = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    reply_with(c.reply);
-    forget_last_request();
+  for (const auto& [text, shown, prompt, output] : cases) {
+    SCOPED_TRACE(text.substr(0, 80));
+    write_file(dir_.file("reply"), text);
     TokenCounters counters;
     std::memset(&counters, 0xAB, sizeof(counters));
-    EXPECT_EQ(narrate("abrir", &counters), c.from_model);
-    EXPECT_EQ(std::string(out_), c.text);
-    prompt_total += c.prompt;
-    output_total += c.output;
-    EXPECT_EQ(totals_.prompt_total, prompt_total);
-    EXPECT_EQ(totals_.output_total, output_total);
-    EXPECT_EQ(counters.last_prompt, c.prompt);
-    EXPECT_EQ(counters.last_output, c.output);
-    EXPECT_EQ(counters.last_total, c.prompt + c.output);
-    EXPECT_EQ(counters.session_prompt, prompt_total);
-    EXPECT_EQ(counters.session_output, output_total);
-    EXPECT_EQ(counters.session_total, prompt_total + output_total);
-
-    // Every case made the same request, and the file is gone afterwards.
-    std::vector<std::string> args = curl_args();
-    const std::vector<std::string> expected_args = {
-        "curl",
-        "-s",
-        "--max-time",
-        "6",
-        "-H",
-        "Content-Type: application/json",
-        "-X",
-        "POST",
-        "https://generativelanguage.googleapis.com/v1beta/models/modelo-x:generateContent?key=KEY",
-        "-d",
-        "@" + main_request_path()};
-    EXPECT_EQ(args, expected_args);
-    EXPECT_EQ(read_file(dir_.file("reqstat")), "600 regular file\n");
-    EXPECT_EQ(read_file(dir_.file("req")), expected_body("abrir"));
-    EXPECT_FALSE(file_exists(main_request_path()));
+    EXPECT_EQ(narrate(&counters), !shown.empty());
+    EXPECT_EQ(std::string(out_), shown.empty() ? kFallback : shown);
+    prompt_total += prompt;
+    output_total += output;
+    EXPECT_EQ(counts(counters), (Counts{prompt, output, prompt + output, prompt_total, output_total,
+                                        prompt_total + output_total}));
+    EXPECT_EQ(file_, kRequestFile + ".json");
   }
 }
 
-TEST_F(LlmNarratorTest, NoRequestWithoutKeyOrInOfflineMode) {
-  use_fake_curl();
-  reply_with(reply_json(R"("text": "Nunca.")", ""));
-  totals_.prompt_total = 100;
-  totals_.output_total = 200;
-  for (int variant = 0; variant < 3; ++variant) {
-    SCOPED_TRACE(variant);
-    config_->gemini_api_key.assign(variant == 0 ? "" : "KEY");
-    config_->offline_mode = variant == 1;
-    const AppConfig* config = variant == 2 ? nullptr : config_.get();
+TEST_F(LlmNarrator, OfflineModeNoKeyOrNoCurlMakeNoRequest) {
+  write_file(dir_.file("reply"), reply(R"("Nunca.")"));
+  totals_ = {100, 200};
+  for (int variant = 0; variant < 4; ++variant) {
+    app_config_.gemini_api_key.assign(variant == 0 ? "" : "KEY");
+    app_config_.offline_mode = variant == 1;
+    config_ = variant == 2 ? nullptr : &app_config_;
+    if (variant == 3) setenv("PATH", dir_.file("none").c_str(), 1);  // no curl at all
     TokenCounters counters;
     std::memset(&counters, 0xAB, sizeof(counters));
-    EXPECT_FALSE(llm_narrate_action(&totals_, config, nullptr, nullptr, "abrir", nullptr,
-                                    kOfflineText, nullptr, out_, sizeof(out_), &counters));
-    EXPECT_STREQ(out_, kOfflineText);
-    EXPECT_FALSE(file_exists(dir_.file("args")));  // curl never ran
-    EXPECT_EQ(counters.last_prompt, 0u);
-    EXPECT_EQ(counters.last_output, 0u);
-    EXPECT_EQ(counters.last_total, 0u);
-    EXPECT_EQ(counters.session_prompt, 100u);
-    EXPECT_EQ(counters.session_output, 200u);
-    EXPECT_EQ(counters.session_total, 300u);
+    EXPECT_FALSE(narrate(&counters));
+    EXPECT_EQ(out_, kFallback);
+    // curl never ran, and no request file is left.
+    EXPECT_TRUE(file_.empty() && !file_exists(kRequestFile + ".json"));
+    EXPECT_EQ(counts(counters), (Counts{0, 0, 0, 100, 200, 300})) << variant;
   }
-  EXPECT_EQ(totals_.prompt_total, 100u);
-  EXPECT_EQ(totals_.output_total, 200u);
 }
 
-TEST_F(LlmNarratorTest, KeyAndModelReachCurlAsPlainText) {
-  use_fake_curl();
-  reply_with(reply_json(R"("text": "Bien.")", ""));
-  config_->gemini_api_key.assign("k'\";touch PWN;\"");
-  config_->model.assign("m$(touch PWN)");
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-  ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-  bool from_model = narrate();
-  ASSERT_EQ(chdir(cwd), 0);
-  EXPECT_TRUE(from_model);
-  std::vector<std::string> args = curl_args();
-  ASSERT_EQ(args.size(), 11u);
-  EXPECT_EQ(args[8],
-            "https://generativelanguage.googleapis.com/v1beta/models/m$(touch PWN)"
-            ":generateContent?key=k'\";touch PWN;\"");
-  EXPECT_FALSE(file_exists(dir_.file("PWN")));
-  EXPECT_FALSE(file_exists(dir_.file("bin/PWN")));
-}
-
-TEST_F(LlmNarratorTest, RequestFileIsNeverReachedThroughALink) {
-  use_fake_curl();
-  reply_with(reply_json(R"("text": "Bien.")", ""));
-  const std::string name = main_request_path();
-  const std::string target = dir_.file("target");
-  const std::string absent = dir_.file("absent");
-  write_file(target, "original");
-
-  for (const std::string& link_to : {target, absent}) {
-    SCOPED_TRACE(link_to);
-    forget_last_request();
-    ASSERT_EQ(symlink(link_to.c_str(), name.c_str()), 0);
+TEST_F(LlmNarrator, KeyAndModelReachCurlAsPlainText) {
+  write_file(dir_.file("reply"), reply(R"("Bien.")"));
+  app_config_.gemini_api_key.assign("k'\";touch PWN;\"");
+  for (const char* model : {"m$(touch PWN)", ""}) {  // no model: the fallback one
+    app_config_.model.assign(model);
     EXPECT_TRUE(narrate());
-    EXPECT_EQ(read_file(target), "original");
-    EXPECT_FALSE(file_exists(absent));
-    // The request went through a file of its own beside the link.
-    std::vector<std::string> args = curl_args();
-    ASSERT_EQ(args.size(), 11u);
-    std::string prefix = "@/tmp/quillhaven_llm_req_" + std::to_string(getpid()) + "_";
-    EXPECT_EQ(args[10].compare(0, prefix.size(), prefix), 0) << args[10];
-    EXPECT_EQ(args[10].substr(args[10].size() - 5), ".json");
-    EXPECT_EQ(read_file(dir_.file("reqstat")), "600 regular file\n");
-    EXPECT_EQ(read_file(dir_.file("req")), expected_body("abrir"));
-    EXPECT_FALSE(file_exists(args[10].substr(1)));
-    struct stat st;
-    EXPECT_EQ(lstat(name.c_str(), &st), 0);  // someone else's link is left alone
-    unlink(name.c_str());
   }
+  EXPECT_FALSE(file_exists("PWN") || file_exists(dir_.file("PWN")));
+}
 
-  // A stale request file of ours is replaced by a fresh one.
+TEST_F(LlmNarrator, RequestFileIsNeverReachedThroughALink) {
+  write_file(dir_.file("reply"), reply(R"("Bien.")"));
+  const std::string name = kRequestFile + ".json";
+  write_file(dir_.file("target"), "original");
+  for (const std::string& target : {dir_.file("target"), dir_.file("absent")}) {
+    ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);
+    EXPECT_TRUE(narrate());
+    // A file of its own beside the link, which is left alone.
+    EXPECT_TRUE(file_.starts_with(kRequestFile + "_") && file_.ends_with(".json")) << file_;
+    EXPECT_EQ(read_file(dir_.file("target")), "original");
+    EXPECT_FALSE(file_exists(dir_.file("absent")));
+    EXPECT_EQ(unlink(name.c_str()), 0);
+  }
+  // A stale request file of ours is replaced by a fresh private one.
   write_file(name, "stale");
   chmod(name.c_str(), 0644);
-  forget_last_request();
   EXPECT_TRUE(narrate());
-  EXPECT_EQ(curl_args().back(), "@" + name);
-  EXPECT_EQ(read_file(dir_.file("reqstat")), "600 regular file\n");
-  EXPECT_EQ(read_file(dir_.file("req")), expected_body("abrir"));
+  EXPECT_EQ(file_, name);
 }
 
-TEST_F(LlmNarratorTest, MissingCurlFallsBackSilently) {
-  TempDir empty;
-  setenv("PATH", empty.path().c_str(), 1);
-  TokenCounters counters;
-  EXPECT_FALSE(narrate("abrir", &counters));
-  EXPECT_STREQ(out_, kOfflineText);
-  EXPECT_EQ(counters.last_total, 0u);
-  EXPECT_EQ(totals_.prompt_total, 0u);
-}
-
-// A one-connection HTTP server on 127.0.0.1. It records the request and then
-// either answers with `reply` or never answers until the client goes away.
-class LocalHttpServer {
- public:
-  LocalHttpServer(std::string reply, bool answers) : reply_(std::move(reply)), answers_(answers) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof(addr);
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        listen(listen_fd_, 4) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~LocalHttpServer() {
-    if (thread_.joinable()) thread_.join();
-    close(listen_fd_);
-  }
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  int port() const { return port_; }
-  // Valid once the narrator call has returned (the client has gone).
-  std::string request() {
-    if (thread_.joinable()) thread_.join();
-    return request_;
-  }
-
- private:
-  static bool wait_readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, 15000) > 0;
-  }
-  void serve() {
-    if (!wait_readable(listen_fd_)) return;
-    int conn = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (conn < 0) return;
+TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {
+  setenv("PATH", path_.c_str(), 1);
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  auto* any = reinterpret_cast<sockaddr*>(&addr);
+  ASSERT_TRUE(bind(fd, any, len) == 0 && listen(fd, 1) == 0 && getsockname(fd, any, &len) == 0);
+  const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  std::string body(kBody);
+  std::erase(body, '\n');  // "-d @file" sends the file without its line breaks
+  // Answers the first connection once its whole request has arrived.
+  std::string request;
+  std::thread server([&] {
+    pollfd listening{fd, POLLIN, 0};  // never wait forever, should curl not connect
+    int conn = poll(&listening, 1, 10000) > 0 ? accept4(fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     char buf[4096];
-    std::size_t wanted = std::string::npos;
-    bool continued = false;
-    while (request_.size() < wanted && wait_readable(conn)) {
-      ssize_t got = recv(conn, buf, sizeof(buf), 0);
-      if (got <= 0) break;
-      request_.append(buf, static_cast<std::size_t>(got));
-      std::size_t end = request_.find("\r\n\r\n");
-      if (end == std::string::npos) continue;
-      std::size_t cl = request_.find("Content-Length: ");
-      wanted = end + 4 + (cl < end ? std::strtoul(request_.c_str() + cl + 16, nullptr, 10) : 0);
-      if (!continued && request_.find("Expect: 100-continue") < end) {
-        send_all(conn, "HTTP/1.1 100 Continue\r\n\r\n");
-        continued = true;
-      }
+    for (ssize_t got = 0; !request.ends_with(body) && (got = recv(conn, buf, 4096, 0)) > 0;) {
+      request.append(buf, static_cast<std::size_t>(got));
     }
-    if (answers_) {
-      send_all(conn, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                         std::to_string(reply_.size()) + "\r\nConnection: close\r\n\r\n" + reply_);
-    } else {
-      while (wait_readable(conn) && recv(conn, buf, sizeof(buf), 0) > 0) {
-      }
-    }
+    std::string text = reply(R"("El eco responde.")", 11, 22);
+    std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(text.size()) +
+                         "\r\nConnection: close\r\n\r\n" + text;
+    send(conn, answer.data(), answer.size(), MSG_NOSIGNAL);
     close(conn);
-  }
-  static void send_all(int fd, const std::string& data) {
-    std::size_t sent = 0;
-    while (sent < data.size()) {
-      ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      sent += static_cast<std::size_t>(n);
-    }
-  }
-
-  std::string reply_;
-  bool answers_;
-  int listen_fd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::string request_;
-};
-
-TEST_F(LlmNarratorTest, RealCurlAgainstLocalServer) {
-  LocalHttpServer server(reply_json(R"("text": "El eco responde.")",
-                                    R"("promptTokenCount": 11, "candidatesTokenCount": 22)"),
-                         true);
-  ASSERT_NE(server.port(), 0);
+  });
   TokenCounters counters;
-  EXPECT_TRUE(narrate("gritar \"hola\"", &counters, server.base()));
+  EXPECT_TRUE(narrate(&counters, base));
+  server.join();
   EXPECT_STREQ(out_, "El eco responde.");
-  EXPECT_EQ(counters.last_total, 33u);
-  EXPECT_EQ(counters.session_total, 33u);
+  EXPECT_EQ(counts(counters), (Counts{11, 22, 33, 11, 22, 33}));
+  EXPECT_TRUE(request.ends_with("\r\n\r\n" + body)) << request;
 
-  std::string request = server.request();
-  EXPECT_EQ(request.rfind("POST /v1beta/models/modelo-x:generateContent?key=KEY HTTP/1.1\r\n", 0),
-            0u)
-      << request;
-  EXPECT_NE(request.find("\r\nContent-Type: application/json\r\n"), std::string::npos);
-  // "-d @file" sends the file without its line breaks.
-  std::string body = expected_body("gritar \"hola\"");
-  std::erase(body, '\n');
-  std::erase(body, '\r');
-  EXPECT_EQ(request.substr(request.find("\r\n\r\n") + 4), body);
+  // The next connection is queued but never answered: curl gives up after 6 seconds.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(narrate(&counters, base));
+  auto waited = std::chrono::steady_clock::now() - start;
+  close(fd);
+  EXPECT_TRUE(waited > std::chrono::seconds(5) && waited < std::chrono::seconds(8));
+  EXPECT_EQ(out_, kFallback);
+  EXPECT_EQ(counts(counters), (Counts{0, 0, 0, 11, 22, 33}));
 }
 
-TEST_F(LlmNarratorTest, ServerThatNeverAnswersFallsBackWithinTheLimit) {
-  LocalHttpServer server("", false);
-  ASSERT_NE(server.port(), 0);
-  TokenCounters counters;
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(narrate("esperar", &counters, server.base()));
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 8.0);
-  EXPECT_STREQ(out_, kOfflineText);
-  EXPECT_EQ(counters.last_total, 0u);
-  EXPECT_EQ(totals_.prompt_total + totals_.output_total, 0u);
-  EXPECT_NE(server.request().find("POST /v1beta/models/"), std::string::npos);
+std::string describe(std::int32_t outcome, const char* result, const LoreHit* lore = nullptr,
+                     const char* action = "abrir") {
+  RollResult roll{};
+  roll.outcome = outcome;
+  char out[4096];
+  offline_narrator_describe_action(action, &roll, result, lore, out, sizeof(out));
+  return out;
+}
+
+TEST(OfflineNarrator, ChecksDrawAFlavourSentenceByTier) {
+  // Each tier with a seed whose first rand() % 3 is 1, 0 or 2.
+  const std::tuple<std::int32_t, const std::array<const char*, 3>*, unsigned> tiers[] = {
+      {OUTCOME_CRIT_SUCCESS, &CRIT_SUCCESS_FLAVOR, 1},
+      {OUTCOME_SUCCESS, &SUCCESS_FLAVOR, 2},
+      {OUTCOME_COST, &COST_FLAVOR, 11},
+      {OUTCOME_FAILURE, &FAILURE_FLAVOR, 11},
+      {OUTCOME_CRIT_FAILURE, &CRIT_FAILURE_FLAVOR, 1},
+      {6, &FAILURE_FLAVOR, 2}};
+  for (const auto& [outcome, table, seed] : tiers) {
+    std::srand(seed);
+    std::string sentence = (*table)[static_cast<std::size_t>(std::rand() % 3)];
+    std::srand(seed);
+    EXPECT_EQ(describe(outcome, "Pierdes 2 PV."), sentence + " Pierdes 2 PV.") << outcome;
+    std::srand(seed);
+    EXPECT_EQ(describe(outcome, nullptr), sentence + " ") << outcome;  // the space stays
+  }
+  // Without a check the result, else the action, stands alone and nothing is drawn.
+  std::srand(9);
+  int first = std::rand();
+  std::srand(9);
+  EXPECT_EQ(describe(OUTCOME_NONE, "Investigación del entorno."), "Investigación del entorno.");
+  EXPECT_EQ(describe(OUTCOME_NONE, nullptr), "abrir");
+  EXPECT_EQ(describe(OUTCOME_NONE, nullptr, nullptr, nullptr), "");
+  EXPECT_EQ(std::rand(), first);
+  std::srand(1);
+  // The lore block is cut at 1023 bytes on its own.
+  LoreHit lore{};
+  lore.title.assign(std::string(127, 't'));
+  lore.text.assign(std::string(1023, 'x'));
+  EXPECT_EQ(describe(OUTCOME_NONE, "", &lore).size(), 1023u);
+}
+
+TEST(OfflineNarrator, DescribesScenes) {
+  auto section = std::make_unique<StorySection>();
+  section->text.assign("Una sala.");
+  auto hero = std::make_unique<Character>();
+  const std::string hurt =
+      "\n\n⚠️ Apenas te mantienes en pie; la sangre y el agotamiento nublan tu vista.";
+  const std::tuple<int, const char*, std::string> cases[] = {
+      {1, "", "Una sala." + hurt},
+      {3, "victory", "🏆 ¡HAS ALCANZADO LA GLORIA! 🏆\n\nUna sala." + hurt},
+      {4, "defeat", "💀 TU AVENTURA LLEGA A SU FIN 💀\n\nUna sala."},
+      {0, "neutral", "📜 EPÍLOGO 📜\n\nUna sala."},
+  };
+  for (const auto& [hp, ending, text] : cases) {
+    hero->hp = hp;
+    section->is_ending = ending[0] != '\0';
+    section->ending_type.assign(ending);
+    char out[4096];
+    offline_narrator_describe_scene(section.get(), hero.get(), out, sizeof(out));
+    EXPECT_EQ(out, text) << hp << ending;
+  }
+}
+
+std::string prompt(const char* action, const LoreHit* lore = nullptr) {
+  char out[LLM_PROMPT_CAPACITY];
+  llm_build_prompt(nullptr, nullptr, action, "b", lore, out, sizeof(out));
+  return out;
+}
+
+TEST(LlmRequest, EscapingWritesOnlyWholeValidUnits) {
+  std::string pairs;
+  for (int k = 0; k < 1023; ++k) pairs += "\\\"";
+  const std::string a2044(2044, 'a');
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\xC3 b", "a b"},            // a character cut before a space
+      {"fin\xC3", "fin"},            // cut at the very end
+      {"\xE2\x82", ""},              // three-byte character missing its last byte
+      {"\x80x\xBF", "x"},            // stray continuation bytes
+      {"\xC0\xAF\xE0\x80\xAF", ""},  // overlong forms
+      {"\xED\xA0\x80z", "z"},        // a surrogate
+      {"\xF4\x90\x80\x80", ""},      // beyond the last code point
+      {"😀 á € \x7F", "😀 á € \x7F"},  // whole characters pass unchanged
+      {"a\x01\x1B[0m\r\x1F", "a[0m"},
+      {std::string(3000, 'a'), std::string(2046, 'a')},
+      {std::string(2047, '"'), pairs},
+      {"x" + std::string(2046, '"'), "x" + pairs},  // the last pair still fits
+      {a2044 + "€", a2044 + "€"},
+      {a2044 + "a€", a2044 + "a"},  // the character would not fit
+  };
+  for (const auto& [in, expected] : cases) {
+    char out[LLM_ESCAPED_MAX + 1];
+    EXPECT_EQ(llm_escape_json(in, out, sizeof(out)), expected.size()) << in.substr(0, 16);
+    EXPECT_EQ(std::string(out), expected) << in.substr(0, 16);
+  }
+
+  // The prompt's 2047-byte cut splits the "á" at the end of the action; the
+  // carriage returns are dropped by the escaping, so the cut byte is reached.
+  // The body still holds exactly the whole characters before it.
+  const std::string head = "Lugar: Aventura. Personaje: Vida 10/10. Accion: ";
+  const std::string a(2036 - head.size(), 'a');
+  std::string text = prompt((std::string(10, '\r') + a + "á").c_str());
+  ASSERT_EQ(text.size(), 2047u);
+  ASSERT_EQ(text.back(), '\xC3');
+  char body[LLM_BODY_CAPACITY];
+  std::string request(body, llm_build_request_body(text, body, sizeof(body)));
+  EXPECT_NE(request.find("[{\"text\": \"" + head + a + "\"}]\n"), std::string::npos);
+  // A lore passage cut inside a character when it was indexed; an untitled one is not sent.
+  LoreHit lore{};
+  lore.text.assign("Un jard\xC3");
+  EXPECT_EQ(prompt("a", &lore).find("Lore"), std::string::npos);
+  lore.title.assign("T");
+  text = prompt("a", &lore);
+  request.assign(body, llm_build_request_body(text, body, sizeof(body)));
+  EXPECT_NE(request.find(". Lore: Un jard Narra el desenlace"), std::string::npos);
 }
 
 }  // namespace
