@@ -1,0 +1,332 @@
+// Adventures played in-process from scripted input, in a fresh folder where saves land.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/audio.h"
+#include "platform/platform.h"
+#include "session/session.h"
+#include "story/story_parser.h"
+#include "support/test_support.h"
+#include "ui/text_output.h"
+
+using namespace qh_test;
+
+namespace {
+
+// A dungeon with an item gate, hopeless and lethal checks, a hazard and lore; a console.
+const char* const kStory = R"(---
+title: La Cripta
+stats:
+  Fuerza: 2
+  Sigilo: 1
+items:
+  - Antorcha
+---
+> [Lore: El Rey Antiguo] Un monarca olvidado duerme bajo la cripta.
+
+## 1 Entrada
+- [-> 5] Bajar al pozo
+- [-> 2] Cruzar la puerta
+- [Requiere: Llave | Destino: 3] Abrir el portón
+- [Check: Sigilo | DC: 30 | Éxito: 3 | Fallo: 4] Escabullirse entre sombras
+
+## 2 Tesoro del Rey
+> [Obtener: Llave]
+- [-> 1] Volver a la entrada
+- [Check: Fuerza | DC: 30 | Éxito: 3 | Fallo: 3 | DañoFallo: 99] Forzar el cofre maldito
+
+## 3 Salida
+> [Final: Victoria]
+
+## 4 Trampa
+> [Final: Derrota]
+
+## 5 Pozo venenoso
+> [Daño: 4]
+- [-> 1] Subir
+
+## c1 Terminal de acceso
+- [-> c2] nmap -sV 10.0.0.5
+- [-> 6] Leer el manual [Cmd: cat manual.txt]
+- [-> 3] [CmdOculto: rm -rf /logs] Borrar rastros
+- [-> 6] Desconectar el cable
+
+## c2 Servidor
+- [-> 3] ssh admin@10.0.0.5
+- [-> 6] ps aux
+
+## 6 Manual
+> [Final: neutral]
+)";
+
+const char* const kAutosave = "saves/autosave_storiespruebamd.json";  // of "stories/prueba.md"
+const std::string kFarewell = "Guardando partida automáticamente y saliendo...";
+const char* const kNoEffect =
+    "Acción no resolutiva; observas o intentas interactuar sin cambiar de lugar.";
+
+// Scene headers as the scene view writes them, and status messages in their colours.
+std::string scene(const char* id, const char* title) {
+  return std::string("📍 [") + id + "] " + title + " ───";
+}
+auto warning(const std::string& t) { return "\x1b[38;5;226m\x1b[1m" + t + "\x1b[0m\n"; }
+auto success(const std::string& t) { return "\x1b[38;5;46m\x1b[1m" + t + "\x1b[0m\n"; }
+auto info(const std::string& t) { return "\x1b[38;5;51m" + t + "\x1b[0m\n"; }
+auto error(const std::string& t) { return "\x1b[38;5;196m\x1b[1m" + t + "\x1b[0m\n"; }
+std::string misspelt(const std::string& line, const std::string& hint) {
+  return error("❌ Comando mal escrito o incompleto: '" + line + "'") +
+         warning("💡 Sintaxis correcta en esta terminal:\n   >_ " + hint);
+}
+
+struct Session : ::testing::Test {
+  TempDir dir;
+  char old_cwd[4096] = {};
+  Story* story = static_cast<Story*>(std::calloc(1, sizeof(Story)));
+  AppConfig config{};  // classic narrator, no token display, no pauses, no music
+
+  void SetUp() override {
+    ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    ASSERT_TRUE(story_parser_load_string(*story, kStory, "x"));
+    config.offline_mode = true;
+    platform_set_sleep_hook([](std::int32_t) {});
+  }
+  void TearDown() override {
+    platform_set_sleep_hook(nullptr);
+    std::free(story);
+    EXPECT_EQ(chdir(old_cwd), 0);
+  }
+  std::string play(const std::string& input, const char* start = nullptr,
+                   const Character* saved = nullptr, AudioState* audio = nullptr) {
+    std::string out;
+    with_stdin(input, [&] {
+      out = capture_stdout([&] {
+        game_session_run(story, "stories/prueba.md", &config, audio, "Ana", start, saved);
+      });
+    });
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST(SessionText, SlugFromThePathAndCleanSpaces) {
+  const std::string long_source(200, 'A');
+  const std::pair<const char*, std::string> cases[] = {
+      {"stories/La Cripta-2.md", "storiesla_cripta_2md"}, {"", "adventure"},
+      {nullptr, "adventure"}, {"///..", "adventure"},
+      {"Ñandú Épico_v2", "and_pico_v2"},  // every byte of a multi-byte character is dropped
+      {long_source.c_str(), std::string(124, 'a')}};
+  for (const auto& [source, expected] : cases) {
+    FixedText<128> slug{};
+    session_make_slug(source, slug);
+    EXPECT_EQ(slug.view(), expected) << (source ? source : "(null)");
+  }
+
+  const std::tuple<const char*, std::size_t, const char*> lines[] = {
+      {"  Hola \t\n  MUNDO  ", 64, "hola mundo"}, {"ÉXITO", 64, "Éxito"}, {" \t\r\n", 64, ""},
+      {"abc   defg", 5, "abc"}, {"x", 1, ""}, {nullptr, 8, ""}};  // cut first, then trim
+  for (auto [in, capacity, clean] : lines) {
+    char out[64];
+    std::memset(out, 'z', sizeof out);
+    str_clean_spaces(out, in, capacity);
+    EXPECT_STREQ(out, clean) << (in ? in : "(null)");
+  }
+}
+
+TEST_F(Session, NumbersGatesItemsHazardsAndTheEndOfInput) {
+  // A number past the 32-bit range is out of range, not option 1; "02" is option 2.
+  std::string out = play("4294967297\n3\n02\n/inv\n1\n1\n/ayuda\n");
+  const std::string hazard = "⚠️ ¡Peligro de entorno! Sufres 4 de daño.";
+  EXPECT_TRUE(contains_in_order(
+      out, {info("\n📖 Iniciando 'La Cripta' por "), scene("1", "Entrada"),
+            warning("Opción inválida. Elige un número del 1 al 4 para las decisiones disponibles."),
+            warning("Necesitas tener el objeto 'Llave' para hacer esto."), scene("1", "Entrada"),
+            "Avanzas: Cruzar la puerta", success("🎁 Has encontrado un objeto: Llave"),
+            scene("2", "Tesoro del Rey"), "  📦 Antorcha\n  📦 Llave\n", scene("1", "Entrada"),
+            warning(hazard), scene("5", "Pozo venenoso"), "=== COMANDOS", warning(hazard),
+            info(kFarewell)}));
+  EXPECT_EQ(out.find("Has encontrado"), out.rfind("Has encontrado"));  // found only once
+  // The closed input saved the game as an exit command would.
+  EXPECT_TRUE(contains_in_order(read_file(kAutosave),
+                                {"\"current_section_id\": \"5\"", "\"hp\": 2,", "\"Llave\""}));
+}
+
+TEST_F(Session, ExitWordsSaveButADeathByTheOptionTakenEndsQuietly) {
+  // Its narration is the last word, and nothing is saved.
+  std::string out = play("2\n2\n");
+  EXPECT_TRUE(contains_in_order(out, {"NARRADOR", "Fallaste la prueba de Fuerza"}));
+  EXPECT_EQ(out.substr(out.size() - 8), "┘\x1b[0m\n");
+  EXPECT_FALSE(file_exists("saves"));
+  for (const char* word : {"/salir\n", "/exit\n", "/quit\n"}) {
+    out = play(std::string("2\n") + word);
+    EXPECT_EQ(out.substr(out.size() - info(kFarewell).size()), info(kFarewell)) << word;
+  }
+  EXPECT_TRUE(contains_in_order(read_file(kAutosave), {"\"current_section_id\": \"2\""}));
+}
+
+TEST_F(Session, ResumedHeroAndBrokenStarts) {
+  Character hero{};
+  character_init(hero, "Bea", 12);
+  hero.hp = 0;  // a saved hero who is already dead: the greeting, then nothing, and no save
+  EXPECT_TRUE(lacks(play("1\n", nullptr, &hero), "OPCIONES"));
+  EXPECT_FALSE(file_exists(kAutosave));
+
+  // A saved hero plays as it is from the saved section, and is never written back.
+  hero.hp = 9;
+  EXPECT_TRUE(contains_in_order(play("1\n", "5", &hero),
+                                {"Sufres 4 de daño.", "Bea", " 5/12", scene("5", "Pozo venenoso"),
+                                 scene("1", "Entrada"), kFarewell}));
+  EXPECT_EQ(hero.hp, 9);
+  EXPECT_TRUE(contains_in_order(play("", "nope"),
+                                {error("Error: No se encontró la sección 'nope'.")}));
+}
+
+TEST_F(Session, EveryCommandAndItsMessagesWithoutAudio) {
+  const std::string help =
+      "\n\x1b[38;5;214m\x1b[1m=== COMANDOS DEL SISTEMA ===\x1b[0m\n"
+      "  1, 2, 3...       : Seleccionar una opción disponible\n"
+      "  Texto libre      : 'inspeccionar cofre', 'atacar con sigilo', etc.\n"
+      "  /musica, /audio  : Activar o pausar la música retro de fondo\n"
+      "  /volumen <0-100> : Ajustar volumen de la música\n"
+      "  /tema <nombre>   : Cambiar tema musical (dungeon, combate, victoria)\n"
+      "  /modo            : Alternar entre [⚡ Narrador IA] y [💾 Narrador Clásico (Sin IA)]\n"
+      "  /tokens          : Alternar telemetría de tokens en pantalla\n"
+      "  /velocidad <vel> : Ajustar mecanografía (rapida, media, lenta, instantanea)\n"
+      "  /stats, /ficha   : Ver atributos completos del personaje\n"
+      "  /inv, /mochila   : Ver inventario detallado\n"
+      "  /lore <tema>     : Consultar la memoria RAG del mundo\n"
+      "  /guardar         : Guardar partida actual\n"
+      "  /cargar          : Cargar última partida guardada\n"
+      "  /salir           : Guardar automáticamente y salir al menú\n\n";
+  const std::string unknown = warning("Comando desconocido. Escribe /ayuda.");
+  const std::string speed = warning("Uso: /velocidad [rapida | media | lenta | instantanea]");
+  const std::string lore = warning("Uso: /lore <término a buscar>");
+  const std::string sheet =
+      "\n\x1b[38;5;51m\x1b[1m--- Ficha de Ana ---\x1b[0m\nVida: 10 / 10\nAtributos:\n"
+      "  - Fuerza: +2\n  - Sigilo: +1\nEstados: Ninguno\n\n";
+  const std::string pack = "\n\x1b[38;5;226m\x1b[1m--- Mochila de Ana ---\x1b[0m\n  📦 Antorcha\n\n";
+  std::string out = play(
+      "/ayuda extra\n/help\n/Ayuda\n/ayudas\n/modo\n/modo\n/tokens\n/tokens\n"
+      "/velocidad instantánea\n/velocidad rápida\n/velocidad media\n/velocidad lenta\n/velocidad\n"
+      "/velocidad off\n/stats\n/ficha\n/inv\n/mochila\n/lore\n/lore   \n/lore rey antiguo\n"
+      "/lore zzzz\n/musica\n/volumen 50\n/tema\n/tema combate\n/salir\n");
+  EXPECT_TRUE(contains_in_order(
+      out, {help, help, unknown, unknown, success("⚡ MODO NARRADOR IA ACTIVADO"),
+            success("💾 MODO NARRADOR CLÁSICO (Sin IA - 0 tokens)"),
+            info("Telemetría de tokens activada."), info("Telemetría de tokens desactivada."),
+            speed, success("Velocidad: Rápida."), success("Velocidad: Media."),
+            success("Velocidad: Lenta."), speed, success("Velocidad: Instantánea (sin pausas)."),
+            sheet, sheet, pack, pack, lore, lore,
+            "\n\x1b[38;5;214m📚 Conocimiento recuperado sobre 'rey antiguo':\x1b[0m\n"
+            "\x1b[38;5;51m[El Rey Antiguo]: \x1b[38;5;231mUn monarca olvidado duerme bajo la "
+            "cripta.\n\n\x1b[0m",
+            warning("No hay recuerdos en los anales sobre ese término."),
+            warning("Uso: /volumen <0-100>"), warning("Uso: /tema <nombre>"), kFarewell}));
+  EXPECT_TRUE(lacks(out, "🎵"));  // without an audio state the music commands stay silent
+  EXPECT_FALSE(file_exists("config.json"));  // settings change in memory only
+}
+
+TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
+  make_executable_script(dir.file("bin/afplay"), "#!/bin/sh\nexec sleep 5\n");
+  for (const char* track : {"dungeon_ambient.wav", "battle_tension.wav", "victory_fanfare.wav"}) {
+    write_file(dir.file(std::string("assets/audio/") + track), "RIFF");
+  }
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (dir.file("bin") + ":" + old_path).c_str(), 1);
+  config.music_enabled = true;
+  struct Watch { AudioState audio; std::vector<std::string> themes; } w{};
+  audio_init(w.audio, dir.path().c_str(), true, 0.7f);
+  SessionObserver watch{[](const StorySection&, const Character&, void* seen) {  // each prompt
+                          auto* w = static_cast<Watch*>(seen);
+                          w->themes.emplace_back(w->audio.current_theme.view());
+                        }, nullptr, &w};
+  session_set_observer(&watch);
+  // A missing number reads as 0; one past the 32-bit range must not wrap into 0..100.
+  std::string out = play(
+      "/volumen\n/volumen 150\n/volumen -5\n/volumen 4294967346\n/volumen 35\n/tema victoria\n"
+      "/tema nada\n2\n/musica\n/audio\n1\n/salir\n", nullptr, nullptr, &w.audio);
+  session_set_observer(nullptr);
+  setenv("PATH", old_path.c_str(), 1);
+  const std::string usage = warning("Uso: /volumen <0-100>");
+  EXPECT_TRUE(contains_in_order(
+      out, {success("Volumen ajustado con éxito."), usage, usage, usage,
+            success("Volumen ajustado con éxito."), info("Tema musical: victoria 🎵."),
+            warning("No se encontró el tema musical: nada."), info("Música pausada 🔇."),
+            info("Música activada 🎵.")}));
+  EXPECT_FLOAT_EQ(w.audio.volume, 0.35f);
+  // A chosen theme holds while its scene lasts (an unknown one changes nothing); a title
+  // with "Rey" calls for combat; a pause is silence until the next scene's music.
+  EXPECT_EQ(w.themes, (std::vector<std::string>{"dungeon", "dungeon", "dungeon", "dungeon",
+                                                "dungeon", "dungeon", "victoria", "victoria",
+                                                "combat", "", "combat", "dungeon"}));
+  EXPECT_FALSE(w.audio.playing);  // every end stops the music
+}
+
+TEST_F(Session, QuickSaveAndLoad) {
+  write_file("saves", "not a folder");
+  EXPECT_TRUE(contains_in_order(play("/guardar\n/salir\n"),
+                                {error("Error al guardar partida."), kFarewell}));
+  ASSERT_EQ(std::remove("saves"), 0);
+
+  std::string out = play("/cargar\n/guardar\n2\n/cargar\n/salir\n");
+  EXPECT_TRUE(contains_in_order(
+      out, {warning("No se encontró ningún guardado para esta historia."),
+            success("💾 Partida guardada con éxito."), "Has encontrado un objeto: Llave",
+            scene("2", "Tesoro del Rey"), success("📂 Partida cargada con éxito."),
+            scene("1", "Entrada")}));
+  // The loaded hero replaced the one who had found the key.
+  EXPECT_TRUE(lacks(read_file(kAutosave), "Llave"));
+
+  // A save without a section id resumes at the story's start, never at an empty id.
+  write_file("saves/quicksave_storiespruebamd.json",
+             R"({"character": {"name": "Bea", "hp": 4}})");
+  out = play("2\n/cargar\n/inv\n/salir\n");
+  EXPECT_TRUE(contains_in_order(out, {scene("2", "Tesoro del Rey"), "Partida cargada", "Bea",
+                                      scene("1", "Entrada"), "Tu mochila está vacía.\n\n"}));
+  EXPECT_TRUE(contains_in_order(
+      read_file(kAutosave), {"\"current_section_id\": \"1\"", "\"name\": \"Bea\"", "\"hp\": 4,"}));
+}
+
+TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
+  std::string out = play(
+      "nmap -sV\nnmpa -sV 10.0.0.5\nnmxyz -sV\nrm basura\n>_  NMAP   -sV   10.0.0.5\n1\npsh x\n"
+      "$ ssh ADMIN@10.0.0.5\n", "c1");
+  EXPECT_TRUE(contains_in_order(
+      // The same first word, or one within two edits, earns a hint; three edits, or a hidden
+      // command's word without its marker, is free text.
+      out, {misspelt("nmap -sV", "nmap -sV 10.0.0.5"),
+            misspelt("nmpa -sV 10.0.0.5", "nmap -sV 10.0.0.5"), kNoEffect, kNoEffect,
+            "Avanzas: nmap -sV 10.0.0.5", scene("c2", "Servidor"),
+            warning("⚠️ Esta escena requiere ejecutar un comando de terminal en tu cyberdeck, no "
+                    "una opción numérica.\n   Teclea el comando tal cual (ej: 'nmap ...') en la "
+                    "consola para proceder."),
+            misspelt("psh x", "ssh admin@10.0.0.5"),  // on a tie, the earlier command
+            "Avanzas: ssh admin@10.0.0.5", scene("3", "Salida"), "¡Felicidades!"}));
+  EXPECT_TRUE(lacks(out, "rm -rf"));  // a hidden command is never listed nor hinted
+
+  // A hidden command is found by its first word and a marker.
+  EXPECT_TRUE(contains_in_order(
+      play("rm -d basura\n", "c1"),
+      {success("🔓 ¡Comando de terminal oculto descubierto con éxito!"), "NARRADOR",
+       "Avanzas: Borrar rastros", scene("3", "Salida")}));
+  // Free text never names a command option, hidden or not; shell sigils are skipped.
+  EXPECT_TRUE(contains_in_order(play("leer\nborrar\n$ # cat   manual.txt\n", "c1"),
+                                {kNoEffect, kNoEffect, "Avanzas: Leer el manual",
+                                 scene("6", "Manual"), info("\n📜 Fin de la aventura.")}));
+
+  out = play("xyzzy\nrey antiguo\nabrir el portón\nCRUZAR\nvolver\nuso mi sigilo\n");
+  EXPECT_TRUE(contains_in_order(
+      out, {"\x1b[38;5;51m┌─ 🎭 NARRADOR (Modo Clásico)", kNoEffect, "└──", "10/10",
+            scene("1", "Entrada"),  // lore found by free text is narrated as an investigation
+            "Investigación del entorno.\n\n[📖 Detalle descubierto: El Rey Antiguo]",
+            // A named option that is refused shows why and keeps the scene.
+            warning("Necesitas tener el objeto 'Llave' para hacer esto."), scene("1", "Entrada"),
+            "Avanzas: Cruzar la puerta", scene("2", "Tesoro del Rey"),
+            "Avanzas: Volver a la entrada", " + Sigilo (+1)", "Fallaste la prueba de Sigilo",
+            scene("4", "Trampa"), error("\n💀 Has sucumbido al destino de la mazmorra.")}));
+}

@@ -1,0 +1,215 @@
+#include <cstdlib>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/platform.h"
+#include "story/option_line.h"
+#include "support/test_support.h"
+#include "ui/dice_view.h"
+#include "ui/panels.h"
+#include "ui/text_output.h"
+
+using qh_test::capture_stdout;
+using qh_test::contains_in_order;
+
+#define FG(n) "\x1b[38;5;" #n "m"
+#define BOLD "\x1b[1m"
+#define RESET "\x1b[0m"
+#define RULE "════════════════════════════════════════════════════════════════════════════════════"
+
+static std::string hud(int hp, int max_hp, Character c = {}, bool classic = true,
+                       const TokenCounters* counters = nullptr, bool show_tokens = false) {
+  c.name.assign("Ana");
+  c.hp = hp;
+  c.max_hp = max_hp;
+  return capture_stdout([&] { ui_print_hud(&c, classic, counters, show_tokens); });
+}
+
+TEST(TextOutput, TypewriterPausesAndMessageColours) {
+  static std::vector<int> sleeps;
+  platform_set_sleep_hook([](std::int32_t ms) { sleeps.push_back(ms); });
+  // A line feed only flushes; pauses truncate to whole ms, at least 1; 0.1 ms means none.
+  const std::tuple<const char*, float, std::vector<int>> cases[] = {
+      {"ab\ncd", 0.01f, {10, 10}}, {"abcde", 0.0015f, {1, 1, 1}}, {"ab", 0.00015f, {1}},
+      {"todo", 0.0f, {}}, {"sin", 0.0001f, {}}, {nullptr, 0.01f, {}}};
+  for (const auto& [text, speed, pauses] : cases) {
+    sleeps.clear();
+    EXPECT_EQ(capture_stdout([&] { ui_typewriter(text, speed); }), text ? text : "");
+    EXPECT_EQ(sleeps, pauses) << speed;
+  }
+  platform_set_sleep_hook(nullptr);
+
+  // Message kinds select the colour; the text is never a format.
+  const std::tuple<const char*, const char*, const char*> messages[] = {
+      {"fallo %s %n", "error", FG(196) BOLD}, {"ojo", "warning", FG(226) BOLD},
+      {"bien", "success", FG(46) BOLD},       {"dato", "info", FG(51)},
+      {"vacío", "", FG(51)},                  {"mayúsculas", "ERROR", FG(51)}};
+  for (auto [text, kind, colour] : messages) {
+    EXPECT_EQ(capture_stdout([&] { ui_print_message(text, kind); }),
+              std::string(colour) + text + RESET "\n");
+  }
+}
+
+TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
+  const std::string input = "\nhola\r\n" + std::string(600, 'x') + "\n" + std::string(100, 'n') +
+                            "\nuno\n" + std::string(100, 'z') + "\ndos\n";
+  std::vector<std::string> got;
+  std::string out = capture_stdout([&] {
+    qh_test::with_stdin(input, [&] {
+      char buf[512];
+      auto keep = [&](bool read) {  // an empty line is not the end of input
+        got.push_back(buf + std::string(read ? "" : "<end>") + (ui_input_closed() ? "+" : ""));
+      };
+      for (int i = 0; i < 4; ++i) ui_prompt_action(buf, sizeof buf), keep(true);
+      keep(ui_read_line_discard_rest(buf, 64));  // how the hero's name is read
+      keep(ui_read_line(buf, sizeof buf));
+      ui_pause_enter();  // ignores the whole of an overlong line
+      keep(ui_read_line(buf, sizeof buf));
+      keep(ui_read_line(buf, sizeof buf));
+    });
+  });
+  EXPECT_EQ(got, (std::vector<std::string>{"", "hola", std::string(511, 'x'), std::string(89, 'x'),
+                                           std::string(63, 'n'), "uno", "dos", "<end>+"}));
+  const std::string prompt = "\n" FG(214) BOLD "¿Qué deseas hacer? ❯ " RESET;
+  EXPECT_EQ(out, prompt + prompt + prompt + prompt +
+                     FG(244) "\nPresiona Enter para continuar..." RESET);
+}
+
+TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
+  Character c{};
+  const char* stats[] = {"Fuerza", "Agilidad", "Mente", "Sigilo", "Suerte", "Carisma"};
+  const int values[] = {2, -1, 0, 3, 1, 5};
+  for (int i = 0; i < 6; ++i) character_set_stat(c, stats[i], values[i]);  // four are shown
+  for (const char* item : {"Antorcha", "Cuerda"}) character_add_item(c, item);
+  TokenCounters counters{120, 45, 165, 0, 0, 0};  // ignored in classic mode
+  EXPECT_EQ(hud(7, 10, c, true, &counters, true),
+            "\n" FG(39) "╔" RULE "╗\n" RESET FG(39) "║ " BOLD FG(231) "Ana             " RESET
+            " HP: " FG(46) "[███████░░░]  7/10" RESET "  " FG(244) "│ " RESET FG(51) "Fuerza:"
+            BOLD "+2 " RESET FG(51) "Agilidad:" BOLD "-1 " RESET FG(51) "Mente:" BOLD "+0 " RESET
+            FG(51) "Sigilo:" BOLD "+3 " RESET FG(39) "║\n" RESET FG(39) "║ " RESET
+            FG(244) "Estado: Normal  " RESET FG(244) "│ Narrador: 💾 Clásico (Sin IA - 0 tokens)"
+            "                               ║\n" RESET FG(39) "║ " FG(226) "🎒 Mochila: " RESET
+            "Antorcha, Cuerda                                                      " FG(39) "║\n"
+            RESET FG(39) "╚" RULE "╝\n" RESET);
+
+  // States in red; the joined names are 74 bytes and the cut at 69 splits the "ú" of "rúnica".
+  character_add_state(c, "Herido de gravedad");
+  character_add_state(c, "Envenenado");
+  for (const char* item : {"Llave", "Poción de maná", "Mapa del túnel", "Espada rúnica"}) {
+    character_add_item(c, item);
+  }
+  EXPECT_TRUE(contains_in_order(hud(3, 10, c, false, &counters, true), {
+      FG(39) "║ " RESET FG(196) "⚠️ Estado: " BOLD "Herido de gravedad, Envenenado" RESET "  "
+      FG(214) "│ ⚡ IA | 📥 In:120 📤 Out:45 (Total: 165)          ║\n" RESET FG(39) "║ "
+      FG(226) "🎒 Mochila: " RESET "Antorcha, Cuerda, Llave, Poción de maná, Mapa del túnel, "
+      "Espada r\xc3 " FG(39) "║\n" RESET FG(39) "╚"}));
+  // Without counters, or with their display off, the AI segment has no numbers.
+  const char* active =
+      FG(214) "│ ⚡ Narrador IA Activo                                                  ║\n";
+  EXPECT_TRUE(contains_in_order(hud(3, 10, {}, false, &counters, false), {active}));
+  EXPECT_TRUE(contains_in_order(hud(3, 10, {}, false, nullptr, true), {active}));
+  EXPECT_TRUE(qh_test::lacks(hud(3, 10), "Mochila"));  // an empty backpack has no row
+
+  // 5/10 is not above half; 1/11 is alive with no full cell; extreme values cannot overflow.
+  const std::tuple<int, int, const char*> cases[] = {
+      {5, 10, FG(226) "[█████░░░░░]  5/10"}, {2, 8, FG(196) "[██░░░░░░░░]  2/8 "},
+      {1, 11, FG(196) "[░░░░░░░░░░]  1/11"}, {12, 10, FG(46) "[██████████] 12/10"},
+      {5, 0, FG(196) "[░░░░░░░░░░]  5/0 "},
+      {2147483647, 2147483647, FG(46) "[██████████] 2147483647/2147483647"}};
+  for (auto [hp, max_hp, bar] : cases) {
+    EXPECT_TRUE(contains_in_order(hud(hp, max_hp), {std::string("HP: ") + bar + RESET "  "}));
+  }
+}
+
+TEST(OptionList, MixedListNumbersOnlyPlainLockedAndCheckOptions) {
+  static StorySection s;
+  for (const char* line : {"[CmdOculto: rm -d /logs] [-> 2] Borrar", "[-> 2] Red [Cmd: nmap x]",
+                           "[-> 2] Seguir el pasillo", "[Check: Fuerza | DC: 8] Abrir la puerta",
+                           "[Check: Sigilo | DC: 7] Escabullirse"}) {
+    ASSERT_TRUE(parse_transition_line(line, s.transitions[s.transition_count++]));
+  }
+  s.transitions[3].required_item.assign("Llave");  // a locked option shows no check tag
+  Character c{};
+  auto shown = [&](int options, const Character* hero) {
+    s.transition_count = options;
+    return capture_stdout([&] { ui_print_options(&s, hero); });
+  };
+  const std::string heading =
+      "\n" FG(226) BOLD "--- OPCIONES Y ACCIONES DISPONIBLES ---" RESET "\n";
+  const std::string hint = FG(244) "   (Escribe /ayuda para ver los comandos del sistema)\n" RESET;
+  // No options at all, or only a hidden command: no note either.
+  EXPECT_EQ(shown(0, &c) + shown(1, &c), heading + hint + heading + hint);
+  // Numbers skip hidden and command options but count locked ones.
+  EXPECT_EQ(shown(5, &c),
+            heading + "  " FG(46) BOLD ">_ nmap x" RESET "\n  " FG(51) BOLD "[1]" RESET
+            " Seguir el pasillo\n  " FG(244) "[2] Abrir la puerta (🔒 Requiere: Llave)" RESET
+            "\n  " FG(51) BOLD "[3]" RESET " Escabullirse " FG(226) "[Tirada: Sigilo DC 7]" RESET
+            "\n\n" FG(244) "💡 Nota: Para los comandos de terminal (>_), teclea la instrucción "
+            "exacta en la consola." RESET "\n" + hint);
+  // Carrying the item (in any case), or no hero at all, unlocks the option.
+  const char* open = FG(51) BOLD "[2]" RESET " Abrir la puerta " FG(226) "[Tirada: Fuerza DC 8]";
+  EXPECT_TRUE(contains_in_order(shown(5, nullptr), {open}));
+  character_add_item(c, "llave");
+  EXPECT_TRUE(contains_in_order(shown(5, &c), {open}));
+}
+
+#define ROLLING(r1, r2, r3) \
+  "\r" FG(244) "  ┌───────┐ ┌───────┐\n  " r1 "\n  " r2 "\n  " r3 "\n  └───────┘ └───────┘" \
+  RESET "\n\x1b[5A"
+
+TEST(DiceView, AnimationOutcomeColoursAndDiceOutsideOneToSix) {
+  static std::vector<int> sleeps;
+  platform_set_sleep_hook([](std::int32_t ms) { sleeps.push_back(ms); });
+  std::srand(1);  // glibc's first eight values, mod 6: 1 4, 3 1, 5 1, 4 0
+  RollResult r{6, 3, 2, 11, 9, OUTCOME_SUCCESS, {}};
+  r.text.assign("Éxito Total (11 vs DC 9)");
+  std::string out = capture_stdout([&] { ui_animate_dice_roll(&r, "Sigilo"); });
+  platform_set_sleep_hook(nullptr);
+  EXPECT_EQ(out,
+            "\n" FG(226) "🎲 Tirando dados 2d6" RESET FG(51) " + Sigilo (+2)" RESET "...\n"
+            ROLLING("│ ●     │ │ ●   ● │", "│       │ │   ●   │", "│     ● │ │ ●   ● │")
+            ROLLING("│ ●   ● │ │ ●     │", "│       │ │       │", "│ ●   ● │ │     ● │")
+            ROLLING("│ ●   ● │ │ ●     │", "│ ●   ● │ │       │", "│ ●   ● │ │     ● │")
+            ROLLING("│ ●   ● │ │       │", "│   ●   │ │   ●   │", "│ ●   ● │ │       │")
+            "\r" FG(231) "  ┌───────┐ ┌───────┐\n  │ ●   ● │ │ ●     │\n"
+            "  │ ●   ● │ │   ●   │   => 6 + 3 +2 = " BOLD "11" RESET " vs DC 9\n"
+            "  │ ●   ● │ │     ● │   [" FG(46) "Éxito Total (11 vs DC 9)" RESET "]\n"
+            "  └───────┘ └───────┘\n" RESET);
+  EXPECT_EQ(sleeps, (std::vector<int>{60, 60, 60, 60}));
+  EXPECT_EQ(std::rand(), 596516649);  // exactly eight values were consumed
+
+  // By outcome, from none to a critical failure, then an unknown one.
+  const char* colours[] = {FG(46), FG(214), FG(46), FG(226), FG(196), FG(196) BOLD, FG(46)};
+  for (int outcome = 0; outcome < 7; ++outcome) {
+    r = RollResult{0, 7, 1, 8, 7, outcome, {}};
+    out = capture_stdout([&] { ui_animate_dice_roll(&r, ""); });
+    // Dice outside 1..6 show face 1 but print their value; an empty label shows no stat.
+    EXPECT_EQ(out.substr(0, out.find('\r')) + out.substr(out.rfind("\x1b[5A") + 4),
+              "\n" FG(226) "🎲 Tirando dados 2d6" RESET "...\n\r" FG(231) "  ┌───────┐ ┌───────┐\n"
+              "  │       │ │       │\n  │   ●   │ │   ●   │   => 0 + 7 +1 = " BOLD "8" RESET
+              " vs DC 7\n  │       │ │       │   [" + std::string(colours[outcome]) + RESET
+              "]\n  └───────┘ └───────┘\n" RESET);
+  }
+}
+
+TEST(NarrationPanel, HeaderTextFrameAndConsumptionLine) {
+  ui_set_typewriter_speed(0);
+  TokenCounters counters{0, 0, 120, 0, 0, 480};
+  auto panel = [&](const char* text, bool classic, const TokenCounters* c) {
+    return capture_stdout([&] { ui_print_dm_narration(text, classic, c); });
+  };
+#define FRAMED(title, text)                                                            \
+  "\n" FG(51) "┌─ 🎭 NARRADOR " title FG(51) " ──────────────────────────────────────────────────┐" \
+  RESET "\n" text "\n" FG(51)                                                                  \
+  "└────────────────────────────────────────────────────────────────────────┘" RESET "\n"
+  EXPECT_EQ(panel("La puerta cede.", false, &counters),
+            FRAMED("(IA Adventure Master)", "La puerta cede.")
+            FG(244) "   (Consumo: 120 tokens | Sesión: 480)\n" RESET);
+  // Classic mode never shows the consumption line; neither do absent or zero counters.
+  EXPECT_EQ(panel("Texto.", true, &counters), FRAMED("(Modo Clásico)", "Texto."));
+  const TokenCounters none{};
+  EXPECT_EQ(panel("Texto.", false, nullptr) + panel("Texto.", false, &none),
+            FRAMED("(IA Adventure Master)", "Texto.") FRAMED("(IA Adventure Master)", "Texto."));
+  EXPECT_EQ(panel("", false, &counters) + panel(nullptr, false, &counters), "");
+}
