@@ -97,6 +97,8 @@ int run_check(int argc, char** argv) {
     if (!json) {
       if (!report.readable) {
         std::fprintf(stderr, "%s: no se puede leer el archivo.\n", f.c_str());
+      } else if (report.findings.empty()) {
+        std::printf("%s: sin problemas.\n", f.c_str());
       } else {
         std::fputs(check_format_text(report).c_str(), stdout);
       }
@@ -118,7 +120,7 @@ int run_map(int argc, char** argv) {
   if (story == nullptr) return 2;
   bool ok = story_parser_load_file(*story, argv[2]);
   if (!ok && story->section_count == 0) {
-    std::fprintf(stderr, "%s: no se puede leer la historia.\n", argv[2]);
+    std::fprintf(stderr, "%s: no se puede leer el archivo o no tiene secciones.\n", argv[2]);
     std::free(story);
     return 2;
   }
@@ -143,19 +145,29 @@ int run_play(int argc, char** argv) {
       return 2;
     }
   }
-  if (file.empty() || walks < 1 || walks > 1000000) {
-    std::fputs(kPlayHelp, stderr);
+  if (file.empty()) {
+    std::fprintf(stderr, "play: falta el archivo de la historia.\n\n%s", kPlayHelp);
+    return 2;
+  }
+  if (walks < 1 || walks > 1000000) {
+    std::fprintf(stderr, "play: --walk necesita un número de partidas entre 1 y 1000000.\n\n%s",
+                 kPlayHelp);
     return 2;
   }
   Story* story = new_story();
   if (story == nullptr) return 2;
   if (!story_parser_load_file(*story, file.c_str())) {
-    std::fprintf(stderr, "%s: no se puede leer la historia.\n", file.c_str());
+    std::fprintf(stderr, "%s: no se puede leer el archivo o no tiene secciones.\n", file.c_str());
     std::free(story);
     return 2;
   }
   WalkReport report;
-  story_walk(*story, file, static_cast<int>(walks), static_cast<std::uint32_t>(seed), report);
+  if (!story_walk(*story, file, static_cast<int>(walks), static_cast<std::uint32_t>(seed),
+                  report)) {
+    std::fputs("play: no se pudo crear una carpeta temporal para las partidas.\n", stderr);
+    std::free(story);
+    return 2;
+  }
   std::fputs(story_walk_format(*story, report).c_str(), stdout);
   std::free(story);
   return 0;

@@ -8,6 +8,8 @@
 #include <set>
 #include <string_view>
 
+#include "authoring/text_join.h"
+#include "common/fixed_list.h"
 #include "common/text_util.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
@@ -100,6 +102,20 @@ FrontMatter find_front_matter(const std::string& text) {
   return fm;
 }
 
+// A decimal number follows (after blanks and a sign), as the game reads it.
+bool has_number(std::string_view value) {
+  std::string_view v = trim_view(value);
+  if (!v.empty() && (v[0] == '+' || v[0] == '-')) v.remove_prefix(1);
+  return !v.empty() && is_ascii_digit(v[0]);
+}
+
+std::string_view unquote(std::string_view v) {
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
 class Checker {
  public:
   Checker(const std::string& text, const std::string& story_dir, const Story& story,
@@ -127,7 +143,6 @@ class Checker {
 
   // Front matter: stats and items beyond their capacity, values cut.
   void scan_front_matter(const FrontMatter& fm) {
-    std::string block = text_.substr(fm.block_begin, fm.block_end - fm.block_begin);
     std::string block_key;
     int stats = 0, items = 0;
     for (const Line& raw : split_lines(text_, 0)) {
@@ -146,7 +161,10 @@ class Checker {
         if (colon == std::string_view::npos) continue;
         block_key = std::string(trim_view(line.substr(0, std::min<std::size_t>(colon, 63))));
         std::string_view value = trim_view(line.substr(colon + 1));
-        if (ascii_iequals(block_key, "title") && value.size() > 255) {
+        if (ascii_iequals(block_key, "hp") && !has_number(value)) {
+          add(raw.number, "valor-no-numerico",
+              format("«hp» no es un número: el héroe empezará con 10 puntos de vida."));
+        } else if (ascii_iequals(block_key, "title") && value.size() > 255) {
           add(raw.number, "texto-cortado", "El título supera 255 caracteres y se corta.");
         } else if (ascii_iequals(block_key, "description") && value.size() > 255) {
           add(raw.number, "texto-cortado", "La descripción supera 255 caracteres y se corta.");
@@ -155,14 +173,33 @@ class Checker {
       }
       std::string_view entry = trim_view(line);
       if (ascii_iequals(block_key, "items") && !entry.empty() && entry[0] == '-') {
+        if (unquote(trim_view(entry.substr(1))).empty()) continue;  // the game skips it too
         if (++items == STORY_MAX_ITEMS + 1) {
           add(raw.number, "descartado",
               format("La historia ya tiene %d objetos iniciales: este y los siguientes se "
                      "descartan.",
                      STORY_MAX_ITEMS));
         }
+      } else if (ascii_iequals(block_key, "music") &&
+                 entry.find(':') != std::string_view::npos) {
+        std::string_view name = trim_view(entry.substr(0, entry.find(':')));
+        const char* kinds[] = {"explore", "combat", "victory"};
+        for (int k = 0; k < 3; ++k) {
+          if (ascii_iequals(name, kinds[k])) music_front_lines_[k] = raw.number;
+        }
       } else if (ascii_iequals(block_key, "stats") &&
                  entry.find(':') != std::string_view::npos) {
+        std::string_view name = trim_view(entry.substr(0, entry.find(':')));
+        if (!name.empty() && (name[0] == '"' || name[0] == '\'')) {
+          add(raw.number, "estadistica-entre-comillas",
+              format("El nombre de la estadística %.*s lleva comillas, que forman parte del "
+                     "nombre: escríbelo sin ellas.",
+                     static_cast<int>(name.size()), name.data()));
+        } else if (!has_number(entry.substr(entry.find(':') + 1))) {
+          add(raw.number, "valor-no-numerico",
+              format("La estadística «%.*s» no tiene un valor numérico: vale 0.",
+                     static_cast<int>(name.size()), name.data()));
+        }
         if (++stats == STORY_MAX_STATS + 1) {
           add(raw.number, "descartado",
               format("La historia ya tiene %d estadísticas: esta y las siguientes se descartan.",
@@ -170,7 +207,6 @@ class Checker {
         }
       }
     }
-    (void)block;
   }
 
   // Mirrors the parser's line rules to give every section and option its line.
@@ -203,7 +239,11 @@ class Checker {
         lore_line(raw.number, line, lore_count);
         continue;
       }
-      if (line[0] == '-' || line[0] == '*') option_line(raw.number, line, section);
+      if (line[0] == '-' || line[0] == '*') {
+        option_line(raw.number, line, section);
+      } else {
+        tag_without_colon(raw.number, line);
+      }
     }
     for (int s = 0; s < story_.section_count; ++s) {
       const StorySection& sec = story_.sections[s];
@@ -263,6 +303,27 @@ class Checker {
     option_lines_.emplace_back();
     item_tags_.push_back(0);
     music_lines_.push_back(number);
+  }
+
+  // "[Final]" or "[Daño 2]": a tag word without its colon is plain body text.
+  void tag_without_colon(int number, std::string_view line) {
+    std::string_view tag = line;
+    if (tag.size() >= 2 && tag[0] == '>' && tag[1] == ' ') tag = trim_view(tag.substr(2));
+    static constexpr const char* kWords[] = {"Final", "Fin",    "Musica",     "Música",
+                                             "Daño",  "Dañar",  "Obtener",    "Item",
+                                             "Art",   "Arte",   "Cinematica", "Cinemática"};
+    if (tag.empty() || tag[0] != '[') return;
+    for (const char* word : kWords) {
+      std::size_t n = std::strlen(word);
+      if (tag.substr(1, n) != word || tag.size() <= n + 1) continue;
+      char next = tag[n + 1];
+      if (next != ']' && !is_blank(next)) continue;
+      add(number, "etiqueta-sin-dos-puntos",
+          format("La etiqueta «[%s» no lleva «:» tras su nombre: se muestra como texto y no "
+                 "tiene efecto.",
+                 word));
+      return;
+    }
   }
 
   void lore_line(int number, std::string_view line, int& lore_count) {
@@ -332,6 +393,11 @@ class Checker {
           format("La línea de opción supera %zu caracteres y se corta.", kOptionWorkMax));
     }
     check_tag_keys(number, line);
+    if (!t.check_stat.empty() && t.check_dc >= 1 && !story_has_stat(t.check_stat.view())) {
+      add(number, "estadistica-desconocida",
+          format("La prueba usa «%s», una estadística que el héroe no tiene: se tirará con +0.",
+                 t.check_stat.c_str()));
+    }
     if (!t.check_stat.empty() && t.check_dc < 1) {
       add(number, "dificultad-invalida",
           format("La prueba de «%s» tiene dificultad %d (menor que 1): se juega como un "
@@ -389,7 +455,7 @@ class Checker {
   }
 
   // True when neither a command tag nor a backtick command explains has_command,
-  // and the label reads like prose (capitalised word or non-ASCII letters).
+  // and the label reads like prose rather than a command line.
   static bool command_came_from_leading_word(std::string_view line, const StoryTransition& t) {
     for (const char* tag : {"[Cmd:", "[Comando:"}) {
       std::size_t at = line.find(tag);
@@ -412,9 +478,24 @@ class Checker {
       if (c != '"' && c != '\'' && c != '(' && c != '`') word.push_back(c);
     }
     bool capitalised = !word.empty() && word[0] >= 'A' && word[0] <= 'Z';
-    bool non_ascii = false;
-    for (char c : label) non_ascii = non_ascii || static_cast<unsigned char>(c) >= 0x80;
-    return capitalised || non_ascii;
+    bool non_ascii = false, shell_like = false;
+    int words = 0;
+    bool in_word = false;
+    for (char c : label) {
+      non_ascii = non_ascii || static_cast<unsigned char>(c) >= 0x80;
+      shell_like = shell_like || std::strchr("-/.=|>$<~*0123456789", c) != nullptr;
+      if (!is_blank(c) && !in_word) ++words;
+      in_word = !is_blank(c);
+    }
+    // Three or more plain words without any flag, path or number read as a sentence.
+    return capitalised || non_ascii || (words >= 3 && !shell_like);
+  }
+
+  bool story_has_stat(std::string_view name) const {
+    for (const StatEntry& stat : list_used(story_.stats, story_.stat_count)) {
+      if (ascii_iequals(stat.name.view(), name)) return true;
+    }
+    return false;
   }
 
   int option_line_number(int section, int option) const {
@@ -558,9 +639,9 @@ class Checker {
                    file, theme.c_str()));
       }
     };
-    check(0, story_.music_explore);
-    check(0, story_.music_combat);
-    check(0, story_.music_victory);
+    check(music_front_lines_[0], story_.music_explore);
+    check(music_front_lines_[1], story_.music_combat);
+    check(music_front_lines_[2], story_.music_victory);
     for (int s = 0; s < story_.section_count; ++s) {
       int line = s < static_cast<int>(music_lines_.size()) ? music_lines_[s] : 0;
       check(line, story_.sections[s].music);
@@ -575,6 +656,7 @@ class Checker {
   std::vector<std::vector<int>> option_lines_;
   std::vector<int> item_tags_;
   std::vector<int> music_lines_;
+  int music_front_lines_[3] = {0, 0, 0};  // explore, combat, victory in the front matter
   std::map<std::string, int> first_line_of_id_;
 };
 
@@ -631,7 +713,7 @@ std::string check_format_text(const CheckReport& report) {
   if (!report.readable) return report.file + ": no se puede leer el archivo.\n";
   for (const CheckFinding& f : report.findings) {
     out += report.file;
-    if (f.line > 0) out += ":" + std::to_string(f.line);
+    if (f.line > 0) out += join({":", std::to_string(f.line)});
     out += ": " + f.message + " [" + f.code + "]\n";
   }
   return out;
@@ -641,14 +723,14 @@ std::string check_format_json(const std::vector<CheckReport>& reports) {
   std::string out = "[\n";
   for (std::size_t r = 0; r < reports.size(); ++r) {
     const CheckReport& rep = reports[r];
-    out += "  {\"file\": \"" + json_escape(rep.file) + "\", \"readable\": ";
+    out += join({"  {\"file\": \"", json_escape(rep.file), "\", \"readable\": "});
     out += rep.readable ? "true" : "false";
     out += ", \"findings\": [";
     for (std::size_t i = 0; i < rep.findings.size(); ++i) {
       const CheckFinding& f = rep.findings[i];
       out += i == 0 ? "\n" : ",\n";
-      out += "    {\"line\": " + std::to_string(f.line) + ", \"code\": \"" + json_escape(f.code) +
-             "\", \"message\": \"" + json_escape(f.message) + "\"}";
+      out += join({"    {\"line\": ", std::to_string(f.line), ", \"code\": \"", json_escape(f.code),
+                   "\", \"message\": \"", json_escape(f.message), "\"}"});
     }
     out += rep.findings.empty() ? "]}" : "\n  ]}";
     out += r + 1 < reports.size() ? ",\n" : "\n";

@@ -3,6 +3,8 @@
 #include <map>
 #include <string_view>
 
+#include "authoring/text_join.h"
+
 namespace {
 
 std::string dot_quote(std::string_view s) {
@@ -19,7 +21,7 @@ std::string dot_quote(std::string_view s) {
 }
 
 // Node names are positions, so duplicate or odd ids never clash in DOT.
-std::string node(int index) { return "s" + std::to_string(index); }
+std::string node(int index) { return join({"s", std::to_string(index)}); }
 
 const char* ending_shape(const StorySection& s) {
   std::string_view type = s.ending_type.view();
@@ -45,14 +47,14 @@ std::string story_map_dot(const Story& story) {
     if (it != index.end()) return node(it->second);
     auto m = missing_nodes.find(id.c_str());
     if (m != missing_nodes.end()) return m->second;
-    std::string name = "missing" + std::to_string(missing++);
+    std::string name = join({"missing", std::to_string(missing++)});
     missing_nodes[id.c_str()] = name;
     return name;
   };
 
   for (int s = 0; s < story.section_count; ++s) {
     const StorySection& sec = story.sections[s];
-    std::string label = "[" + std::string(sec.id.view()) + "] " + std::string(sec.title.view());
+    std::string label = join({"[", sec.id.view(), "] ", sec.title.view()});
     out += "  " + node(s) + " [label=" + dot_quote(label);
     if (sec.is_ending) out += std::string(", ") + ending_shape(sec);
     if (sec.id.view() == story.start.view() && index[sec.id.c_str()] == s) out += ", penwidth=2";
@@ -65,21 +67,21 @@ std::string story_map_dot(const Story& story) {
       const StoryTransition& t = sec.transitions[o];
       std::string label;
       if (t.has_command) {
-        label = ">_ " + std::string(t.command.empty() ? t.label.view() : t.command.view());
+        label = join({">_ ", t.command.empty() ? t.label.view() : t.command.view()});
         if (t.is_hidden) label += " (oculto)";
       } else {
-        label = "[" + std::to_string(++number) + "]";
+        label = join({"[", std::to_string(++number), "]"});
       }
       if (!t.check_stat.empty()) {
-        label += "\n" + std::string(t.check_stat.view()) + " DC " + std::to_string(t.check_dc);
+        label += join({"\n", t.check_stat.view(), " DC ", std::to_string(t.check_dc)});
       }
-      if (!t.required_item.empty()) label += "\n🔒 " + std::string(t.required_item.view());
-      if (!t.gain_item.empty()) label += "\n+ " + std::string(t.gain_item.view());
+      if (!t.required_item.empty()) label += join({"\n🔒 ", t.required_item.view()});
+      if (!t.gain_item.empty()) label += join({"\n+ ", t.gain_item.view()});
       out += "  " + node(s) + " -> " + target_node(t.target) + " [label=" + dot_quote(label) +
              "];\n";
       if (!t.check_stat.empty() && t.check_dc >= 1 && !t.fail_target.empty()) {
         std::string fail = "fallo";
-        if (t.fail_damage > 0) fail += " (-" + std::to_string(t.fail_damage) + " PV)";
+        if (t.fail_damage > 0) fail += join({" (-", std::to_string(t.fail_damage), " PV)"});
         out += "  " + node(s) + " -> " + target_node(t.fail_target) +
                " [style=dashed, color=\"#b03030\", label=" + dot_quote(fail) + "];\n";
       }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "authoring/text_join.h"
 #include "character/character.h"
 #include "config/config.h"
 #include "platform/platform.h"
@@ -58,11 +59,12 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
   w.path.push_back(index);
   w.last_section = index;
 
-  if (++w.turns > kTurnLimit) {
+  if (w.turns >= kTurnLimit) {
     w.cut_off = true;
     w.pending = "/salir";
     return;
   }
+  ++w.turns;
   // Candidate answers: the number of every listed option the hero may take,
   // and the command text of every terminal option, hidden ones included.
   std::vector<std::pair<std::string, const StoryTransition*>> choices;
@@ -107,14 +109,63 @@ bool next_line(char* buffer, std::size_t capacity, void* context) {
 }
 
 std::string section_name(const StorySection& s) {
-  return "[" + std::string(s.id.view()) + "] " + std::string(s.title.view());
+  return join({"[", s.id.view(), "] ", s.title.view()});
+}
+
+const char* ending_name(std::string_view type) {
+  if (type == "victory") return "victoria";
+  if (type == "defeat") return "derrota";
+  return "neutral";
+}
+
+// Why a playthrough ended, as one line of the report.
+void record_end(const Story& story, const Walker& w, WalkReport& report) {
+  const StorySection* last = w.last_section >= 0 ? &story.sections[w.last_section] : nullptr;
+  switch (w.end) {
+    case SESSION_END_ENDING:
+      if (w.final_section != nullptr) {
+        report.endings[join({section_name(*w.final_section), " (",
+                             ending_name(w.final_section->ending_type.view()), ")"})]++;
+      }
+      return;
+    case SESSION_END_DEATH_AT_SCENE:
+      report.deaths[w.final_section != nullptr
+                        ? join({"peligro de la sección ", section_name(*w.final_section)})
+                        : std::string("héroe sin vida al empezar")]++;
+      return;
+    case SESSION_END_DEATH_AFTER_ACTION: {
+      std::string cause = "daño de una opción";
+      if (w.last != nullptr) {
+        cause = w.last->check_stat.empty()
+                    ? join({"daño al elegir «", w.last->label.view(), "»"})
+                    : join({"prueba de ", w.last->check_stat.view(), " fallida en «",
+                            w.last->label.view(), "»"});
+      }
+      if (last != nullptr) cause += join({" (", section_name(*last), ")"});
+      report.deaths[cause]++;
+      return;
+    }
+    case SESSION_END_MISSING_SECTION:
+      report.other_ends[join({"sección inexistente tras ",
+                              last != nullptr ? section_name(*last) : "el inicio"})]++;
+      return;
+    default:
+      if (w.stuck && last != nullptr) {
+        report.other_ends[join({"sin opciones posibles en ", section_name(*last)})]++;
+      } else if (w.cut_off) {
+        report.other_ends[join({"cortada tras ", std::to_string(kTurnLimit), " turnos"})]++;
+      } else {
+        report.other_ends["terminada sin final"]++;
+      }
+      return;
+  }
 }
 
 void no_sleep(std::int32_t) {}
 
 }  // namespace
 
-void story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
+bool story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
                 WalkReport& report) {
   report = WalkReport{};
   report.walks = walks;
@@ -131,12 +182,17 @@ void story_walk(const Story& story, const std::string& story_path, int walks, st
   config.music_enabled = false;
   config.typing_speed = 0.0f;
 
-  // Saves made when a run is cut off go to a scratch folder, never the author's.
+  // Runs that end by leaving write an autosave: they play in a scratch folder,
+  // never in the author's, and without one there is no walk.
   char scratch[] = "/tmp/quillhaven_walk_XXXXXX";
-  char* scratch_dir = mkdtemp(scratch);
   char previous_dir[4096];
-  bool have_previous = getcwd(previous_dir, sizeof previous_dir) != nullptr;
-  if (scratch_dir != nullptr && chdir(scratch_dir) != 0) scratch_dir = nullptr;
+  if (getcwd(previous_dir, sizeof previous_dir) == nullptr) return false;
+  char* scratch_dir = mkdtemp(scratch);
+  if (scratch_dir == nullptr) return false;
+  if (chdir(scratch_dir) != 0) {
+    rmdir(scratch_dir);
+    return false;
+  }
 
   std::fflush(stdout);
   int saved_stdout = dup(1);
@@ -157,59 +213,17 @@ void story_walk(const Story& story, const std::string& story_path, int walks, st
     w.end = SESSION_END_NONE;
     w.final_section = nullptr;
     game_session_run(&story, story_path.c_str(), &config, nullptr, "Caminante", nullptr, nullptr);
-    SessionEnd end = w.end;
-    const StorySection* final_section = w.final_section;
-
-    if (final_section != nullptr) {
-      int index = section_index(story, *final_section);
+    if (w.final_section != nullptr) {
+      int index = section_index(story, *w.final_section);
       w.visited[static_cast<std::size_t>(index)] = true;
       if (w.path.empty() || w.path.back() != index) w.path.push_back(index);
     }
-    int turns = w.turns;
-    if (turns > report.longest_run) {
-      report.longest_run = turns;
+    if (w.turns > report.longest_run) {
+      report.longest_run = w.turns;
       report.longest_path.clear();
-      for (int s : w.path) report.longest_path.push_back(std::string(story.sections[s].id.view()));
+      for (int s : w.path) report.longest_path.emplace_back(story.sections[s].id.view());
     }
-    switch (end) {
-      case SESSION_END_ENDING:
-        if (final_section == nullptr) break;
-        report.endings[section_name(*final_section) + " (" +
-                       std::string(final_section->ending_type.view()) + ")"]++;
-        break;
-      case SESSION_END_DEATH_AT_SCENE:
-        report.deaths[final_section != nullptr
-                          ? "peligro de la sección " + section_name(*final_section)
-                          : std::string("héroe sin vida al empezar")]++;
-        break;
-      case SESSION_END_DEATH_AFTER_ACTION: {
-        std::string cause = "daño al elegir «";
-        if (w.last != nullptr) {
-          cause = (!w.last->check_stat.empty() ? "prueba de " + std::string(w.last->check_stat.view()) +
-                                                     " fallida en «"
-                                               : cause) +
-                  std::string(w.last->label.view()) + "»";
-        }
-        if (w.last_section >= 0) cause += " (" + section_name(story.sections[w.last_section]) + ")";
-        report.deaths[cause]++;
-        break;
-      }
-      case SESSION_END_MISSING_SECTION:
-        report.other_ends["sección inexistente tras " +
-                          (w.last_section >= 0 ? section_name(story.sections[w.last_section])
-                                               : std::string("el inicio"))]++;
-        break;
-      default:
-        if (w.stuck && w.last_section >= 0) {
-          report.other_ends["sin opciones posibles en " +
-                            section_name(story.sections[w.last_section])]++;
-        } else if (w.cut_off) {
-          report.other_ends["cortada tras " + std::to_string(kTurnLimit) + " turnos"]++;
-        } else {
-          report.other_ends["terminada sin final"]++;
-        }
-        break;
-    }
+    record_end(story, w, report);
   }
 
   session_set_observer(nullptr);
@@ -221,50 +235,48 @@ void story_walk(const Story& story, const std::string& story_path, int walks, st
     close(saved_stdout);
   }
   if (devnull >= 0) close(devnull);
-  if (have_previous && chdir(previous_dir) != 0) {
-    // Nothing sensible to do: the report is still printed.
-  }
-  if (scratch_dir != nullptr) {
-    std::error_code ec;
-    std::filesystem::remove_all(scratch_dir, ec);
-  }
+  bool back = chdir(previous_dir) == 0;
+  std::error_code ec;
+  std::filesystem::remove_all(scratch_dir, ec);
 
   for (int s = 0; s < story.section_count; ++s) {
     if (!w.visited[static_cast<std::size_t>(s)]) {
       report.never_visited.push_back(section_name(story.sections[s]));
     }
   }
+  return back;
 }
 
 std::string story_walk_format(const Story& story, const WalkReport& report) {
-  auto percent = [&](int n) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%5.1f%%", report.walks > 0 ? 100.0 * n / report.walks : 0.0);
-    return std::string(buf);
-  };
-  std::string out = "Recorridos de «" + std::string(story.title.view()) + "»: " +
-                    std::to_string(report.walks) + "\n\nFinales alcanzados:\n";
-  if (report.endings.empty()) out += "  (ninguno)\n";
-  for (const auto& [name, n] : report.endings) {
-    out += "  " + percent(n) + "  " + std::to_string(n) + "  " + name + "\n";
-  }
-  out += "\nMuertes:\n";
-  if (report.deaths.empty()) out += "  (ninguna)\n";
-  for (const auto& [cause, n] : report.deaths) {
-    out += "  " + percent(n) + "  " + std::to_string(n) + "  " + cause + "\n";
-  }
-  if (!report.other_ends.empty()) {
-    out += "\nOtras terminaciones:\n";
-    for (const auto& [what, n] : report.other_ends) {
-      out += "  " + percent(n) + "  " + std::to_string(n) + "  " + what + "\n";
+  auto rows = [&](const std::map<std::string, int>& counts) {
+    std::string out;
+    for (const auto& [name, n] : counts) {
+      char lead[48];
+      std::snprintf(lead, sizeof lead, "  %5.1f%%  %6d  ",
+                    report.walks > 0 ? 100.0 * n / report.walks : 0.0, n);
+      out += join({lead, name, "\n"});
     }
-  }
+    return out;
+  };
+  std::string out = join({"Recorridos de «", story.title.view(), "»: ",
+                          std::to_string(report.walks), "\n\nFinales alcanzados:\n"});
+  out += report.endings.empty() ? "  (ninguno)\n" : rows(report.endings);
+  out += "\nMuertes:\n";
+  out += report.deaths.empty() ? "  (ninguna)\n" : rows(report.deaths);
+  if (!report.other_ends.empty()) out += join({"\nOtras terminaciones:\n", rows(report.other_ends)});
   out += "\nSecciones nunca visitadas:\n";
   if (report.never_visited.empty()) out += "  (ninguna)\n";
-  for (const auto& name : report.never_visited) out += "  " + name + "\n";
-  out += "\nRecorrido más largo: " + std::to_string(report.longest_run) + " turnos\n  ";
-  for (std::size_t i = 0; i < report.longest_path.size(); ++i) {
-    out += (i ? " → " : "") + report.longest_path[i];
+  for (const auto& name : report.never_visited) out += join({"  ", name, "\n"});
+  out += join({"\nRecorrido más largo: ", std::to_string(report.longest_run), " turnos\n  "});
+  // A very long run is shown by its two ends.
+  const auto& path = report.longest_path;
+  constexpr std::size_t kShown = 20;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path.size() > 2 * kShown && i == kShown) {
+      out += " → …";
+      i = path.size() - kShown;
+    }
+    out += join({i ? " → " : "", path[i]});
   }
   out += "\n";
   return out;

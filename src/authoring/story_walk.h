@@ -20,7 +20,8 @@ struct WalkReport {
 
 // Plays `walks` adventures choosing at random among the options a player can
 // take, with the offline narrator, no pauses and no music. The same seed gives
-// the same report. `story_path` names the story (for the slug only).
-void story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
+// the same report. `story_path` names the story (for the slug only). False
+// when no scratch folder could be made for the runs' autosaves.
+bool story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
                 WalkReport& report);
 std::string story_walk_format(const Story& story, const WalkReport& report);

@@ -101,6 +101,18 @@ TEST_F(StoryCheck, EachProblemIsReportedOnceAtItsLine) {
   // A Spanish sentence whose first word happens to be a command word.
   expect_only(kHead + "- [-> 2] Echo de menos la luz\n- [-> 3] c\n- [-> 2] d\n" + kEndings,
               "comando-por-palabra", 8);
+  expect_only(kHead + "- [-> 2] sed de venganza ciega\n- [-> 3] c\n" + kEndings,
+              "comando-por-palabra", 8);
+  // A check on a stat the hero lacks, and a tag word without its colon.
+  expect_only(kHead + "- [Check: Magia | DC: 7 | Éxito: 2 | Fallo: 3] Conjurar\n" + kEndings,
+              "estadistica-desconocida", 8);
+  expect_only(kHead + "[Final]\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings, "etiqueta-sin-dos-puntos", 8);
+  // Front matter values the game cannot read as intended.
+  expect_only("---\nhp: muchos\n---\n## [1] Solo\n[Final: Victoria]\n", "valor-no-numerico", 2);
+  expect_only("---\nstats:\n  \"Fuerza\": 2\n---\n## [1] Solo\n[Final: Victoria]\n",
+              "estadistica-entre-comillas", 3);
+  expect_only("---\nmusic:\n  explore: tema_perdido\n---\n## [1] Solo\n[Final: Victoria]\n",
+              "musica-no-encontrada", 3);
   // A gate whose item nobody gives.
   expect_only(kHead + "- [Requiere: Llave de Plata | Destino: 2] Abrir\n- [-> 3] c\n" + kEndings,
               "objeto-inalcanzable", 8);

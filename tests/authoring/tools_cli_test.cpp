@@ -43,7 +43,7 @@ TEST(ToolsCli, ExitStatusTellsCleanProblemsAndUnreadable) {
 
   RunResult clean = tools(dir.path(), {"check", story});
   EXPECT_EQ(clean.exit_code, 0) << clean.out << clean.err;
-  EXPECT_EQ(clean.out, "");
+  EXPECT_EQ(clean.out, story + ": sin problemas.\n");
 
   qh_test::write_file(dir.file("roto.md"), "## [1] Inicio\n- [-> 2] Ir\n");
   RunResult broken = tools(dir.path(), {"check", story, "roto.md"});
@@ -111,8 +111,9 @@ TEST(ToolsCli, WalksReachEveryEndingAndRepeatWithTheSameSeed) {
     for (int s = 0; s < story->section_count; ++s) {
       const StorySection& sec = story->sections[s];
       if (!sec.is_ending) continue;
+      std::string_view type = sec.ending_type.view();
       std::string name = "[" + std::string(sec.id.view()) + "] " + std::string(sec.title.view()) +
-                         " (" + std::string(sec.ending_type.view()) + ")";
+                         (type == "victory" ? " (victoria)" : type == "defeat" ? " (derrota)" : " (neutral)");
       EXPECT_NE(first.out.find(name), std::string::npos) << path << " never reached " << name;
     }
     RunResult other = tools(QH_SOURCE_DIR, {"play", path, "--walk", "1000", "--seed", "8"});
