@@ -35,13 +35,12 @@ struct FixedText {
     if (n > 0) std::memmove(data, text.data(), n);
     data[n] = '\0';
   }
-  // Replaces the content with at most `limit` bytes (and never more than N-1).
-  void assign_cut(std::string_view text, std::size_t limit) {
-    assign(text.substr(0, text.size() < limit ? text.size() : limit));
-  }
   // Appends what still fits; returns false when anything was cut.
+  // A record whose bytes hold no terminator counts as N-1 bytes long, so
+  // the room left can never wrap around.
   bool append(std::string_view text) {
     std::size_t used = size();
+    if (used > N - 1) used = N - 1;
     std::size_t room = N - 1 - used;
     std::size_t n = text.size() < room ? text.size() : room;
     if (n > 0) std::memmove(data + used, text.data(), n);

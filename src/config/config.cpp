@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/json_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -17,38 +18,19 @@ constexpr std::size_t CONFIG_NUMBER_CHARS = 63;
 // config.json holds the language-model key: only its owner may read it.
 constexpr mode_t CONFIG_FILE_MODE = 0600;
 
-// Finds the first occurrence of the quoted key anywhere in the text and skips
-// the blanks and colons after it. Returns the position of the value, or npos.
-// The search ignores the JSON structure on purpose: the first occurrence wins.
+// The first occurrence of the quoted key wins wherever it stands, even outside
+// the JSON structure; blanks and colons after it are skipped. Null keys find nothing.
 std::size_t find_value(std::string_view text, const char* key) {
   if (key == nullptr) return std::string_view::npos;
-  std::string pattern = "\"";
-  pattern += key;
-  pattern += "\"";
-  std::size_t at = text.find(pattern);
-  if (at == std::string_view::npos) return at;
-  at += pattern.size();
-  while (at < text.size()) {
-    char c = text[at];
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != ':') break;
-    ++at;
-  }
-  return at;
+  return json_text_find_value(text, key, JsonKeyStyle::kLoose);
 }
 
-// Reads a quoted text value into `out`, at most `limit` characters. A backslash
-// makes the next character literal. Leaves `out` alone when the value is not a
-// quoted text.
+// Reads a quoted text value into `out`, at most `limit` characters; leaves
+// `out` alone when the value is not a quoted text.
 template <std::size_t N>
 void extract_text(std::string_view text, const char* key, FixedText<N>& out, std::size_t limit) {
-  std::size_t at = find_value(text, key);
-  if (at >= text.size() || text[at] != '"') return;
   std::string value;
-  for (++at; at < text.size() && text[at] != '"' && value.size() < limit; ++at) {
-    if (text[at] == '\\' && at + 1 < text.size()) ++at;
-    value += text[at];
-  }
-  out.assign(value);
+  if (json_text_read_quoted(text, key, JsonKeyStyle::kLoose, limit, value)) out.assign(value);
 }
 
 float to_float(double value) {
@@ -62,15 +44,6 @@ std::int32_t to_int32(double value) {
   if (value >= 2147483647.0) return INT32_MAX;
   if (value <= -2147483648.0) return INT32_MIN;
   return static_cast<std::int32_t>(value);
-}
-
-void append_text_value(std::string& out, std::string_view value) {
-  out += '"';
-  for (char c : value) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  out += '"';
 }
 
 }  // namespace
@@ -123,7 +96,7 @@ bool config_load(AppConfig& config, const char* path) {
   if (content.empty()) return false;
 
   // The file is read as one terminated text: a NUL byte ends it.
-  std::string_view text(content.c_str());
+  std::string_view text = json_text_until_nul(content);
   extract_text(text, "gemini_api_key", config.gemini_api_key, 127);
   extract_text(text, "model", config.model, 63);
   config.offline_mode = extract_json_bool(text, "offline_mode", config.offline_mode);
@@ -141,13 +114,13 @@ bool config_load(AppConfig& config, const char* path) {
 bool config_save(const AppConfig& config, const char* path) {
   if (path == nullptr) return false;
   std::string out = "{\n  \"gemini_api_key\": ";
-  append_text_value(out, config.gemini_api_key.view());
+  json_text_append_quoted(out, config.gemini_api_key.view());
   out += ",\n  \"model\": ";
-  append_text_value(out, config.model.view());
+  json_text_append_quoted(out, config.model.view());
   out += ",\n  \"offline_mode\": ";
   out += config.offline_mode ? "true" : "false";
   out += ",\n  \"language\": ";
-  append_text_value(out, config.language.view());
+  json_text_append_quoted(out, config.language.view());
   out += ",\n  \"show_token_usage\": ";
   out += config.show_token_usage ? "true" : "false";
 
@@ -159,11 +132,11 @@ bool config_save(const AppConfig& config, const char* path) {
   std::snprintf(number, sizeof number, ",\n  \"music_volume\": %.2f", config.music_volume);
   out += number;
   out += ",\n  \"mqtt_broker\": ";
-  append_text_value(out, config.mqtt_broker.view());
+  json_text_append_quoted(out, config.mqtt_broker.view());
   std::snprintf(number, sizeof number, ",\n  \"mqtt_port\": %d", config.mqtt_port);
   out += number;
   out += ",\n  \"community_vault_repo\": ";
-  append_text_value(out, config.community_vault_repo.view());
+  json_text_append_quoted(out, config.community_vault_repo.view());
   out += "\n}\n";
   return platform_write_file_atomic(path, out, CONFIG_FILE_MODE);
 }

@@ -4,13 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/fixed_text.h"
-#include "common/text_util.h"
+#include "common/json_text.h"
 #include "narration/offline_narrator.h"
 #include "platform/platform.h"
 
@@ -26,8 +25,6 @@ constexpr const char* kBodyFormat =
     "    \"temperature\": 0.7\n"
     "  }\n"
     "}\n";
-
-constexpr std::size_t kFieldPatternCapacity = 128;  // "\"<field>\":" of extract_int_field
 
 // Length of the well-formed UTF-8 sequence that starts `text`, or 0 when the
 // first byte does not start one (a stray continuation byte, an overlong or
@@ -92,19 +89,6 @@ std::uint32_t saturating_add(std::uint32_t a, std::uint32_t b) {
   return a > UINT32_MAX - b ? UINT32_MAX : a + b;
 }
 
-bool write_all(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    ssize_t written = ::write(fd, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // Creates the request file for writing, readable by its owner only, and
 // never through a link: a stale file of ours under the usual name is removed
 // first; when the name is still taken (by a link, or by someone else) the
@@ -146,13 +130,7 @@ void llm_init(LlmTotals& totals) {
 }
 
 std::int32_t extract_int_field(std::string_view json, const char* field) {
-  if (field == nullptr || json.data() == nullptr) return 0;
-  char pattern[kFieldPatternCapacity];
-  std::snprintf(pattern, sizeof(pattern), "\"%s\":", field);
-  std::size_t at = json.find(pattern);
-  if (at == std::string_view::npos) return 0;
-  // The decimal read skips the white space after the colon itself.
-  return read_decimal_i32(json.substr(at + std::strlen(pattern)));
+  return json_text_read_int(json, field, 0);
 }
 
 void llm_build_prompt(const Character* hero, const StorySection* section, const char* action,
@@ -314,7 +292,7 @@ bool llm_narrate_action_at(std::string_view base_url, LlmTotals* totals, const A
   char path[LLM_PATH_CAPACITY];
   int fd = create_request_file(path, sizeof(path));
   if (fd < 0) return offline();
-  bool written = write_all(fd, body, body_length);
+  bool written = platform_write_all(fd, body, body_length);
   if (::close(fd) != 0) written = false;
   if (!written) {
     ::unlink(path);

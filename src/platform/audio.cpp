@@ -89,13 +89,19 @@ void audio_init(AudioState& state, const char* base_dir, bool enabled, float vol
 void audio_play(AudioState& state, const char* theme, bool loop) {
   if (theme == nullptr || theme[0] == '\0' || !state.enabled) return;
   char path[AUDIO_PATH_MAX + 1];
-  // A missing file or a machine without a player: silence, and the track
-  // already playing (and the theme the caller compares with) stays as it is.
+  // A missing file, a machine without a player or a failed start: silence,
+  // and the theme the caller compares with is recorded only for a real start.
   if (!audio_find_track(state, theme, path, sizeof path)) return;
-  if (!platform_audio_player_available()) return;
+  if (!platform_play_audio_async(path, loop)) {
+    // A start that failed after the old track was stopped leaves nothing playing.
+    if (platform_audio_child() < 0) {
+      state.playing = false;
+      state.current_theme.clear();
+    }
+    return;
+  }
   state.current_theme.assign(theme);
   state.playing = true;
-  platform_play_audio_async(path, loop);
 }
 
 void audio_stop(AudioState& state) { stop_track(state); }

@@ -182,33 +182,6 @@ long now_ms() {
   }
 }
 
-// Opens a path for reading only when it is a regular file. O_NONBLOCK keeps a
-// FIFO from blocking the open; the fstat then rejects it. Returns -1 otherwise.
-int open_regular_file(const char* path, struct stat* st) {
-  if (path == nullptr || path[0] == '\0') return -1;
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return -1;
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // A short name suffix from the pid, the clock and a counter. The process-wide
 // rand() is deliberately left alone: the dice rely on its untouched sequence.
 void temp_suffix(char out[7], unsigned attempt) {
@@ -273,9 +246,38 @@ void platform_clear_screen() {
   fflush(stdout);
 }
 
-bool platform_file_exists(const char* path) {
+int platform_open_regular(const char* path, int flags, struct stat* info) {
+  if (path == nullptr || path[0] == '\0') return -1;
+  int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
   struct stat st;
-  int fd = open_regular_file(path, &st);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  // Reads and writes on the file itself block as usual.
+  int status = fcntl(fd, F_GETFL);
+  if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  if (info != nullptr) *info = st;
+  return fd;
+}
+
+bool platform_write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool platform_file_exists(const char* path) {
+  int fd = platform_open_regular(path, O_RDONLY | O_NOCTTY);
   if (fd < 0) return false;
   close(fd);
   return true;
@@ -306,15 +308,15 @@ bool platform_audio_player_available() {
   return find_audio_player(player, sizeof player);
 }
 
-void platform_play_audio_async(const char* path, bool loop) {
-  if (!platform_file_exists(path)) return;
+bool platform_play_audio_async(const char* path, bool loop) {
+  if (!platform_file_exists(path)) return false;
   char player[PATH_MAX];
-  if (!find_audio_player(player, sizeof player)) return;
+  if (!find_audio_player(player, sizeof player)) return false;
 
   // A relative path starting with '-' would be read as an option by the player.
   char argument[PATH_MAX + 2];
   int n = snprintf(argument, sizeof argument, "%s%s", path[0] == '-' ? "./" : "", path);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof argument) return;
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof argument) return false;
   char* argv[] = {player, argument, nullptr};
 
   platform_stop_audio();
@@ -322,10 +324,10 @@ void platform_play_audio_async(const char* path, bool loop) {
   fflush(nullptr);
   pid_t parent = getpid();
   pid_t child = fork();
-  if (child < 0) return;
+  if (child < 0) return false;
   if (child > 0) {
     g_audio_child = child;
-    return;
+    return true;
   }
   prepare_child(parent);
   if (!loop) {
@@ -361,7 +363,7 @@ void platform_get_current_time_str(char* buffer, std::size_t capacity) {
 bool platform_read_regular_file(const char* path, std::size_t max_bytes, std::string& out) {
   out.clear();
   struct stat st;
-  int fd = open_regular_file(path, &st);
+  int fd = platform_open_regular(path, O_RDONLY | O_NOCTTY, &st);
   if (fd < 0) return false;
   if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes) {
     close(fd);
@@ -426,7 +428,7 @@ bool platform_write_file_atomic(const char* path, std::string_view content, mode
   }
   if (fd < 0) return false;
 
-  bool ok = write_all(fd, content.data(), content.size());
+  bool ok = platform_write_all(fd, content.data(), content.size());
   ok = ok && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
   ok = ok && rename(temp.c_str(), path) == 0;

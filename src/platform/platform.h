@@ -1,6 +1,7 @@
 // Operating-system services: sleeps, terminal, files, the music child, time.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -26,8 +27,9 @@ bool platform_file_exists(const char* path);
 bool platform_mkdir_p(const char* path);
 // Starts the player for one audio file in a background child; loop repeats it
 // while each run ends with status 0. Any track already playing is stopped
-// first. An unreadable file or no player found changes nothing.
-void platform_play_audio_async(const char* path, bool loop);
+// first. An unreadable file or no player found changes nothing. True when a
+// child was started and recorded.
+bool platform_play_audio_async(const char* path, bool loop);
 // True when one of the supported players is found on PATH (afplay, pw-play,
 // paplay, aplay, in this order); without one, music is silent.
 bool platform_audio_player_available();
@@ -35,6 +37,15 @@ bool platform_audio_player_available();
 pid_t platform_audio_child();
 void platform_beep(int frequency_hz, int duration_ms);
 void platform_get_current_time_str(char* buffer, std::size_t capacity);
+
+// Opens `path` with `flags` (O_NONBLOCK and O_CLOEXEC added) only when it is a
+// regular file, then clears O_NONBLOCK again. The open itself never blocks, so
+// a FIFO or a device named by mistake is refused instead of hanging the
+// program. Returns the descriptor, or -1; `info` (when given) gets its fstat.
+int platform_open_regular(const char* path, int flags, struct stat* info = nullptr);
+// Writes all `size` bytes, resuming after short writes and interruptions.
+// False when any write fails or writes nothing.
+bool platform_write_all(int fd, const char* data, std::size_t size);
 
 // Reads a whole regular file of at most `max_bytes` into `out`. False when the
 // path is not a regular file, cannot be read, or is larger than `max_bytes`.

@@ -2,15 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "common/json_text.h"
+#include "platform/platform.h"
 #include "savegame/save_file.h"
-#include "savegame/save_text.h"
 
 namespace {
 
@@ -21,13 +21,8 @@ constexpr std::size_t kHeadBytes = 1023;
 // The first bytes of a regular file; false for anything else (a folder, a
 // FIFO that would block, a device) or when it cannot be opened.
 bool read_head(const std::string& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = platform_open_regular(path.c_str(), O_RDONLY | O_NOCTTY);
   if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
   out.assign(kHeadBytes, '\0');
   std::size_t got = 0;
   while (got < kHeadBytes) {
@@ -44,7 +39,7 @@ bool read_head(const std::string& path, std::string& out) {
 template <std::size_t N>
 void fill_text(FixedText<N>& field, std::string_view text, std::string_view key) {
   std::string value;
-  if (save_read_text_value(text, key, N - 1, value)) field.assign(value);
+  if (json_text_read_quoted(text, key, JsonKeyStyle::kColon, N - 1, value)) field.assign(value);
 }
 
 void fill_row(SaveSummary& row, std::string_view text) {
@@ -79,7 +74,7 @@ std::int32_t save_manager_list_saves(const char* folder, SaveSummary* rows, std:
     row.file_name.assign(name);
     // A file that cannot be read keeps a row with its name only.
     std::string path = std::string(dir_path) + "/" + std::string(name);
-    if (read_head(path, head)) fill_row(row, save_text_until_nul(head));
+    if (read_head(path, head)) fill_row(row, json_text_until_nul(head));
   }
   closedir(dir);
   return count;

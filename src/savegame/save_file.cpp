@@ -3,9 +3,9 @@
 #include <string>
 
 #include "common/fixed_list.h"
+#include "common/json_text.h"
 #include "common/text_util.h"
 #include "platform/platform.h"
-#include "savegame/save_text.h"
 
 namespace {
 
@@ -34,9 +34,7 @@ std::string slot_name(const char* prefix, const char* slug) {
 void put_text_line(std::string& out, std::string_view before, std::string_view value,
                    std::string_view after) {
   out += before;
-  out += '"';
-  save_append_escaped(out, value);
-  out += '"';
+  json_text_append_quoted(out, value);
   out += after;
 }
 
@@ -96,7 +94,7 @@ std::string build_save_text(const char* slug, const char* story_title, const cha
 
 // Skips a quoted text starting at `open`; returns the index just past it.
 std::size_t skip_quoted(std::string_view text, std::size_t open) {
-  std::size_t close = save_decode_quoted(text, open, 0, nullptr);
+  std::size_t close = json_text_decode_quoted(text, open, 0, nullptr);
   return close < text.size() ? close + 1 : text.size();
 }
 
@@ -118,7 +116,7 @@ bool find_collection(std::string_view text, std::string_view key, char open, cha
                      std::size_t& begin, std::size_t& end) {
   std::size_t from = 0;
   for (;;) {
-    std::size_t pos = save_find_key(text, key, from);
+    std::size_t pos = json_text_find_value(text, key, JsonKeyStyle::kColon, from);
     if (pos == std::string_view::npos) return false;
     std::size_t v = pos;
     while (v < text.size() && is_blank(text[v])) ++v;
@@ -145,7 +143,7 @@ void walk_object(std::string_view text, std::string_view key, Take take) {
     std::size_t open = text.find('"', p);
     if (open == std::string_view::npos || open >= end) return;
     std::string name;
-    std::size_t close = save_decode_quoted(text, open, kNameLimit, &name);
+    std::size_t close = json_text_decode_quoted(text, open, kNameLimit, &name);
     if (close >= end) return;
     std::size_t colon = text.find(':', close + 1);
     if (colon == std::string_view::npos || colon >= end) return;
@@ -180,7 +178,7 @@ void walk_array(std::string_view text, std::string_view key, Take take) {
     std::size_t open = text.find('"', p);
     if (open == std::string_view::npos || open >= end) return;
     std::string entry;
-    std::size_t close = save_decode_quoted(text, open, kNameLimit, &entry);
+    std::size_t close = json_text_decode_quoted(text, open, kNameLimit, &entry);
     if (close >= end) return;
     if (!entry.empty()) take(entry);
     p = close + 1;
@@ -190,7 +188,7 @@ void walk_array(std::string_view text, std::string_view key, Take take) {
 void rebuild_character(std::string_view text, Character& hero) {
   std::string name = "Valiente";
   std::string found;
-  if (save_read_text_value(text, "name", kNameLimit, found)) name = found;
+  if (json_text_read_quoted(text, "name", JsonKeyStyle::kColon, kNameLimit, found)) name = found;
   std::int32_t hp = extract_int(text, "hp");
   std::int32_t max_hp = extract_int(text, "max_hp");
 
@@ -246,10 +244,11 @@ bool load_game(const char* folder, const char* slug, char* section_id,
   std::string content;
   if (!platform_read_regular_file(path.c_str(), SAVE_MAX_FILE_BYTES, content)) return false;
   if (content.empty()) return false;
-  std::string_view text = save_text_until_nul(content);
+  std::string_view text = json_text_until_nul(content);
 
   std::string id;
-  if (save_read_text_value(text, "current_section_id", section_id_capacity - 1, id)) {
+  if (json_text_read_quoted(text, "current_section_id", JsonKeyStyle::kColon,
+                            section_id_capacity - 1, id)) {
     text_copy(section_id, section_id_capacity, id);
   }
   rebuild_character(text, *hero);
@@ -257,8 +256,5 @@ bool load_game(const char* folder, const char* slug, char* section_id,
 }
 
 std::int32_t extract_int(std::string_view text, const char* key) {
-  if (key == nullptr) return 10;
-  std::size_t pos = save_find_key(text, key);
-  if (pos == std::string_view::npos) return 10;
-  return read_decimal_i32(text.substr(pos));
+  return json_text_read_int(text, key, 10);
 }

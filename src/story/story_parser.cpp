@@ -12,6 +12,7 @@
 
 #include "common/fixed_list.h"
 #include "common/text_util.h"
+#include "platform/platform.h"
 #include "story/option_line.h"
 #include "story/story_text.h"
 
@@ -435,14 +436,13 @@ void default_title_from_path(const char* path, char (&out)[128]) {
 }
 
 // Reads a whole regular file of 1..STORY_MAX_FILE_BYTES bytes into a new
-// terminated buffer. Opening without blocking keeps a FIFO or a device named
-// by mistake from hanging the program before the type check refuses it.
+// terminated buffer. A FIFO or a device named by mistake is refused without
+// hanging the program.
 char* read_story_file(const char* path) {
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-      static_cast<unsigned long long>(st.st_size) > STORY_MAX_FILE_BYTES) {
+  int fd = platform_open_regular(path, O_RDONLY, &st);
+  if (fd < 0) return nullptr;
+  if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) > STORY_MAX_FILE_BYTES) {
     ::close(fd);
     return nullptr;
   }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "common/fixed_list.h"
 #include "common/fixed_text.h"
 #include "common/text_util.h"
@@ -37,6 +39,9 @@ TEST(BoundedTypes, TextsAndListsCutSilentlyAtCapacity) {
   EXPECT_TRUE(t.append("b"));
   EXPECT_FALSE(t.append("cd"));
   EXPECT_EQ(t.view(), "abc");
+  std::memset(t.data, 'x', sizeof t.data);  // a record with no terminator
+  EXPECT_FALSE(t.append("y"));
+  EXPECT_EQ(t.view(), "xxx");
   char raw[5] = "xx";
   text_append(raw, sizeof raw, "yyyy");
   EXPECT_STREQ(raw, "xxyy");

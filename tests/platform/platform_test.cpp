@@ -105,18 +105,18 @@ TEST_F(Music, LoopsUntilAStopOrASecondTrackEndsThePlayerAtOnce) {
 
 TEST_F(Music, UnplayableFilesOrNoPlayerLeaveTheCurrentTrack) {
   install("exec sleep 30");
-  platform_play_audio_async(track_.c_str(), true);
+  ASSERT_TRUE(platform_play_audio_async(track_.c_str(), true));
   ASSERT_TRUE(wait_runs(1));
   pid_t child = platform_audio_child();
   std::string fifo = dir_.file("fifo.wav");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   for (const std::string& bad : {dir_.file("missing.wav"), dir_.path(), fifo, std::string()}) {
-    platform_play_audio_async(bad.c_str(), false);
+    EXPECT_FALSE(platform_play_audio_async(bad.c_str(), false)) << bad;
   }
-  platform_play_audio_async(nullptr, false);
+  EXPECT_FALSE(platform_play_audio_async(nullptr, false));
   setenv("PATH", dir_.file("nothing").c_str(), 1);
   EXPECT_FALSE(platform_audio_player_available());
-  platform_play_audio_async(other_.c_str(), false);
+  EXPECT_FALSE(platform_play_audio_async(other_.c_str(), false));
   std::this_thread::sleep_for(milliseconds(100));
   EXPECT_EQ(platform_audio_child(), child);
   EXPECT_FALSE(ended(runs()[0].first));
@@ -216,6 +216,9 @@ TEST_F(Music, ThemesPlayThroughThePlayer) {
   setenv("PATH", dir_.file("nothing").c_str(), 1);
   audio_play(state, "intro", true);
   EXPECT_EQ(state.current_theme, "victory");
+  audio_stop(state);
+  audio_play(state, "intro", true);
+  EXPECT_TRUE(state.current_theme.empty() && !state.playing);
   for (auto [volume, stored] : {std::pair{-0.2f, 0.0f}, {1.5f, 1.0f}, {std::nanf(""), 0.0f}}) {
     audio_set_volume(state, volume);
     EXPECT_FLOAT_EQ(state.volume, stored);

@@ -1,0 +1,46 @@
+// Key search in the small JSON-like texts the program writes itself (settings
+// and saves), without a JSON parser: a value is found after the first quoted
+// key, wherever that stands, and inside a quoted text a backslash makes the
+// next character literal. Writers escape only quotes and backslashes, which is
+// exactly what these readers undo.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// How a key is recognised and what is skipped between it and its value.
+enum class JsonKeyStyle {
+  // "key" directly followed by a colon; spaces, tabs and line ends after it.
+  kColon,
+  // "key" alone; then any run of spaces, tabs, line ends and colons.
+  kLoose,
+};
+
+// The text as C code would see it: it ends at the first NUL byte.
+std::string_view json_text_until_nul(std::string_view text);
+
+// Position of the value of the first `key` at or after `from`, or npos. The
+// position may be text.size() when the text ends after the key.
+std::size_t json_text_find_value(std::string_view text, std::string_view key, JsonKeyStyle style,
+                                 std::size_t from = 0);
+
+// Decodes the quoted text whose opening quote is at `open`: appends at most
+// `limit` decoded bytes to `out` (when given) and returns the index of the
+// closing quote, or text.size() when the text ends first. A backslash at the
+// very end is kept as a backslash.
+std::size_t json_text_decode_quoted(std::string_view text, std::size_t open, std::size_t limit,
+                                    std::string* out);
+
+// Replaces `out` with the quoted value of `key`, at most `limit` bytes. False
+// (and `out` untouched) when the key is missing or its value is not quoted.
+bool json_text_read_quoted(std::string_view text, std::string_view key, JsonKeyStyle style,
+                           std::size_t limit, std::string& out);
+
+// The integer after the first "key": (saturating, C rules), or `fallback`
+// when the key is absent or null.
+std::int32_t json_text_read_int(std::string_view text, const char* key, std::int32_t fallback);
+
+// Appends `text` between double quotes, with quotes and backslashes escaped.
+void json_text_append_quoted(std::string& out, std::string_view text);
