@@ -45,5 +45,3 @@ std::int32_t list_stories_in_dir(const char* dir, FixedText<128>* files, FixedTe
 // Reads one answer of at most capacity-1 bytes, trailing CR/LF removed; the
 // rest of a longer line is discarded. False (empty answer) at end of input.
 bool app_read_answer(char* buffer, std::size_t capacity);
-// The menu entry named by an answer of exactly one character '1'..`last`, else 0.
-char app_menu_choice(const char* answer, char last);

@@ -44,7 +44,7 @@ MenuStep main_menu_pass(AppContext& app) {
 
   char answer[APP_MENU_ANSWER_BYTES];
   if (!app_read_answer(answer, sizeof answer)) return MenuStep::kLeave;
-  char choice = app_menu_choice(answer, '6');
+  char choice = ui_menu_choice(answer, '6');
   if (choice == 0) {
     ui_print_message("Opción inválida. Elige del 1 al 6.", "warning");
     return MenuStep::kContinue;
@@ -78,11 +78,6 @@ bool app_read_answer(char* buffer, std::size_t capacity) {
   // The rest of an over-long answer is dropped: it must never become the
   // answer to the next prompt (a menu entry, a hero's name, a first action).
   return ui_read_line_discard_rest(buffer, capacity);
-}
-
-char app_menu_choice(const char* answer, char last) {
-  if (answer == nullptr || answer[0] == '\0' || answer[1] != '\0') return 0;
-  return (answer[0] >= '1' && answer[0] <= last) ? answer[0] : 0;
 }
 
 void app_load_settings(AppConfig& config) {

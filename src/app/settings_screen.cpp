@@ -77,7 +77,7 @@ void app_settings_screen(AppContext& app) {
     char answer[APP_MENU_ANSWER_BYTES];
     // End of input leaves the screen without changing anything.
     if (!app_read_answer(answer, sizeof answer)) return;
-    switch (app_menu_choice(answer, '5')) {
+    switch (ui_menu_choice(answer, '5')) {
       case '1': {
         config.offline_mode = !config.offline_mode;
         save_and_report(config,

@@ -13,6 +13,7 @@
 #include "character/character.h"
 #include "config/config.h"
 #include "platform/platform.h"
+#include "rules/resolve.h"
 #include "session/session.h"
 #include "ui/text_output.h"
 
@@ -35,18 +36,6 @@ struct Walker {
   SessionEnd end = SESSION_END_NONE;
   const StorySection* final_section = nullptr;
 };
-
-
-bool can_take(const StoryTransition& t, const Character& hero) {
-  if (!t.required_item.empty() && !character_has_item(hero, t.required_item.view())) return false;
-  if (!t.required_flag.empty() && character_get_flag(hero, t.required_flag.view()) == 0) {
-    return false;
-  }
-  if (!t.blocking_flag.empty() && character_get_flag(hero, t.blocking_flag.view()) != 0) {
-    return false;
-  }
-  return true;
-}
 
 int section_index(const Story& story, const StorySection& section) {
   return static_cast<int>(&section - story.sections);
@@ -73,7 +62,8 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
     const StoryTransition& t = section.transitions[o];
     bool numbered = !t.is_hidden && !t.has_command;
     if (numbered) ++number;
-    if (!can_take(t, hero)) continue;
+    char refusal[8];  // only the answer matters; the reason is cut to fit
+    if (rules_transition_refused(hero, t, refusal, sizeof refusal)) continue;
     if (numbered) {
       choices.emplace_back(std::to_string(number), &t);
     } else if (t.has_command) {

@@ -27,10 +27,6 @@ void clean(CleanText& out, std::string_view text) {
   str_clean_spaces(out.raw(), raw.c_str(), out.capacity());
 }
 
-// The text a command option expects, normalised: its command, or its label.
-void expected_text(CleanText& out, const StoryTransition& t) {
-  clean(out, t.command.empty() ? t.label.view() : t.command.view());
-}
 
 // The first space-delimited word of a normalised text.
 void first_word(Word& out, std::string_view text) {
@@ -45,6 +41,15 @@ std::string_view command_text(std::string_view cleaned) {
     cleaned.remove_prefix(1);
   }
   return cleaned;
+}
+
+// The text a command option expects: its command, or its label, read the way a
+// typed line is. A story may write "$ sudo reboot"; the player's "$" is dropped
+// from what was typed, so it must be dropped from what is expected too.
+void expected_text(CleanText& out, const StoryTransition& t) {
+  CleanText cleaned;
+  clean(cleaned, t.command.empty() ? t.label.view() : t.command.view());
+  out.assign(command_text(cleaned.view()));
 }
 
 // Stage 1: the exact command of an option, or a hidden command by its first word plus a marker.

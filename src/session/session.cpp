@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/fixed_list.h"
+#include "common/slug.h"
 #include "common/text_util.h"
 #include "rules/resolve.h"
 #include "savegame/save_file.h"
@@ -255,14 +256,14 @@ void session_message(const char* kind, std::size_t capacity, const char* format,
 
 void session_take_option(SessionState& s, const StorySection& section,
                          const StoryTransition& option, const char* action) {
-  char target[32];
-  char message[SESSION_MESSAGE_CAPACITY];
-  RollResult roll;
-  if (!rules_resolve_transition(s.hero, option, target, sizeof target, &roll, message,
-                                sizeof message)) {
-    ui_print_message(message, "warning");
+  // The resolution's own record is the work buffer: nothing is allocated while playing.
+  TransitionResult result;
+  if (!rules_resolve_transition(s.hero, option, result.target.raw(), result.target.capacity(),
+                                &result.roll, result.message.raw(), result.message.capacity())) {
+    ui_print_message(result.message.c_str(), "warning");
     return;
   }
+  const RollResult& roll = result.roll;
   bool rolled = roll.outcome != OUTCOME_NONE;
   if (rolled) {
     if (s.audio != nullptr) audio_play_dice_sound(*s.audio);
@@ -275,27 +276,14 @@ void session_take_option(SessionState& s, const StorySection& section,
   char narration[SESSION_NARRATION_CAPACITY];
   narration[0] = '\0';
   llm_narrate_action(&s.totals, s.config, &s.hero, &section, action, rolled ? &roll : nullptr,
-                     message, has_lore ? &hit : nullptr, narration, sizeof narration,
+                     result.message.c_str(), has_lore ? &hit : nullptr, narration, sizeof narration,
                      &s.counters);
   ui_print_dm_narration(narration, s.config->offline_mode, &s.counters);
-  s.section_id.assign(target);
+  s.section_id.assign(result.target.view());
 }
 
 void session_make_slug(const char* source, FixedText<128>& slug) {
-  slug.clear();
-  if (source != nullptr) {
-    for (const char* p = source; *p != '\0' && slug.size() < SESSION_SLUG_MAX; ++p) {
-      char c = *p;
-      if ((c >= 'a' && c <= 'z') || is_ascii_digit(c)) {
-        slug.append(c);
-      } else if (c >= 'A' && c <= 'Z') {
-        slug.append(ascii_lower(c));
-      } else if (c == ' ' || c == '-' || c == '_') {
-        slug.append('_');
-      }
-    }
-  }
-  if (slug.empty()) slug.assign("adventure");
+  make_slug(source, slug.raw(), slug.capacity(), SESSION_SLUG_MAX, "adventure");
 }
 
 void game_session_run(const Story* story, const char* slug_source, AppConfig* config,

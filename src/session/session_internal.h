@@ -13,7 +13,6 @@
 
 // Capacities of the work buffers of one turn.
 inline constexpr std::size_t SESSION_LINE_CAPACITY = 512;       // the player's line
-inline constexpr std::size_t SESSION_MESSAGE_CAPACITY = 512;    // mechanical result of an option
 inline constexpr std::size_t SESSION_NARRATION_CAPACITY = 2048; // narrated text
 inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;       // formatted one-line messages
 

@@ -6,6 +6,7 @@
 
 #include "common/fixed_list.h"
 #include "common/text_util.h"
+#include "platform/platform.h"
 #include "savegame/save_file.h"
 #include "session/session_internal.h"
 #include "ui/palette.h"
@@ -128,6 +129,14 @@ void choose_theme(SessionState& s, const StorySection& section, const char* argu
     s.chosen_theme.assign(theme.view());
     s.chosen_theme_section.assign(section.id.view());
     session_message("info", SESSION_SHORT_MESSAGE, "Tema musical: %s 🎵.", argument);
+    return;
+  }
+  // Nothing played: the theme has no track, or there is no player to play it with.
+  char track[512];
+  if (audio_find_track(*s.audio, theme.c_str(), track, sizeof track) &&
+      !platform_audio_player_available()) {
+    ui_print_message("No hay ningún reproductor de audio disponible: la música está en silencio.",
+                     "warning");
   } else {
     session_message("warning", SESSION_SHORT_MESSAGE, "No se encontró el tema musical: %s.",
                     argument);

@@ -1,6 +1,7 @@
 #include "ui/text_output.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -58,7 +59,12 @@ void ui_typewriter(const char* text, float speed) {
     std::fflush(stdout);
     return;
   }
-  int pause_ms = static_cast<int>(speed * 1000.0f);
+  // The speed comes from the settings file: a huge one must saturate, never
+  // overflow the conversion to whole milliseconds. The product stays in float
+  // (0.01 s gives 10 ms, not 9) and an overflow there is simply infinity.
+  double wanted_ms = static_cast<double>(speed * 1000.0f);
+  if (wanted_ms > static_cast<double>(INT32_MAX)) wanted_ms = static_cast<double>(INT32_MAX);
+  std::int32_t pause_ms = static_cast<std::int32_t>(wanted_ms);
   if (pause_ms < 2) pause_ms = 1;
   for (std::size_t i = 0; text[i] != '\0'; ++i) {
     std::fputc(text[i], stdout);
@@ -145,13 +151,18 @@ bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
   return true;
 }
 
-void ui_pause_enter() {
+bool ui_pause_enter() {
   std::fputs(QH_GREY "\nPresiona Enter para continuar..." QH_RESET, stdout);
   std::fflush(stdout);
   // The answer is ignored; so is the rest of an overlong line, which would
   // otherwise answer the next prompt.
   char ignored[32];
-  ui_read_line_discard_rest(ignored, sizeof ignored);
+  return ui_read_line_discard_rest(ignored, sizeof ignored);
+}
+
+char ui_menu_choice(const char* answer, char last) {
+  if (answer == nullptr || answer[0] == '\0' || answer[1] != '\0') return 0;
+  return (answer[0] >= '1' && answer[0] <= last) ? answer[0] : 0;
 }
 
 void ui_set_line_source(UiLineSource source, void* context) {

@@ -21,8 +21,12 @@ bool ui_read_line(char* buffer, std::size_t capacity);
 bool ui_input_closed();
 // Reads one line and discards whatever of it did not fit in `capacity`.
 bool ui_read_line_discard_rest(char* buffer, std::size_t capacity);
-// "Presiona Enter para continuar..." then one line of at most 31 bytes, ignored.
-void ui_pause_enter();
+// "Presiona Enter para continuar..." then one line of at most 31 bytes, ignored
+// with the rest of a longer line. False when input has ended.
+bool ui_pause_enter();
+// The menu entry named by an answer of exactly one character from '1' to
+// `last`, else 0.
+char ui_menu_choice(const char* answer, char last);
 
 // Tests and the author's tools may replace standard input as the line source.
 using UiLineSource = bool (*)(char* buffer, std::size_t capacity, void* context);

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,18 +17,11 @@ constexpr std::size_t GUIDE_PIECE_BYTES = 512;
 constexpr int GUIDE_PAGE_PIECES = 28;
 constexpr std::size_t MORE_ANSWER_BYTES = 16;
 
-// Opens `path` for reading only when it is a regular file. The open does not
-// block, so a FIFO or device under a guide's name cannot hang the viewer.
+// Opens `path` for reading only when it is a regular file, so a FIFO or device
+// under a guide's name cannot hang the viewer.
 std::FILE* open_regular_file(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = platform_open_regular(path, O_RDONLY);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::FILE* file = fdopen(fd, "r");
   if (file == nullptr) close(fd);
   return file;
@@ -54,7 +46,7 @@ bool workshop_show_guide(const char* base_dir, const char* file_name, const char
                                file_name != nullptr ? file_name : "");
   if (file == nullptr) {
     ui_print_message("No se encontró el archivo de guía.", "warning");
-    return workshop_pause_enter();
+    return ui_pause_enter();
   }
   std::printf("\n" QH_ORANGE QH_BOLD "=== %s ===" QH_RESET "\n\n", title != nullptr ? title : "");
   char piece[GUIDE_PIECE_BYTES];
@@ -64,13 +56,13 @@ bool workshop_show_guide(const char* base_dir, const char* file_name, const char
     if (++shown % GUIDE_PAGE_PIECES != 0) continue;
     std::fputs(QH_GREY "\n--- Presiona Enter para ver más ---" QH_RESET, stdout);
     char ignored[MORE_ANSWER_BYTES];
-    if (!ui_read_line(ignored, sizeof ignored)) {
+    if (!ui_read_line_discard_rest(ignored, sizeof ignored)) {
       std::fclose(file);
       return false;
     }
   }
   std::fclose(file);
-  return workshop_pause_enter();
+  return ui_pause_enter();
 }
 
 void show_guide_file(const char* base_dir, const char* file_name, const char* title) {

@@ -4,6 +4,7 @@
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
+#include "ui/text_output.h"
 #include "workshop/workshop_screens.h"
 
 namespace {
@@ -24,7 +25,7 @@ bool workshop_show_vault(const AppConfig& config) {
       "Puedes compartir y descargar historias en formato .quillhaven o .md directamente en el "
       "repositorio.\n",
       stdout);
-  return workshop_pause_enter();
+  return ui_pause_enter();
 }
 
 bool workshop_show_gallery() {
@@ -55,7 +56,7 @@ bool workshop_show_gallery() {
                       "  | > python3 zero_day.py --target OK  |\n"
                       "  '------------------------------------'\n" QH_RESET,
              stdout);
-  return workshop_pause_enter();
+  return ui_pause_enter();
 }
 
 bool workshop_run_chiptune_tester(AudioState* audio) {
@@ -74,5 +75,5 @@ bool workshop_run_chiptune_tester(AudioState* audio) {
     platform_sleep_ms(FANFARE_MS);
     audio_stop(*audio);
   }
-  return workshop_pause_enter();
+  return ui_pause_enter();
 }

@@ -7,9 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 
-#include "common/text_util.h"
+#include "common/slug.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -17,8 +16,8 @@
 
 namespace {
 
-// Buffer sizes of the answers read in the workshop; a longer line leaves its
-// rest for the next read.
+// Buffer sizes of the answers read in the workshop; the rest of a longer line
+// is dropped, so it never answers the next prompt.
 constexpr std::size_t MENU_ANSWER_BYTES = 16;
 constexpr std::size_t TITLE_BYTES = 128;
 constexpr std::size_t AUTHOR_BYTES = 64;
@@ -118,16 +117,6 @@ int create_story_file(const char* base_dir, const char* slug, char* path, std::s
   return -1;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // Writes the new story; on any failure no partial file is left behind.
 bool write_story(const char* base_dir, const char* slug, const std::string& text, char* path,
                  std::size_t capacity) {
@@ -137,7 +126,7 @@ bool write_story(const char* base_dir, const char* slug, const std::string& text
   platform_mkdir_p(folder);
   int fd = create_story_file(base_dir, slug, path, capacity);
   if (fd < 0) return false;
-  bool ok = write_all(fd, text);
+  bool ok = platform_write_all(fd, text.data(), text.size());
   if (close(fd) != 0) ok = false;
   if (!ok) unlink(path);
   return ok;
@@ -165,27 +154,8 @@ void print_menu() {
 
 }  // namespace
 
-bool workshop_pause_enter() {
-  std::fputs(QH_GREY "\nPresiona Enter para continuar..." QH_RESET, stdout);
-  char ignored[32];
-  return ui_read_line(ignored, sizeof ignored);
-}
-
 void workshop_story_slug(const char* title, char* out, std::size_t capacity) {
-  if (out == nullptr || capacity == 0) return;
-  std::size_t limit = capacity - 1 < WORKSHOP_SLUG_MAX ? capacity - 1 : WORKSHOP_SLUG_MAX;
-  std::size_t n = 0;
-  for (const char* p = title != nullptr ? title : ""; *p != '\0' && n < limit; ++p) {
-    char c = *p;
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-      out[n++] = ascii_lower(c);
-    } else if (c == ' ' || c == '-' || c == '_') {
-      out[n++] = '_';  // each one, so runs stay as typed
-    }
-    // Anything else, every byte of a multi-byte character included, is dropped.
-  }
-  out[n] = '\0';
-  if (n == 0) std::snprintf(out, capacity, "%s", "nueva_historia");
+  make_slug(title, out, capacity, WORKSHOP_SLUG_MAX, "nueva_historia");
 }
 
 bool workshop_run_story_wizard(const char* base_dir) {
@@ -201,14 +171,14 @@ bool workshop_run_story_wizard(const char* base_dir) {
   // Every genre gets the same template; the answer is read and set aside.
   std::fputs(QH_YELLOW "Selecciona (1-4): " QH_RESET, stdout);
   char genre[MENU_ANSWER_BYTES];
-  if (!ui_read_line(genre, sizeof genre)) return false;
+  if (!ui_read_line_discard_rest(genre, sizeof genre)) return false;
 
   std::fputs(QH_YELLOW "Título de la aventura: " QH_RESET, stdout);
   char title[TITLE_BYTES];
-  if (!ui_read_line(title, sizeof title)) return false;
+  if (!ui_read_line_discard_rest(title, sizeof title)) return false;
   std::fputs(QH_YELLOW "Nombre del autor: " QH_RESET, stdout);
   char author[AUTHOR_BYTES];
-  if (!ui_read_line(author, sizeof author)) return false;
+  if (!ui_read_line_discard_rest(author, sizeof author)) return false;
   if (title[0] == '\0') std::snprintf(title, sizeof title, "%s", DEFAULT_TITLE);
   if (author[0] == '\0') std::snprintf(author, sizeof author, "%s", DEFAULT_AUTHOR);
 
@@ -217,11 +187,11 @@ bool workshop_run_story_wizard(const char* base_dir) {
   char path[STORY_PATH_BYTES];
   if (!write_story(base_dir, slug, story_text(title, author), path, sizeof path)) {
     ui_print_message(CREATE_ERROR, "error");
-    return workshop_pause_enter();
+    return ui_pause_enter();
   }
   std::printf(QH_GREEN QH_BOLD "✅ ¡Historia '%s' creada con éxito!\n" QH_RESET, path);
   std::fputs("   Puedes jugarla inmediatamente desde '1. Iniciar Nueva Aventura'.\n", stdout);
-  return workshop_pause_enter();
+  return ui_pause_enter();
 }
 
 void workshop_open_menu(const char* base_dir, const AppConfig& config, AudioState* audio) {
@@ -229,13 +199,14 @@ void workshop_open_menu(const char* base_dir, const AppConfig& config, AudioStat
   for (;;) {
     print_menu();
     char answer[MENU_ANSWER_BYTES];
-    if (!ui_read_line(answer, sizeof answer)) return;
-    if (answer[0] < '1' || answer[0] > '8' || answer[1] != '\0') {
+    if (!ui_read_line_discard_rest(answer, sizeof answer)) return;
+    char choice = ui_menu_choice(answer, '8');
+    if (choice == 0) {
       ui_print_message("Opción inválida. Elige del 1 al 8.", "warning");
       continue;
     }
     bool input_open = true;
-    switch (answer[0]) {
+    switch (choice) {
       case '1':
         input_open = workshop_run_story_wizard(base);
         break;

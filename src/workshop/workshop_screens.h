@@ -13,9 +13,6 @@ inline constexpr const char* WORKSHOP_VAULT_DOMAIN = "github.com";
 // A story file name is derived from at most this many characters.
 inline constexpr std::size_t WORKSHOP_SLUG_MAX = 124;
 
-// "Presiona Enter para continuar..." and one line of at most 31 bytes, ignored.
-bool workshop_pause_enter();
-
 // The file-name slug of a story title: ASCII letters (lower-cased) and digits
 // kept, space, '-' and '_' as '_', everything else dropped; "nueva_historia"
 // when nothing is left. `out` needs WORKSHOP_SLUG_MAX + 1 bytes.

@@ -328,11 +328,13 @@ TEST(BundledStories, CryptByNumbersAndIntrusionByTypedCommandsToVictory) {
 }
 
 // The longest title gives the longest slug; the story is played, saved, reloaded
-// and ended. A title that fills its field leaves the author prompt empty.
+// and ended. A title that fills its field takes its line end along: the next
+// line answers the author prompt.
 TEST(WorkshopStory, WrittenByTheWizardThenPlayedSavedAndReloaded) {
   Sandbox box;
   const std::string title(127, 'b'), name(124, 'b');
-  RunResult r = box.run("4\n1\n1\n" + title + "\n\n8\n1\n1\nLia\n1\n/guardar\n/cargar\n1\n1\n6\n");
+  RunResult r =
+      box.run("4\n1\n1\n" + title + "\n\n\n8\n1\n1\nLia\n1\n/guardar\n/cargar\n1\n1\n6\n");
   EXPECT_TRUE(
       contains_in_order(r.out, {"✅ ¡Historia './stories/" + name + ".md' creada con éxito!",
                                 kMenuPrompt, "  [1] " + name + " (" + name + ".md)\n",

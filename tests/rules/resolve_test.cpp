@@ -64,10 +64,16 @@ TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
     t.blocking_flag.assign(c.blocking_flag);
     t.check_dc = c.dc;
     t.gain_item.assign("Oro");
+    // The refusal test alone: the same answer and reason, cut to the buffer, or no buffer.
+    const bool refused = c.result[0] == 'r';
+    char reason[12];
+    EXPECT_EQ(rules_transition_refused(hero, t, reason, sizeof reason), refused);
+    EXPECT_EQ(std::string(reason), refused ? std::string(c.result + 13, 11) : "");
+    EXPECT_EQ(rules_transition_refused(hero, t, nullptr, 0), refused);
     srand(1);
     EXPECT_EQ(resolve(), c.result);
     EXPECT_EQ(std::memcmp(&roll, &zero, sizeof zero), 0) << c.result;
-    EXPECT_EQ(std::memcmp(&hero, &before, sizeof hero) == 0, c.result[0] == 'r') << c.result;
+    EXPECT_EQ(std::memcmp(&hero, &before, sizeof hero) == 0, refused) << c.result;
     EXPECT_EQ(rand(), first) << c.result;
   }
 }

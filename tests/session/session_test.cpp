@@ -60,6 +60,10 @@ items:
 - [-> 3] ssh admin@10.0.0.5
 - [-> 6] ps aux
 
+## c3 Consola raíz
+- [-> 3] Reiniciar [Cmd: $ sudo reboot]
+- [-> 6] [CmdOculto: # shred -d /var/log] Destruir registros
+
 ## 6 Manual
 > [Final: neutral]
 )";
@@ -251,7 +255,14 @@ TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
       "/volumen\n/volumen 150\n/volumen -5\n/volumen 4294967346\n/volumen 35\n/tema victoria\n"
       "/tema nada\n2\n/musica\n/audio\n1\n/salir\n", nullptr, nullptr, &w.audio);
   session_set_observer(nullptr);
+  // Without any player a known theme is not "missing": the player is told why it is silent.
+  setenv("PATH", dir.file("sin_reproductor").c_str(), 1);
+  const std::string silent = play("/tema combate\n/tema nada\n", nullptr, nullptr, &w.audio);
   setenv("PATH", old_path.c_str(), 1);
+  EXPECT_TRUE(contains_in_order(
+      silent, {warning("No hay ningún reproductor de audio disponible: la música está en "
+                       "silencio."),
+               warning("No se encontró el tema musical: nada.")}));
   const std::string usage = warning("Uso: /volumen <0-100>");
   EXPECT_TRUE(contains_in_order(
       out, {success("Volumen ajustado con éxito."), usage, usage, usage,
@@ -314,6 +325,13 @@ TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
       play("rm -d basura\n", "c1"),
       {success("🔓 ¡Comando de terminal oculto descubierto con éxito!"), "NARRADOR",
        "Avanzas: Borrar rastros", scene("3", "Salida")}));
+  // Sigils written in the story are skipped as those typed are; the hint shows the command
+  // as written.
+  EXPECT_TRUE(contains_in_order(
+      play("sudi reboot\nsudo reboot\n", "c3"),
+      {misspelt("sudi reboot", "$ sudo reboot"), "Avanzas: Reiniciar", scene("3", "Salida")}));
+  EXPECT_TRUE(contains_in_order(play("shred -d x\n", "c3"),
+                                {"oculto descubierto", "Avanzas: Destruir registros"}));
   // Free text never names a command option, hidden or not; shell sigils are skipped.
   EXPECT_TRUE(contains_in_order(play("leer\nborrar\n$ # cat   manual.txt\n", "c1"),
                                 {kNoEffect, kNoEffect, "Avanzas: Leer el manual",

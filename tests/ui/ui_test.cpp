@@ -29,10 +29,12 @@ static std::string hud(int hp, int max_hp, Character c = {}, bool classic = true
 TEST(TextOutput, TypewriterPausesAndMessageColours) {
   static std::vector<int> sleeps;
   platform_set_sleep_hook([](std::int32_t ms) { sleeps.push_back(ms); });
-  // A line feed only flushes; pauses truncate to whole ms, at least 1; 0.1 ms means none.
+  // A line feed only flushes; pauses truncate to whole ms, at least 1; 0.1 ms means none;
+  // a huge speed from the settings saturates.
   const std::tuple<const char*, float, std::vector<int>> cases[] = {
       {"ab\ncd", 0.01f, {10, 10}}, {"abcde", 0.0015f, {1, 1, 1}}, {"ab", 0.00015f, {1}},
-      {"todo", 0.0f, {}}, {"sin", 0.0001f, {}}, {nullptr, 0.01f, {}}};
+      {"todo", 0.0f, {}}, {"sin", 0.0001f, {}}, {nullptr, 0.01f, {}},
+      {"ab", 3e9f, {2147483647}}};
   for (const auto& [text, speed, pauses] : cases) {
     sleeps.clear();
     EXPECT_EQ(capture_stdout([&] { ui_typewriter(text, speed); }), text ? text : "");
@@ -64,16 +66,23 @@ TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
       for (int i = 0; i < 4; ++i) ui_prompt_action(buf, sizeof buf), keep(true);
       keep(ui_read_line_discard_rest(buf, 64));  // how the hero's name is read
       keep(ui_read_line(buf, sizeof buf));
-      ui_pause_enter();  // ignores the whole of an overlong line
+      auto pause = [&] { got.push_back(ui_pause_enter() ? "pausa" : "fin"); };
+      pause();  // ignores the whole of an overlong line
       keep(ui_read_line(buf, sizeof buf));
-      keep(ui_read_line(buf, sizeof buf));
+      pause();
     });
   });
   EXPECT_EQ(got, (std::vector<std::string>{"", "hola", std::string(511, 'x'), std::string(89, 'x'),
-                                           std::string(63, 'n'), "uno", "dos", "<end>+"}));
+                                           std::string(63, 'n'), "uno", "pausa", "dos", "fin"}));
   const std::string prompt = "\n" FG(214) BOLD "¿Qué deseas hacer? ❯ " RESET;
-  EXPECT_EQ(out, prompt + prompt + prompt + prompt +
-                     FG(244) "\nPresiona Enter para continuar..." RESET);
+  const std::string pause = FG(244) "\nPresiona Enter para continuar..." RESET;
+  EXPECT_EQ(out, prompt + prompt + prompt + prompt + pause + pause);
+
+  // A menu answer is exactly one character from '1' to the last entry.
+  const std::pair<const char*, char> answers[] = {{"1", '1'}, {"6", '6'}, {"0", 0}, {"7", 0},
+      {"", 0}, {" 3", 0}, {"3 ", 0}, {"33", 0}, {"3.", 0}, {"a", 0}, {nullptr, 0}};
+  for (auto [answer, entry] : answers) EXPECT_EQ(ui_menu_choice(answer, '6'), entry) << answer;
+  EXPECT_EQ(ui_menu_choice("6", '5'), 0);
 }
 
 TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
