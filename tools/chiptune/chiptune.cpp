@@ -164,7 +164,12 @@ bool parse_pitch(std::string_view text, int& midi) {
   return midi >= 0 && midi <= 127;
 }
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string quoted(std::string_view text) {
+  std::string out = "'";
+  out.append(text);
+  out += '\'';
+  return out;
+}
 
 bool append_event(Parser& p, Sequence& seq, Event e) {  // by value: e may live in seq
   if (seq.events.size() >= MAX_EVENTS || seq.ticks + e.ticks > MAX_TICKS) {
@@ -543,8 +548,9 @@ bool chip_parse_score(std::string_view text, ChipScore& score, ChipError& error)
   for (const ChipChannel& ch : score.channels) {
     if (ch.length_ticks != score.length_ticks) {
       p.line = ch.voice.line;
+      const char* unit = ch.length_ticks == QUARTER_TICKS ? " negra" : " negras";
       return p.fail("la voz " + quoted(ch.voice.name) + " dura " + beats_text(ch.length_ticks) +
-                    " negras y la más larga " + beats_text(score.length_ticks));
+                    unit + " y la más larga " + beats_text(score.length_ticks));
     }
   }
   double seconds = static_cast<double>(score.length_ticks) / QUARTER_TICKS * 60.0 / score.tempo;
