@@ -45,3 +45,6 @@ std::int32_t list_stories_in_dir(const char* dir, FixedText<128>* files, FixedTe
 // Reads one answer of at most capacity-1 bytes, trailing CR/LF removed; the
 // rest of a longer line is discarded. False (empty answer) at end of input.
 bool app_read_answer(char* buffer, std::size_t capacity);
+// Reads a numbered choice from 1 to `count` into `choice`. False at end of
+// input (silently) or for any other answer ("Opción inválida." is shown).
+bool app_read_choice(std::int32_t count, std::int32_t& choice);

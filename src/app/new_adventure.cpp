@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/app.h"
-#include "common/text_util.h"
 #include "platform/platform.h"
 #include "session/session.h"
 #include "story/story_parser.h"
@@ -64,13 +63,8 @@ void app_new_adventure(AppContext& app) {
     std::printf("  [%d] %s (%s)\n", i + 1, app.story_titles[i].c_str(), app.story_files[i].c_str());
   }
   std::printf(QH_YELLOW "\nElige una historia (1-%d): " QH_RESET, count);
-  char answer[APP_MENU_ANSWER_BYTES];
-  if (!app_read_answer(answer, sizeof answer)) return;  // closed input: nothing is started
-  std::int32_t choice = read_decimal_i32(answer);
-  if (choice < 1 || choice > count) {
-    ui_print_message("Opción inválida.", "warning");
-    return;
-  }
+  std::int32_t choice = 0;
+  if (!app_read_choice(count, choice)) return;  // closed input or no such entry: nothing is started
 
   // Decided per choice: a name that exists in stories/ is loaded from there,
   // whichever folder the list came from.

@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "app/app.h"
-#include "common/text_util.h"
 #include "savegame/save_browser.h"
 #include "savegame/save_file.h"
 #include "session/session.h"
@@ -48,13 +47,8 @@ void app_resume_adventure(AppContext& app) {
                 row.saved_at.c_str());
   }
   std::printf(QH_YELLOW "\nElige una partida a reanudar (1-%d): " QH_RESET, rows);
-  char answer[APP_MENU_ANSWER_BYTES];
-  if (!app_read_answer(answer, sizeof answer)) return;  // closed input: nothing is resumed
-  std::int32_t choice = read_decimal_i32(answer);
-  if (choice < 1 || choice > rows) {
-    ui_print_message("Opción inválida.", "warning");
-    return;
-  }
+  std::int32_t choice = 0;
+  if (!app_read_choice(rows, choice)) return;  // closed input or no such entry: nothing is resumed
   const SaveSummary& row = app.saves[choice - 1];
 
   app.section_id.clear();
