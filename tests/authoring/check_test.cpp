@@ -58,35 +58,57 @@ const std::string kEndings =
 
 }  // namespace
 
-TEST_F(StoryCheck, CleanStoryHasNoFindings) {
-  auto findings = check(kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3] Empujar\n" + kEndings);
-  EXPECT_TRUE(findings.empty()) << describe(findings);
-}
-
 TEST_F(StoryCheck, EachProblemIsReportedOnceAtItsLine) {
-  // Option, failure and requirement destinations that name no section.
-  expect_only(kHead + "- [-> 9] Saltar\n- [-> 2] Ir\n- [-> 3] Caer\n" + kEndings,
-              "destino-inexistente", 8);
-  expect_only(kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 7] Empujar\n- [-> 3] x\n" +
-                  kEndings,
-              "destino-inexistente", 8);
-  expect_only(kHead + "- [Requiere: Daga | Destino: 8] Cortar\n- [Obtener: Daga] [-> 2] Ir\n- [-> 3] c\n" +
-                  kEndings,
-              "destino-inexistente", 8);
-  // A section nobody leads to, and one without options that is not an ending.
-  expect_only(kHead + "- [-> 2] Ir\n- [-> 3] c\n" + kEndings + "## [4] Olvidada\n[Final: Fin]\n",
-              "inalcanzable", 14);
-  expect_only(kHead + "- [-> 2] Ir\n- [-> 3] c\n- [-> 4] d\n" + kEndings + "## [4] Pasillo\nNada.\n",
-              "callejon-sin-salida", 15);
-  // A repeated id: only the first is reachable.
-  expect_only(kHead + "- [-> 2] Ir\n- [-> 3] c\n" + kEndings + "## [2] Otra\n[Final: Victoria]\n",
-              "id-duplicado", 14);
-  // A bullet the option grammar rejects stays body text.
-  expect_only(kHead + "- una lista sin corchetes\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings,
-              "opcion-rechazada", 8);
-  // A check whose difficulty is below 1 is played as a plain move.
-  expect_only(kHead + "- [Check: Fuerza | Éxito: 2 | Fallo: 3] Empujar\n" + kEndings,
-              "dificultad-invalida", 8);
+  // Each story is kHead + `options` + kEndings + `after` (or `whole` alone); the
+  // options start at line 8. An empty code means the story checks clean.
+  struct Case {
+    const char* options;
+    const char* after;
+    const char* code;
+    int line;
+  } cases[] = {
+      {"- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3] Empujar\n", "", "", 0},
+      // Option, failure and requirement destinations that name no section.
+      {"- [-> 9] Saltar\n- [-> 2] Ir\n- [-> 3] Caer\n", "", "destino-inexistente", 8},
+      {"- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 7] Empujar\n- [-> 3] x\n", "",
+       "destino-inexistente", 8},
+      {"- [Requiere: Daga | Destino: 8] Cortar\n- [Obtener: Daga] [-> 2] Ir\n- [-> 3] c\n", "",
+       "destino-inexistente", 8},
+      // Unreachable, dead end, repeated id.
+      {"- [-> 2] Ir\n- [-> 3] c\n", "## [4] Olvidada\n[Final: Fin]\n", "inalcanzable", 14},
+      {"- [-> 2] Ir\n- [-> 3] c\n- [-> 4] d\n", "## [4] Pasillo\nNada.\n", "callejon-sin-salida", 15},
+      {"- [-> 2] Ir\n- [-> 3] c\n", "## [2] Otra\n[Final: Victoria]\n", "id-duplicado", 14},
+      // A rejected bullet, a difficulty below 1, an unknown key, an unknown stat.
+      {"- una lista sin corchetes\n- [-> 2] Ir\n- [-> 3] c\n", "", "opcion-rechazada", 8},
+      {"- [Check: Fuerza | Éxito: 2 | Fallo: 3] Empujar\n", "", "dificultad-invalida", 8},
+      {"- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | Daño: 2] Empujar\n", "", "clave-ignorada", 8},
+      {"- [Check: Magia | DC: 7 | Éxito: 2 | Fallo: 3] Conjurar\n", "", "estadistica-desconocida", 8},
+      // Sentences whose first word happens to be a command word.
+      {"- [-> 2] Echo de menos la luz\n- [-> 3] c\n- [-> 2] d\n", "", "comando-por-palabra", 8},
+      {"- [-> 2] sed de venganza ciega\n- [-> 3] c\n", "", "comando-por-palabra", 8},
+      // A tag word without its colon, a gate nobody opens, a theme without a file (last tag wins).
+      {"[Final]\n- [-> 2] Ir\n- [-> 3] c\n", "", "etiqueta-sin-dos-puntos", 8},
+      {"- [Requiere: Llave de Plata | Destino: 2] Abrir\n- [-> 3] c\n", "", "objeto-inalcanzable", 8},
+      {"[Musica: combate]\n[Musica: tema_inexistente]\n- [-> 2] Ir\n- [-> 3] c\n", "",
+       "musica-no-encontrada", 9},
+  };
+  for (const Case& c : cases) {
+    auto findings = check(kHead + c.options + kEndings + c.after);
+    SCOPED_TRACE(c.options);
+    if (c.code[0] == '\0') {
+      EXPECT_TRUE(findings.empty()) << describe(findings);
+      continue;
+    }
+    ASSERT_EQ(findings.size(), 1u) << describe(findings);
+    EXPECT_EQ(findings[0].code, c.code) << findings[0].message;
+    EXPECT_EQ(findings[0].line, c.line) << findings[0].message;
+  }
+  // Front matter values the game cannot read as intended.
+  expect_only("---\nhp: muchos\n---\n## [1] Solo\n[Final: Victoria]\n", "valor-no-numerico", 2);
+  expect_only("---\nstats:\n  \"Fuerza\": 2\n---\n## [1] Solo\n[Final: Victoria]\n",
+              "estadistica-entre-comillas", 3);
+  expect_only("---\nmusic:\n  explore: tema_perdido\n---\n## [1] Solo\n[Final: Victoria]\n",
+              "musica-no-encontrada", 3);
   // A small accented "é" is an unknown key, so the check also loses its destination.
   auto findings = check(kHead + "- [Check: Fuerza | DC: 7 | éxito: 2 | Fallo: 3] Empujar\n- [-> 2] x\n" +
                         kEndings);
@@ -95,30 +117,6 @@ TEST_F(StoryCheck, EachProblemIsReportedOnceAtItsLine) {
   EXPECT_NE(findings[0].message.find("«Éxito»"), std::string::npos);
   EXPECT_EQ(findings[1].code, "destino-inexistente");
   EXPECT_EQ(findings[1].line, 8);
-  expect_only(kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | Daño: 2] Empujar\n" +
-                  kEndings,
-              "clave-ignorada", 8);
-  // A Spanish sentence whose first word happens to be a command word.
-  expect_only(kHead + "- [-> 2] Echo de menos la luz\n- [-> 3] c\n- [-> 2] d\n" + kEndings,
-              "comando-por-palabra", 8);
-  expect_only(kHead + "- [-> 2] sed de venganza ciega\n- [-> 3] c\n" + kEndings,
-              "comando-por-palabra", 8);
-  // A check on a stat the hero lacks, and a tag word without its colon.
-  expect_only(kHead + "- [Check: Magia | DC: 7 | Éxito: 2 | Fallo: 3] Conjurar\n" + kEndings,
-              "estadistica-desconocida", 8);
-  expect_only(kHead + "[Final]\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings, "etiqueta-sin-dos-puntos", 8);
-  // Front matter values the game cannot read as intended.
-  expect_only("---\nhp: muchos\n---\n## [1] Solo\n[Final: Victoria]\n", "valor-no-numerico", 2);
-  expect_only("---\nstats:\n  \"Fuerza\": 2\n---\n## [1] Solo\n[Final: Victoria]\n",
-              "estadistica-entre-comillas", 3);
-  expect_only("---\nmusic:\n  explore: tema_perdido\n---\n## [1] Solo\n[Final: Victoria]\n",
-              "musica-no-encontrada", 3);
-  // A gate whose item nobody gives.
-  expect_only(kHead + "- [Requiere: Llave de Plata | Destino: 2] Abrir\n- [-> 3] c\n" + kEndings,
-              "objeto-inalcanzable", 8);
-  // A music theme without its file.
-  expect_only(kHead + "[Musica: combate]\n[Musica: tema_inexistente]\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings,
-              "musica-no-encontrada", 9);
 }
 
 TEST_F(StoryCheck, FrontMatterWithoutClosingMarker) {
