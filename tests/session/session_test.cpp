@@ -18,56 +18,6 @@ using namespace qh_test;
 
 namespace {
 
-// A dungeon with an item gate, hopeless and lethal checks, a hazard and lore; a console.
-const char* const kStory = R"(---
-title: La Cripta
-stats:
-  Fuerza: 2
-  Sigilo: 1
-items:
-  - Antorcha
----
-> [Lore: El Rey Antiguo] Un monarca olvidado duerme bajo la cripta.
-
-## 1 Entrada
-- [-> 5] Bajar al pozo
-- [-> 2] Cruzar la puerta
-- [Requiere: Llave | Destino: 3] Abrir el portón
-- [Check: Sigilo | DC: 30 | Éxito: 3 | Fallo: 4] Escabullirse entre sombras
-
-## 2 Tesoro del Rey
-> [Obtener: Llave]
-- [-> 1] Volver a la entrada
-- [Check: Fuerza | DC: 30 | Éxito: 3 | Fallo: 3 | DañoFallo: 99] Forzar el cofre maldito
-
-## 3 Salida
-> [Final: Victoria]
-
-## 4 Trampa
-> [Final: Derrota]
-
-## 5 Pozo venenoso
-> [Daño: 4]
-- [-> 1] Subir
-
-## c1 Terminal de acceso
-- [-> c2] nmap -sV 10.0.0.5
-- [-> 6] Leer el manual [Cmd: cat manual.txt]
-- [-> 3] [CmdOculto: rm -rf /logs] Borrar rastros
-- [-> 6] Desconectar el cable
-
-## c2 Servidor
-- [-> 3] ssh admin@10.0.0.5
-- [-> 6] ps aux
-
-## c3 Consola raíz
-- [-> 3] Reiniciar [Cmd: $ sudo reboot]
-- [-> 6] [CmdOculto: # shred -d /var/log] Destruir registros
-
-## 6 Manual
-> [Final: neutral]
-)";
-
 const char* const kAutosave = "saves/autosave_storiespruebamd.json";  // of "stories/prueba.md"
 const std::string kFarewell = "Guardando partida automáticamente y saliendo...";
 const char* const kNoEffect =
@@ -95,7 +45,9 @@ struct Session : ::testing::Test {
   void SetUp() override {
     ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    ASSERT_TRUE(story_parser_load_string(*story, kStory, "x"));
+    // A dungeon with an item gate, hopeless and lethal checks, a hazard and lore; a console.
+    const std::string text = read_file(QH_TEST_DATA_DIR "/cripta_de_prueba.md");
+    ASSERT_TRUE(story_parser_load_string(*story, text.c_str(), "x"));
     config.offline_mode = true;
     platform_set_sleep_hook([](std::int32_t) {});
   }

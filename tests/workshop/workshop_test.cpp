@@ -19,7 +19,6 @@ const std::string kMore = "\x1b[38;5;244m\n--- Presiona Enter para ver más ---\
 const std::string kMissingGuide =
     "(1-8): \x1b[0m\x1b[38;5;226m\x1b[1mNo se encontró el archivo de guía.\x1b[0m\n" + kPause;
 
-// The workshop with default settings but an empty vault repository.
 std::string run_menu(const std::string& input, const std::string& base,
                      AudioState* audio = nullptr) {
   AppConfig config;
@@ -91,8 +90,7 @@ TEST(Workshop, FailedCreationOrWriteLeavesNoFile) {
 }
 
 TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
-  const std::string rule =
-      "\x1b[38;5;39m==================================================================\n\x1b[0m";
+  const std::string rule = "\x1b[38;5;39m" + std::string(66, '=') + "\n\x1b[0m";
   const std::string menu =
       "\n" + rule +
       "\x1b[38;5;214m\x1b[1m      🛠️   TALLER DEL CREADOR: HISTORIAS, ARTE & MÚSICA" +
