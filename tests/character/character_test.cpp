@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "character/character.h"
 
@@ -11,8 +12,7 @@ TEST(Character, InitDamageAndHealing) {
   EXPECT_EQ(c.name.view(), std::string(63, 'x'));
   character_add_item(c, "Antorcha");
   character_init(c, "", 0);
-  EXPECT_EQ(c.name.view(), "Valiente");
-  EXPECT_EQ(c.inventory_count, 0);
+  EXPECT_TRUE(c.name == "Valiente" && c.inventory_count == 0);
   // From 10/10, one step after another; a `set_hp` first forces a hand-edited value.
   struct Step { int32_t set_hp, damage, heal, result, hp, wounded; };
   const Step steps[] = {
@@ -26,9 +26,8 @@ TEST(Character, InitDamageAndHealing) {
     if (s.set_hp != 0) c.hp = s.set_hp;
     EXPECT_EQ(s.heal != 0 ? character_heal(c, s.heal) : character_take_damage(c, s.damage),
               s.result);
-    EXPECT_EQ(c.hp, s.hp);
-    EXPECT_EQ(c.state_count, s.wounded);
-    EXPECT_EQ(character_is_alive(c), s.hp > 0);
+    EXPECT_EQ(std::tuple(c.hp, c.state_count, character_is_alive(c)),
+              std::tuple(s.hp, s.wounded, s.hp > 0));
   }
   character_init(c, "Ana", INT32_MAX);  // the sum must not overflow
   c.hp = 1;

@@ -1,12 +1,10 @@
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "rules/resolve.h"
-
-namespace {
+#include "support/test_support.h"
 
 class Resolve : public ::testing::Test {
  protected:
@@ -37,8 +35,6 @@ class Resolve : public ::testing::Test {
   RollResult roll;
 };
 
-}  // namespace
-
 // Refusals come in a fixed order; they, and options without a check, draw no die.
 TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
   struct Case { const char *item, *required_flag, *blocking_flag; int32_t dc; const char* result; };
@@ -55,8 +51,7 @@ TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
   for (const Case& c : cases) {
     SetUp();
     character_add_item(hero, "antorcha");
-    character_set_flag(hero, "visto", 1);
-    character_set_flag(hero, "usada", 1);
+    for (const char* flag : {"visto", "usada"}) character_set_flag(hero, flag, 1);
     const Character before = hero;
     const RollResult zero{};
     t.required_item.assign(c.item);
@@ -79,53 +74,39 @@ TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
 }
 
 TEST_F(Resolve, EveryOutcomeGivesItsMessageDamageDestinationAndTheEffects) {
-  // `pair`: 6 or 1 for a double of that die, 0 for two different dice.
-  struct Case { int32_t pair, hp, dc_over_total, fail_damage, success_damage, hp_after; char kind;
-                const char *fail_target, *target, *after_roll; };
-  const Case cases[] = {
-      {0, 10, 0, 0, 3, 7, 'S', "foso", "exito", " (Recibes 3 de daño en el proceso)."},
-      {0, 0, -1, 0, 3, 0, 'S', "", "exito", " (Recibes 0 de daño en el proceso)."},
-      {6, 10, 30, 5, 0, 10, 'S', "foso", "exito", ""},
-      {0, 10, 1, 1, 0, 9, 'C', "foso", "exito", ". Recibes 1 de daño."},  // half, at least 1
-      {0, 10, 2, 5, 0, 8, 'C', "foso", "exito", ". Recibes 2 de daño."},
-      {0, 10, 2, -4, 0, 9, 'C', "foso", "exito", ". Recibes 1 de daño."},
-      {0, 10, 3, 4, 9, 6, 'F', "foso", "foso", ". ¡Recibes 4 puntos de daño!"},
-      {0, 10, 30, 0, 0, 10, 'F', "", "exito", "."},  // no fail target: the story moves on
-      {0, 0, 30, 6, 0, 0, 'F', "foso", "foso", "."},
-      {1, 10, -1, 2, 0, 8, 'F', "foso", "foso", ". ¡Recibes 2 puntos de daño!"},
-  };
-  for (const Case& c : cases) {
+  std::istringstream rows(qh_test::read_file(QH_TEST_DATA_DIR "/rules/outcomes.txt"));
+  int count = 0;
+  for (std::string row; std::getline(rows, row);) {
+    if (row.find('\t') == std::string::npos) continue;
     SetUp();
-    hero.hp = c.hp;
-    character_add_item(hero, "Vela");
+    std::int32_t pair, over, hp_after, d1 = 0, d2 = 0;
+    std::string fail_target, message;
+    std::istringstream in(row);
+    in >> pair >> hero.hp >> over >> t.fail_damage >> t.success_damage >> fail_target >> hp_after;
+    std::getline(in >> std::ws, message);
     // Seeds the generator with the first seed whose next roll shows the wanted dice.
-    int32_t d1 = 0, d2 = 0;
-    for (unsigned seed = 1; d1 == 0 || (c.pair ? d1 != c.pair || d2 != c.pair : d1 == d2);) {
+    for (unsigned seed = 1; d1 == 0 || (pair ? d1 != pair || d2 != pair : d1 == d2);) {
       srand(++seed);
       d1 = rand() % 6 + 1;
       d2 = rand() % 6 + 1;
       srand(seed);
     }
-    t.check_dc = d1 + d2 + 1 + c.dc_over_total;
-    t.fail_target.assign(c.fail_target);
-    t.fail_damage = c.fail_damage;
-    t.success_damage = c.success_damage;
+    t.check_dc = d1 + d2 + 1 + over;
+    t.fail_target.assign(fail_target == "-" ? "" : fail_target);
     t.gain_item.assign("Mapa");
     t.lose_item.assign("vela");
     t.set_flag.assign("visto");
     t.add_state.assign("Cansado");
+    character_add_item(hero, "Vela");
+    EXPECT_EQ(resolve(), message);
     const RollResult expected = rules_classify_roll(d1, d2, 1, t.check_dc);
-    const char* lead = c.kind == 'S'   ? ": Superaste la prueba de FUERZA: "
-                       : c.kind == 'C' ? ": Logras avanzar con esfuerzo o sufriendo daño: "
-                                       : ": Fallaste la prueba de FUERZA: ";
-    EXPECT_EQ(resolve(), "taken -> " + std::string(c.target) + lead +
-                             std::string(expected.text.view()) + c.after_roll +
-                             " [Obtienes: Mapa] [Pierdes: vela] [Nuevo estado: Cansado]");
-    EXPECT_EQ(std::memcmp(&roll, &expected, sizeof expected), 0) << expected.text.c_str();
-    EXPECT_EQ(hero.hp, c.hp_after) << expected.text.c_str();
+    EXPECT_EQ(std::memcmp(&roll, &expected, sizeof expected), 0) << row;
+    EXPECT_EQ(hero.hp, hp_after) << row;
     EXPECT_TRUE(hero.inventory_count == 1 && hero.inventory[0] == "Mapa" &&
                 character_get_flag(hero, "visto") == 1 && hero.states[0] == "Cansado");
+    ++count;
   }
+  EXPECT_EQ(count, 10);
 }
 
 TEST_F(Resolve, EveryWriteRespectsTheCapacities) {

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -42,10 +42,7 @@ void with_stdin(const std::string& input, const std::function<void()>& body) {
   char name[] = "/tmp/qh_stdin_XXXXXX";
   int fd = mkstemp(name);
   if (fd < 0) return;
-  if (!input.empty()) {
-    ssize_t w = write(fd, input.data(), input.size());
-    (void)w;
-  }
+  [[maybe_unused]] ssize_t written = write(fd, input.data(), input.size());
   lseek(fd, 0, SEEK_SET);
   int saved = dup(0);
   dup2(fd, 0);
@@ -86,9 +83,7 @@ void write_file(const std::string& path, std::string_view content) {
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool file_exists(const std::string& path) {
@@ -106,61 +101,42 @@ void copy_file(const std::string& from, const std::string& to) {
 }
 
 void write_quiet_config(const std::string& dir) {
-  write_file(dir + "/config.json",
-             "{\n"
-             "  \"gemini_api_key\": \"\",\n"
-             "  \"model\": \"gemini-flash-lite-latest\",\n"
-             "  \"offline_mode\": true,\n"
-             "  \"language\": \"es\",\n"
-             "  \"show_token_usage\": true,\n"
-             "  \"typing_speed\": 0.0000,\n"
-             "  \"music_enabled\": false,\n"
-             "  \"music_volume\": 0.70,\n"
-             "  \"mqtt_broker\": \"test.mosquitto.org\",\n"
-             "  \"mqtt_port\": 1883,\n"
-             "  \"community_vault_repo\": \"oskel/Quillhaven-Vault\"\n"
-             "}\n");
+  copy_file(QH_TEST_DATA_DIR "/quiet_config.json", dir + "/config.json");
 }
 
 RunResult run_program(const RunOptions& options) {
   RunResult result;
   TempDir io;
-  std::string in_path = io.file("stdin");
-  std::string out_path = io.file("stdout");
-  std::string err_path = io.file("stderr");
-  write_file(in_path, options.input);
+  const std::string paths[3] = {io.file("stdin"), io.file("stdout"), io.file("stderr")};
+  write_file(paths[0], options.input);
 
   std::string binary = options.binary.empty() ? std::string(QH_BINARY) : options.binary;
-  std::vector<std::string> argv_store{binary};
-  for (const auto& a : options.args) argv_store.push_back(a);
-  std::vector<char*> argv;
-  for (auto& a : argv_store) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::map<std::string, std::string> env;
+  std::vector<std::string> args{binary}, vars;
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  // The inherited environment, with the overrides in place of the variables they name.
   for (char** e = environ; *e; ++e) {
     const char* eq = std::strchr(*e, '=');
-    if (eq) env[std::string(*e, static_cast<std::size_t>(eq - *e))] = eq + 1;
+    if (eq && !options.env.count(std::string(*e, static_cast<std::size_t>(eq - *e))))
+      vars.emplace_back(*e);
   }
-  for (const auto& [k, v] : options.env) env[k] = v;
-  std::vector<std::string> env_store;
-  for (const auto& [k, v] : env) env_store.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (auto& e : env_store) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  for (const auto& [k, v] : options.env) vars.push_back(k + "=" + v);
+  auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (auto& text : texts) out.push_back(text.data());
+    out.push_back(nullptr);
+    return out;
+  };
+  std::vector<char*> argv = pointers(args), envp = pointers(vars);
 
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
     setpgid(0, 0);
-    int in = open(in_path.c_str(), O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    for (int fd = 0; fd < 3; ++fd) {
+      int opened = open(paths[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (opened < 0 || dup2(opened, fd) < 0) _exit(127);
+    }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     execve(binary.c_str(), argv.data(), envp.data());
     _exit(127);
@@ -168,9 +144,7 @@ RunResult run_program(const RunOptions& options) {
   setpgid(pid, pid);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
   int status = 0;
-  for (;;) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
+  while (waitpid(pid, &status, WNOHANG) != pid) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
@@ -182,8 +156,8 @@ RunResult run_program(const RunOptions& options) {
   // Anything left in the group (a music child, a stand-in player) goes too.
   kill(-pid, SIGKILL);
   if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.out = read_file(paths[1]);
+  result.err = read_file(paths[2]);
   return result;
 }
 
