@@ -2,20 +2,25 @@
 // shared by the libFuzzer targets and by the corpus replay test.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "common/fixed_list.h"
 #include "story/story.h"
+#include "story/story_parser.h"
 
 namespace story_invariants {
 
 // Each check returns nullptr when it holds, else what is broken.
 using Failure = const char*;
 
-template <std::size_t N>
-bool terminated(const FixedText<N>& text) {
-  return std::memchr(text.data, '\0', N) != nullptr;
+template <std::size_t... N>
+bool terminated(const FixedText<N>&... texts) {
+  return ((std::memchr(texts.data, '\0', N) != nullptr) && ...);
 }
 
 template <typename T, std::size_t N>
@@ -23,25 +28,17 @@ bool count_ok(const T (&)[N], std::int32_t count) {
   return count >= 0 && static_cast<std::size_t>(count) <= N;
 }
 
-// Bytes the story parser drops: no text taken from a story may hold them.
-inline bool has_dropped_control(std::string_view text) {
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if ((c >= 0x01 && c <= 0x08) || (c >= 0x0E && c <= 0x1F) || c == 0x7F) return true;
-  }
-  return false;
-}
-
-template <std::size_t N>
-bool clean(const FixedText<N>& text) {
-  return terminated(text) && !has_dropped_control(text.view());
+// Terminated inside their fields and free of the bytes the story parser drops.
+template <std::size_t... N>
+bool clean(const FixedText<N>&... texts) {
+  auto dropped = [](char c) { return (c > 0 && c < 0x09) || (c > 0x0D && c < 0x20) || c == 0x7F; };
+  return ((terminated(texts) && std::ranges::none_of(texts.view(), dropped)) && ...);
 }
 
 inline Failure check_transition(const StoryTransition& t) {
-  if (!terminated(t.target) || !terminated(t.label) || !terminated(t.required_item) ||
-      !terminated(t.required_flag) || !terminated(t.blocking_flag) || !terminated(t.check_stat) ||
-      !terminated(t.fail_target) || !terminated(t.gain_item) || !terminated(t.lose_item) ||
-      !terminated(t.set_flag) || !terminated(t.add_state) || !terminated(t.command)) {
+  if (!terminated(t.target, t.label, t.required_item, t.required_flag, t.blocking_flag,
+                  t.check_stat, t.fail_target, t.gain_item, t.lose_item, t.set_flag, t.add_state,
+                  t.command)) {
     return "transition text not terminated inside its field";
   }
   if (!t.required_flag.empty() || !t.blocking_flag.empty() || !t.lose_item.empty() ||
@@ -54,20 +51,18 @@ inline Failure check_transition(const StoryTransition& t) {
 }
 
 inline Failure check_section(const StorySection& s) {
-  if (!clean(s.id) || !clean(s.title) || !clean(s.text) || !clean(s.lore_text) ||
-      !clean(s.ending_type) || !clean(s.music) || !clean(s.art)) {
+  if (!clean(s.id, s.title, s.text, s.lore_text, s.ending_type, s.music, s.art)) {
     return "section text not terminated or holding a control byte";
   }
   if (s.id.empty()) return "section with an empty id";
   if (!count_ok(s.transitions, s.transition_count)) return "transition_count out of range";
   if (!count_ok(s.items, s.item_count)) return "section item_count out of range";
-  for (int i = 0; i < s.item_count; ++i) {
-    if (!clean(s.items[i])) return "section item not terminated or holding a control byte";
+  for (const auto& item : list_used(s.items, s.item_count)) {
+    if (!clean(item)) return "section item not terminated or holding a control byte";
   }
-  for (int i = 0; i < s.transition_count; ++i) {
-    const StoryTransition& t = s.transitions[i];
+  for (const StoryTransition& t : list_used(s.transitions, s.transition_count)) {
     if (Failure f = check_transition(t)) return f;
-    if (!clean(t.label) || !clean(t.command) || !clean(t.target) || !clean(t.fail_target)) {
+    if (!clean(t.label, t.command, t.target, t.fail_target)) {
       return "option text holding a control byte";
     }
   }
@@ -80,30 +75,46 @@ inline Failure check_section(const StorySection& s) {
 }
 
 inline Failure check_story(const Story& s) {
-  if (!clean(s.title) || !clean(s.author) || !clean(s.description) || !clean(s.start) ||
-      !clean(s.music_explore) || !clean(s.music_combat) || !clean(s.music_victory)) {
+  if (!clean(s.title, s.author, s.description, s.start, s.music_explore, s.music_combat,
+             s.music_victory)) {
     return "story text not terminated or holding a control byte";
   }
-  if (!count_ok(s.stats, s.stat_count)) return "stat_count out of range";
-  if (!count_ok(s.items, s.item_count)) return "item_count out of range";
-  if (!count_ok(s.sections, s.section_count)) return "section_count out of range";
-  if (!count_ok(s.lore, s.lore_count)) return "lore_count out of range";
-  for (int i = 0; i < s.stat_count; ++i) {
-    if (!clean(s.stats[i].name)) return "stat name not terminated or holding a control byte";
+  if (!count_ok(s.stats, s.stat_count) || !count_ok(s.items, s.item_count) ||
+      !count_ok(s.sections, s.section_count) || !count_ok(s.lore, s.lore_count)) {
+    return "story count out of range";
   }
-  for (int i = 0; i < s.item_count; ++i) {
-    if (!clean(s.items[i]) || s.items[i].empty()) return "starting item empty or unterminated";
+  for (const StatEntry& stat : list_used(s.stats, s.stat_count)) {
+    if (!clean(stat.name)) return "stat name not terminated or holding a control byte";
   }
-  for (int i = 0; i < s.lore_count; ++i) {
-    const LoreEntry& e = s.lore[i];
-    if (!clean(e.name) || !clean(e.text) || !clean(e.section_id)) {
+  for (const auto& item : list_used(s.items, s.item_count)) {
+    if (!clean(item) || item.empty()) return "starting item empty or unterminated";
+  }
+  for (const LoreEntry& e : list_used(s.lore, s.lore_count)) {
+    if (!clean(e.name, e.text, e.section_id)) {
       return "lore text not terminated or holding a control byte";
     }
   }
-  for (int i = 0; i < s.section_count; ++i) {
-    if (Failure f = check_section(s.sections[i])) return f;
+  for (const StorySection& section : list_used(s.sections, s.section_count)) {
+    if (Failure f = check_section(section)) return f;
   }
   return nullptr;
+}
+
+// A whole parse: its result, the record, and that the first of two equal ids is the one found.
+inline Failure check_parse(const Story& s, bool ok) {
+  if (ok != (s.section_count > 0)) return "result disagrees with section_count";
+  if (Failure f = check_story(s)) return f;
+  if (ok && story_get_section(s, s.sections[0].id.view()) != &s.sections[0]) {
+    return "lookup of the first id does not find the first section";
+  }
+  return nullptr;
+}
+
+// The fuzz targets stop at the first broken invariant, naming it.
+inline void abort_on(Failure failure) {
+  if (failure == nullptr) return;
+  std::fprintf(stderr, "invariant broken: %s\n", failure);
+  std::abort();
 }
 
 }  // namespace story_invariants

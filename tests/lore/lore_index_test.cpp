@@ -4,27 +4,20 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "common/fixed_list.h"
+#include "story/story_parser.h"
+#include "support/test_support.h"
 
 namespace {
 
 class Lore : public ::testing::Test {
  protected:
-  ~Lore() override {
-    std::free(&story_);
-    std::free(&index_);
-    rag_set_search_width(32);
-  }
-  void section(std::string_view id, std::string_view title, std::string_view text,
-               std::string_view lore = {}) {
-    StorySection* s = list_append(story_.sections, story_.section_count);
-    s->id.assign(id);
-    s->title.assign(title);
-    s->text.assign(text);
-    s->lore_text.assign(lore);
-  }
+  ~Lore() override { rag_set_search_width(32); }
+  void parse(const std::string& t) { ASSERT_TRUE(story_parser_load_string(story_, t.c_str(), "")); }
   // "kind ref|title|text" of every chunk, a line each, after indexing anew.
   std::string chunks() {
     rag_index_story(index_, story_);
@@ -48,76 +41,49 @@ class Lore : public ::testing::Test {
     return out;
   }
 
-  Story& story_ = *static_cast<Story*>(std::calloc(1, sizeof(Story)));
-  LoreIndex& index_ = *static_cast<LoreIndex*>(std::calloc(1, sizeof(LoreIndex)));
+  std::unique_ptr<Story> story_ptr_ = std::make_unique<Story>();  // zeroed, too large for the stack
+  std::unique_ptr<LoreIndex> index_ptr_ = std::make_unique<LoreIndex>();
+  Story& story_ = *story_ptr_;
+  LoreIndex& index_ = *index_ptr_;
   LoreHit hits_[5] = {};
 };
 
+// Spans in brackets do not nest; a long title, text or passage is cut.
 TEST_F(Lore, ChunksFollowTheStoryCutAndWithoutTags) {
-  story_.title.assign("La Cripta");
-  story_.description.assign("Un descenso");
-  LoreEntry* entry = list_append(story_.lore, story_.lore_count);
-  entry->name.assign("Reino");
-  entry->text.assign(std::string(1500, 'z'));
-  section("1", "Entrada", "Cuerpo uno", "Lore uno");
-  section("2", std::string(200, 't'), "[tag]" + std::string(1100, 'x'));
-  section("3", "Sala", "", "Solo lore");
-  section("4", "Vacia", "");
-  section("5", "S", "Abres [ITEM: llave] y [b [c] d] e ] f [sin cierre");  // spans do not nest
-  EXPECT_EQ(chunks(), "meta 0|Sinopsis|La Cripta: Un descenso\nlore |Reino|" +
-                          std::string(1023, 'z') +
-                          "\nsection_lore 1|Lore de Entrada|Lore uno\n"
-                          "scene 1|Escena: Entrada|Cuerpo uno\nscene 2|Escena: " +
-                          std::string(119, 't') + "|" + std::string(1023, 'x') +
-                          "\nsection_lore 3|Lore de Sala|Solo lore\n"
-                          "scene 5|Escena: S|Abres  y  d e  f \n");
+  parse(qh_test::read_file(QH_TEST_DATA_DIR "/lore/chunks_story.md"));
+  EXPECT_EQ(chunks(), qh_test::read_file(QH_TEST_DATA_DIR "/lore/chunks.txt"));
 }
 
 TEST_F(Lore, KeepsOnlyTheFirst256Chunks) {
   // Synopsis + 127 sections with lore and body: 255 chunks, one short of full.
-  for (int s = 1; s <= 127; ++s) section(std::to_string(s), "S", "cuerpo", "lore");
+  std::string text;
+  for (int s = 1; s <= 127; ++s) text += "## " + std::to_string(s) + " S\ncuerpo\n### Lore\nlore\n";
+  parse(text);
   EXPECT_TRUE(chunks().ends_with("scene 127|Escena: S|cuerpo\n"));
   EXPECT_EQ(index_.chunk_count, 255);
   // The 128th section brings chunks 256 and 257: its scene is left out.
-  section("128", "S", "cuerpo", "lore");
+  parse(text += "## 128 S\ncuerpo\n### Lore\nlore\n");
   EXPECT_TRUE(chunks().ends_with("section_lore 128|Lore de S|lore\n"));
   // A lore passage comes before the sections and pushes one more chunk off.
-  list_append(story_.lore, story_.lore_count)->name.assign("Reino");
+  parse("> [Lore: Reino]\n" + text);
   EXPECT_TRUE(chunks().ends_with("scene 127|Escena: S|cuerpo\n"));
   EXPECT_EQ(index_.chunk_count, 256);
 }
 
 TEST_F(Lore, QueriesScoreAndRankChunks) {
-  story_.title.assign("Sinopsis");
-  story_.description.assign("sinopsis y SINOPSIS");
-  section("1", "A", "eco ola de la que para como PARA el yo");
-  section("2", "B", "eco ola");
-  section("3", "C", "eco eco");
-  section("4", "La llave", "nada", "Una llave, dos llaves y otra LLAVE.");
-  section("5", "zzz zzz zzz", "aaaaaaa");
+  parse(qh_test::read_file(QH_TEST_DATA_DIR "/lore/query_story.md"));
   hits_[3].score = -7.0f;
-  // Stop words and words under three bytes are no terms, and find nothing.
-  for (const char* q : {"de la que", "", " .,;:!?()[]\"' ", "Para COMO porque", "el yo tu"}) {
-    EXPECT_EQ(query(q), "") << q;
+  std::istringstream rows(qh_test::read_file(QH_TEST_DATA_DIR "/lore/queries.txt"));
+  int count = 0;
+  for (std::string row; std::getline(rows, row);) {
+    std::size_t wanted = row.find('\t') + 1, hits = row.find('\t', wanted) + 1;
+    if (wanted == 0) continue;
+    EXPECT_EQ(query(row.substr(0, wanted - 1), std::atoi(&row[wanted])), row.substr(hits)) << row;
+    ++count;
   }
+  EXPECT_EQ(count, 14);
+  EXPECT_EQ(hits_[3].score, -7.0f);  // no query found four chunks, and none wrote past its hits
   EXPECT_EQ(rag_query(index_, "eco", hits_, 0) + rag_query(index_, "eco", nullptr, 2), 0);
-  // Scores 1, 1, 2 in index order: the swap that brings the 2 to the front
-  // carries the first 1 past the second (a stable sort would give C, A, B).
-  EXPECT_EQ(query("eco", 5), "Escena: C=2;Escena: B=1;Escena: A=1;");
-  EXPECT_EQ(hits_[3].score, -7.0f);  // nothing written past the hits
-  EXPECT_EQ(query("eco", 2), "Escena: C=2;Escena: B=1;");
-  EXPECT_EQ(query("ola"), "Escena: A=1;Escena: B=1;");  // equal scores are never swapped
-  EXPECT_EQ(query("eco ECO", 1), "Escena: C=4;");       // a repeated word counts twice
-  // Only the first 16 terms count.
-  std::string fifteen;
-  for (int k = 10; k < 25; ++k) fifteen += "t" + std::to_string(k) + " ";
-  EXPECT_EQ(query(fifteen + "de la que para eco", 1), "Escena: C=2;");
-  EXPECT_EQ(query(fifteen + "t99 eco"), "");
-  // Lore passages weigh (4 + 3) * 1.3 in single precision; the meta chunk has
-  // no factor; a title counts once; "aaa" occurs twice in "aaaaaaa".
-  EXPECT_EQ(query("Llave"), "Lore de La llave=9.09999943;Escena: La llave=4;");
-  EXPECT_EQ(query("sinopsis"), "Sinopsis=7;");
-  EXPECT_EQ(query("zzz aaa"), "Escena: zzz zzz zzz=6;");
 }
 
 TEST_F(Lore, CountsMatchesAnywhereWithEverySearchWidth) {
@@ -127,13 +93,12 @@ TEST_F(Lore, CountsMatchesAnywhereWithEverySearchWidth) {
     // last byte of a full-length text.
     for (std::size_t length : {5u, 31u, 64u, 65u, 200u, 1023u}) {
       for (std::size_t at = 0; at + 5 <= length; at += (at < 70 ? 1 : 37)) {
-        story_.section_count = 0;
-        section("1", "llave llave", std::string(length, 'x').replace(at, 5, "LLAVE"));
+        parse("## 1 llave llave\n" + std::string(length, 'x').replace(at, 5, "LLAVE"));
         ASSERT_EQ(query("llave"), "Escena: llave llave=5;") << length << " " << at;
       }
     }
-    section("2", "S", std::string(1023, 'a'));
-    section("3", "T", std::string(960, 'x') + std::string(63, 'b'));
+    parse("## 2 S\n" + std::string(1023, 'a') + "\n## 3 T\n" + std::string(960, 'x') +
+          std::string(63, 'b'));
     EXPECT_EQ(query("aaa " + std::string(63, 'b')), "Escena: S=341;Escena: T=1;");
   }
 }

@@ -1,6 +1,5 @@
-// The narrators: offline sentences, the escaping of a model request, and
-// llm_narrate_action as a whole, with a stand-in curl first on PATH that
-// records what it was given and the real curl against a server on 127.0.0.1.
+// The narrators: offline sentences, the escaping of a model request, and llm_narrate_action with
+// a stand-in curl first on PATH that records what it was given, or real curl against 127.0.0.1.
 #include "narration/llm_narrator.h"
 
 #include <arpa/inet.h>
@@ -33,11 +32,7 @@ constexpr const char* kOffline = "Sin efecto.";  // the result, which the offlin
 const std::string kFallback = std::string(kOffline) + "\n\n[📖 Detalle descubierto: T]\n\"Huesos\"";
 const std::string kRequestFile = "/tmp/quillhaven_llm_req_" + std::to_string(getpid());
 // The body for the action `A "q" b\c<tab>d<line feed>e<carriage return>f`.
-constexpr std::string_view kBody =
-    "{\n  \"contents\": [{\n    \"parts\": [{\"text\": \"Lugar: Cripta. Personaje: Vida 7/12. "
-    "Accion: A \\\"q\\\" b\\\\c\\td\\nef. Resultado mecanico: Sin efecto.. Lore: Huesos Narra el "
-    "desenlace en 2 frases breves e inmersivas.\"}]\n  }],\n  \"generationConfig\": {\n    "
-    "\"maxOutputTokens\": 120,\n    \"temperature\": 0.7\n  }\n}\n";
+const std::string kBody = read_file(QH_TEST_DATA_DIR "/narration/request_body.json");
 
 std::string reply(std::string_view text, int prompt = INT_MIN, int output = INT_MIN) {
   std::string usage;
@@ -62,37 +57,37 @@ class LlmNarrator : public ::testing::Test {
     section_->title.assign("Cripta");
     lore_.title.assign("T");
     lore_.text.assign("Huesos");
-    // Logs its arguments and the mode, type and content of the request file
-    // named by its last (tenth) argument, then prints the file "reply".
+    write_file(dir_.file("reply"), reply(R"("Bien.")"));
+    // Logs its arguments and the request file's (tenth) mode, type and content; prints "reply".
     make_executable_script(dir_.file("bin/curl"),
                            "#!/bin/sh\ncd '" + dir_.path() +
-                               "' || exit 1\nprintf '%s\\n' \"${0##*/}\" \"$@\" > args\n"
-                               "stat -c '%a %F' \"${10#@}\" > reqstat\ncp \"${10#@}\" req\n"
-                               "cat reply\n");
+                               "' || exit 1\n"
+                               "{ printf '%s\\n' \"${0##*/}\" \"$@\"; stat -c '%a %F' \"${10#@}\"; "
+                               "cat \"${10#@}\"; } > log\ncat reply\n");
     setenv("PATH", (dir_.file("bin") + ":" + path_).c_str(), 1);
   }
   void TearDown() override { setenv("PATH", path_.c_str(), 1); }
 
-  // Narrates through `base`. When curl ran, checks that it got the usual
-  // arguments for the configured model and key, that the request file held the
-  // body privately, and that the file is gone; the file's name is kept.
-  bool narrate(TokenCounters* counters = nullptr, std::string_view base = LLM_DEFAULT_BASE_URL) {
-    for (const char* f : {"args", "req", "reqstat"}) unlink(dir_.file(f).c_str());
+  // Narrates through `base`, with the counters (garbage first) when `counted`. When curl ran,
+  // checks its arguments for the configured model and key, that the request file held the body
+  // privately, and that the file is gone; the file's name is kept.
+  bool narrate(bool counted = false, std::string_view base = LLM_DEFAULT_BASE_URL) {
+    unlink(dir_.file("log").c_str());
     std::memset(out_, 'X', sizeof(out_) - 1);
+    std::memset(&counters_, 0xAB, sizeof(counters_));
     bool from_model = llm_narrate_action_at(base, &totals_, config_, hero_.get(), section_.get(),
                                             "A \"q\" b\\c\td\ne\rf", nullptr, kOffline, &lore_,
-                                            out_, sizeof(out_), counters);
-    std::string args = read_file(dir_.file("args"));
-    file_ = args.substr(args.rfind('@') + 1, args.size() - args.rfind('@') - 2);
-    if (args.empty()) return from_model;
+                                            out_, sizeof(out_), counted ? &counters_ : nullptr);
+    std::string log = read_file(dir_.file("log"));
+    std::size_t at = log.find("\n@") + 2;
+    file_ = log.empty() ? "" : log.substr(at, log.find('\n', at) - at);
+    if (log.empty()) return from_model;
     const char* model = config_->model.empty() ? "gemini-1.5-flash" : config_->model.c_str();
-    EXPECT_EQ(args,
+    EXPECT_EQ(log,
               "curl\n-s\n--max-time\n6\n-H\nContent-Type: application/json\n-X\nPOST\n"
               "https://generativelanguage.googleapis.com/v1beta/models/" +
                   std::string(model) + ":generateContent?key=" + config_->gemini_api_key.c_str() +
-                  "\n-d\n@" + file_ + "\n");
-    EXPECT_EQ(read_file(dir_.file("reqstat")), "600 regular file\n");
-    EXPECT_EQ(read_file(dir_.file("req")), kBody);
+                  "\n-d\n@" + file_ + "\n600 regular file\n" + kBody);
     EXPECT_FALSE(file_exists(file_));
     return from_model;
   }
@@ -106,6 +101,7 @@ class LlmNarrator : public ::testing::Test {
   std::unique_ptr<StorySection> section_ = std::make_unique<StorySection>();
   LoreHit lore_{};
   LlmTotals totals_{};
+  TokenCounters counters_{};
   char out_[4096] = {};
 };
 
@@ -113,13 +109,12 @@ TEST_F(LlmNarrator, RepliesCountersAndTotals) {
   const std::string big(20000, 'a');
   // The reply, the narration shown (empty: the offline one), the tokens counted.
   const std::tuple<std::string, std::string, std::uint32_t, std::uint32_t> cases[] = {
-      {reply(R"("La puerta cede.")", 10, 20), "La puerta cede.", 10, 20},
       {reply(R"("Dijo \"hola\"\nAdiós")", 7, 8), "Dijo \"hola\"\nAdiós", 7, 8},
       {reply(R"("Sin cuenta.")"), "Sin cuenta.", 35, 45},
       {reply(R"("Doce.")", 12), "Doce.", 12, 0},
       {reply(R"("Raro.")", -5, 7), "Raro.", 0, 7},
-      {R"({"error": {"code": 400, "message": "API key not valid"}})", "", 0, 0},
       {reply(R"("")", 3), "", 0, 0},
+      {R"({"error": {"code": 400, "message": "API key not valid"}})", "", 0, 0},
       // Only 8191 bytes are read: the usage after a long text is never seen.
       {reply("\"" + big + "\"", 3), big.substr(0, 2047), 35, 45},
       {R"({"text": "ok"})" + std::string(300000, ' ') + R"("promptTokenCount": 5)", "ok", 35, 45},
@@ -127,53 +122,40 @@ TEST_F(LlmNarrator, RepliesCountersAndTotals) {
        "Hola [31mrojo[0m]0;t!", 5, 6},
       {R"("text": "sin cierre\)", "sin cierre\\", 35, 45},
   };
-  std::uint32_t prompt_total = 0;
-  std::uint32_t output_total = 0;
+  std::uint32_t prompt_total = 0, output_total = 0;
   for (const auto& [text, shown, prompt, output] : cases) {
     SCOPED_TRACE(text.substr(0, 80));
     write_file(dir_.file("reply"), text);
-    TokenCounters counters;
-    std::memset(&counters, 0xAB, sizeof(counters));
-    EXPECT_EQ(narrate(&counters), !shown.empty());
+    EXPECT_EQ(narrate(true), !shown.empty());
     EXPECT_EQ(std::string(out_), shown.empty() ? kFallback : shown);
     prompt_total += prompt;
     output_total += output;
-    EXPECT_EQ(counts(counters), (Counts{prompt, output, prompt + output, prompt_total, output_total,
-                                        prompt_total + output_total}));
-    EXPECT_EQ(file_, kRequestFile + ".json");
+    EXPECT_EQ(counts(counters_), (Counts{prompt, output, prompt + output, prompt_total,
+                                         output_total, prompt_total + output_total}));
   }
 }
 
 TEST_F(LlmNarrator, OfflineModeNoKeyOrNoCurlMakeNoRequest) {
-  write_file(dir_.file("reply"), reply(R"("Nunca.")"));
   totals_ = {100, 200};
   for (int variant = 0; variant < 4; ++variant) {
     app_config_.gemini_api_key.assign(variant == 0 ? "" : "KEY");
     app_config_.offline_mode = variant == 1;
     config_ = variant == 2 ? nullptr : &app_config_;
     if (variant == 3) setenv("PATH", dir_.file("none").c_str(), 1);  // no curl at all
-    TokenCounters counters;
-    std::memset(&counters, 0xAB, sizeof(counters));
-    EXPECT_FALSE(narrate(&counters));
+    EXPECT_FALSE(narrate(true));
     EXPECT_EQ(out_, kFallback);
-    // curl never ran, and no request file is left.
     EXPECT_TRUE(file_.empty() && !file_exists(kRequestFile + ".json"));
-    EXPECT_EQ(counts(counters), (Counts{0, 0, 0, 100, 200, 300})) << variant;
+    EXPECT_EQ(counts(counters_), (Counts{0, 0, 0, 100, 200, 300})) << variant;
   }
 }
 
-TEST_F(LlmNarrator, KeyAndModelReachCurlAsPlainText) {
-  write_file(dir_.file("reply"), reply(R"("Bien.")"));
+TEST_F(LlmNarrator, NeitherKeyNorModelNorAPlantedLinkCanRunOrOverwriteAnything) {
   app_config_.gemini_api_key.assign("k'\";touch PWN;\"");
   for (const char* model : {"m$(touch PWN)", ""}) {  // no model: the fallback one
     app_config_.model.assign(model);
     EXPECT_TRUE(narrate());
   }
   EXPECT_FALSE(file_exists("PWN") || file_exists(dir_.file("PWN")));
-}
-
-TEST_F(LlmNarrator, RequestFileIsNeverReachedThroughALink) {
-  write_file(dir_.file("reply"), reply(R"("Bien.")"));
   const std::string name = kRequestFile + ".json";
   write_file(dir_.file("target"), "original");
   for (const std::string& target : {dir_.file("target"), dir_.file("absent")}) {
@@ -195,9 +177,7 @@ TEST_F(LlmNarrator, RequestFileIsNeverReachedThroughALink) {
 TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {
   setenv("PATH", path_.c_str(), 1);
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};  // any free port
   socklen_t len = sizeof(addr);
   auto* any = reinterpret_cast<sockaddr*>(&addr);
   ASSERT_TRUE(bind(fd, any, len) == 0 && listen(fd, 1) == 0 && getsockname(fd, any, &len) == 0);
@@ -210,57 +190,52 @@ TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {
     pollfd listening{fd, POLLIN, 0};  // never wait forever, should curl not connect
     int conn = poll(&listening, 1, 10000) > 0 ? accept4(fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     char buf[4096];
-    for (ssize_t got = 0; !request.ends_with(body) && (got = recv(conn, buf, 4096, 0)) > 0;) {
+    ssize_t got = 0;
+    while (!request.ends_with(body) && (got = recv(conn, buf, 4096, 0)) > 0)
       request.append(buf, static_cast<std::size_t>(got));
-    }
     std::string text = reply(R"("El eco responde.")", 11, 22);
     std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(text.size()) +
                          "\r\nConnection: close\r\n\r\n" + text;
     send(conn, answer.data(), answer.size(), MSG_NOSIGNAL);
     close(conn);
   });
-  TokenCounters counters;
-  EXPECT_TRUE(narrate(&counters, base));
+  EXPECT_TRUE(narrate(true, base));
   server.join();
   EXPECT_STREQ(out_, "El eco responde.");
-  EXPECT_EQ(counts(counters), (Counts{11, 22, 33, 11, 22, 33}));
+  EXPECT_EQ(counts(counters_), (Counts{11, 22, 33, 11, 22, 33}));
   EXPECT_TRUE(request.ends_with("\r\n\r\n" + body)) << request;
 
   // The next connection is queued but never answered: curl gives up after 6 seconds.
   auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(narrate(&counters, base));
+  EXPECT_FALSE(narrate(true, base));
   auto waited = std::chrono::steady_clock::now() - start;
   close(fd);
   EXPECT_TRUE(waited > std::chrono::seconds(5) && waited < std::chrono::seconds(8));
   EXPECT_EQ(out_, kFallback);
-  EXPECT_EQ(counts(counters), (Counts{0, 0, 0, 11, 22, 33}));
+  EXPECT_EQ(counts(counters_), (Counts{0, 0, 0, 11, 22, 33}));
 }
 
 std::string describe(std::int32_t outcome, const char* result, const LoreHit* lore = nullptr,
                      const char* action = "abrir") {
-  RollResult roll{};
-  roll.outcome = outcome;
+  RollResult roll{0, 0, 0, 0, 0, outcome, {}};
   char out[4096];
   offline_narrator_describe_action(action, &roll, result, lore, out, sizeof(out));
   return out;
 }
 
-TEST(OfflineNarrator, ChecksDrawAFlavourSentenceByTier) {
-  // Each tier with a seed whose first rand() % 3 is 1, 0 or 2.
-  const std::tuple<std::int32_t, const std::array<const char*, 3>*, unsigned> tiers[] = {
-      {OUTCOME_CRIT_SUCCESS, &CRIT_SUCCESS_FLAVOR, 1},
-      {OUTCOME_SUCCESS, &SUCCESS_FLAVOR, 2},
-      {OUTCOME_COST, &COST_FLAVOR, 11},
-      {OUTCOME_FAILURE, &FAILURE_FLAVOR, 11},
-      {OUTCOME_CRIT_FAILURE, &CRIT_FAILURE_FLAVOR, 1},
-      {6, &FAILURE_FLAVOR, 2}};
-  for (const auto& [outcome, table, seed] : tiers) {
+TEST(OfflineNarrator, ActionsDrawAFlavourSentenceByTierAndScenesShowTheirEnding) {
+  // The first rand() % 3 after srand(1), srand(2) and srand(11) is 1, 0 and 2; the space after
+  // the sentence stays without a result.
+  const std::tuple<std::int32_t, std::string, unsigned, const char*> tiers[] = {
+      {OUTCOME_CRIT_SUCCESS, CRIT_SUCCESS_FLAVOR[1], 1, "Pierdes 2 PV."},
+      {OUTCOME_SUCCESS, SUCCESS_FLAVOR[0], 2, nullptr},
+      {OUTCOME_COST, COST_FLAVOR[2], 11, "Pierdes 2 PV."},
+      {OUTCOME_FAILURE, FAILURE_FLAVOR[2], 11, nullptr},
+      {OUTCOME_CRIT_FAILURE, CRIT_FAILURE_FLAVOR[1], 1, "Pierdes 2 PV."},
+      {6, FAILURE_FLAVOR[0], 2, "Pierdes 2 PV."}};  // any other value: a failure
+  for (const auto& [outcome, sentence, seed, result] : tiers) {
     std::srand(seed);
-    std::string sentence = (*table)[static_cast<std::size_t>(std::rand() % 3)];
-    std::srand(seed);
-    EXPECT_EQ(describe(outcome, "Pierdes 2 PV."), sentence + " Pierdes 2 PV.") << outcome;
-    std::srand(seed);
-    EXPECT_EQ(describe(outcome, nullptr), sentence + " ") << outcome;  // the space stays
+    EXPECT_EQ(describe(outcome, result), sentence + " " + (result ? result : "")) << outcome;
   }
   // Without a check the result, else the action, stands alone and nothing is drawn.
   std::srand(9);
@@ -276,20 +251,18 @@ TEST(OfflineNarrator, ChecksDrawAFlavourSentenceByTier) {
   lore.title.assign(std::string(127, 't'));
   lore.text.assign(std::string(1023, 'x'));
   EXPECT_EQ(describe(OUTCOME_NONE, "", &lore).size(), 1023u);
-}
 
-TEST(OfflineNarrator, DescribesScenes) {
+  // Scenes: an ending's banner, the text, and a warning while the hero has 1 to 3 hit points.
   auto section = std::make_unique<StorySection>();
-  section->text.assign("Una sala.");
   auto hero = std::make_unique<Character>();
+  section->text.assign("Una sala.");
   const std::string hurt =
       "\n\n⚠️ Apenas te mantienes en pie; la sangre y el agotamiento nublan tu vista.";
   const std::tuple<int, const char*, std::string> cases[] = {
       {1, "", "Una sala." + hurt},
-      {3, "victory", "🏆 ¡HAS ALCANZADO LA GLORIA! 🏆\n\nUna sala." + hurt},
       {4, "defeat", "💀 TU AVENTURA LLEGA A SU FIN 💀\n\nUna sala."},
-      {0, "neutral", "📜 EPÍLOGO 📜\n\nUna sala."},
-  };
+      {3, "victory", "🏆 ¡HAS ALCANZADO LA GLORIA! 🏆\n\nUna sala." + hurt},
+      {0, "neutral", "📜 EPÍLOGO 📜\n\nUna sala."}};
   for (const auto& [hp, ending, text] : cases) {
     hero->hp = hp;
     section->is_ending = ending[0] != '\0';
@@ -300,10 +273,11 @@ TEST(OfflineNarrator, DescribesScenes) {
   }
 }
 
-std::string prompt(const char* action, const LoreHit* lore = nullptr) {
-  char out[LLM_PROMPT_CAPACITY];
-  llm_build_prompt(nullptr, nullptr, action, "b", lore, out, sizeof(out));
-  return out;
+// The prompt for `action` (with the result "b") and the request body built from it.
+std::pair<std::string, std::string> request(const std::string& action, const LoreHit* lore) {
+  char prompt[LLM_PROMPT_CAPACITY], body[LLM_BODY_CAPACITY];
+  llm_build_prompt(nullptr, nullptr, action.c_str(), "b", lore, prompt, sizeof(prompt));
+  return {prompt, std::string(body, llm_build_request_body(prompt, body, sizeof(body)))};
 }
 
 TEST(LlmRequest, EscapingWritesOnlyWholeValidUnits) {
@@ -311,46 +285,42 @@ TEST(LlmRequest, EscapingWritesOnlyWholeValidUnits) {
   for (int k = 0; k < 1023; ++k) pairs += "\\\"";
   const std::string a2044(2044, 'a');
   const std::pair<std::string, std::string> cases[] = {
-      {"a\xC3 b", "a b"},            // a character cut before a space
-      {"fin\xC3", "fin"},            // cut at the very end
-      {"\xE2\x82", ""},              // three-byte character missing its last byte
-      {"\x80x\xBF", "x"},            // stray continuation bytes
-      {"\xC0\xAF\xE0\x80\xAF", ""},  // overlong forms
-      {"\xED\xA0\x80z", "z"},        // a surrogate
-      {"\xF4\x90\x80\x80", ""},      // beyond the last code point
-      {"😀 á € \x7F", "😀 á € \x7F"},  // whole characters pass unchanged
-      {"a\x01\x1B[0m\r\x1F", "a[0m"},
+      // A character cut before a space or missing its last byte (at the very end: below).
+      {"a\xC3 b", "a b"},
+      {"\xE2\x82", ""},
+      // Stray continuation bytes, overlong forms, a surrogate, past the last code point.
+      {"\x80x\xBF", "x"},
+      {"\xC0\xAF\xE0\x80\xAF", ""},
+      {"\xED\xA0\x80z", "z"},
+      {"\xF4\x90\x80\x80", ""},
+      {"😀 á € \x7F", "😀 á € \x7F"},
+      // Cuts: the last pair still fits; the last character would not.
       {std::string(3000, 'a'), std::string(2046, 'a')},
       {std::string(2047, '"'), pairs},
-      {"x" + std::string(2046, '"'), "x" + pairs},  // the last pair still fits
+      {"x" + std::string(2046, '"'), "x" + pairs},
       {a2044 + "€", a2044 + "€"},
-      {a2044 + "a€", a2044 + "a"},  // the character would not fit
-  };
+      {a2044 + "a€", a2044 + "a"}};
   for (const auto& [in, expected] : cases) {
     char out[LLM_ESCAPED_MAX + 1];
     EXPECT_EQ(llm_escape_json(in, out, sizeof(out)), expected.size()) << in.substr(0, 16);
     EXPECT_EQ(std::string(out), expected) << in.substr(0, 16);
   }
 
-  // The prompt's 2047-byte cut splits the "á" at the end of the action; the
-  // carriage returns are dropped by the escaping, so the cut byte is reached.
-  // The body still holds exactly the whole characters before it.
+  // The prompt's 2047-byte cut splits the "á" ending the action (the carriage returns before it
+  // are dropped by the escaping, so that byte is reached); the body keeps the whole characters.
   const std::string head = "Lugar: Aventura. Personaje: Vida 10/10. Accion: ";
   const std::string a(2036 - head.size(), 'a');
-  std::string text = prompt((std::string(10, '\r') + a + "á").c_str());
+  const auto [text, body] = request(std::string(10, '\r') + a + "á", nullptr);
   ASSERT_EQ(text.size(), 2047u);
   ASSERT_EQ(text.back(), '\xC3');
-  char body[LLM_BODY_CAPACITY];
-  std::string request(body, llm_build_request_body(text, body, sizeof(body)));
-  EXPECT_NE(request.find("[{\"text\": \"" + head + a + "\"}]\n"), std::string::npos);
+  EXPECT_NE(body.find("[{\"text\": \"" + head + a + "\"}]\n"), std::string::npos);
   // A lore passage cut inside a character when it was indexed; an untitled one is not sent.
   LoreHit lore{};
   lore.text.assign("Un jard\xC3");
-  EXPECT_EQ(prompt("a", &lore).find("Lore"), std::string::npos);
+  EXPECT_EQ(request("a", &lore).second.find("Lore"), std::string::npos);
   lore.title.assign("T");
-  text = prompt("a", &lore);
-  request.assign(body, llm_build_request_body(text, body, sizeof(body)));
-  EXPECT_NE(request.find(". Lore: Un jard Narra el desenlace"), std::string::npos);
+  EXPECT_NE(request("a", &lore).second.find(". Lore: Un jard Narra el desenlace"),
+            std::string::npos);
 }
 
 }  // namespace

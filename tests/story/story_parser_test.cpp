@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
+#include "fuzz/story_invariants.h"
 #include "story_dump.h"
 #include "support/test_support.h"
 
@@ -24,117 +27,49 @@ class StoryParser : public story_test::StoryTest {
   std::string model() { return qh_test::read_file(QH_TEST_DATA_DIR "/workshop_template.md"); }
 };
 
+// The text with a carriage return before every line feed.
+std::string crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? "\r\n" : std::string(1, c);
+  return out;
+}
+
+// {what it shows, story text, record} from a file of "@@ what" blocks, each followed by an
+// "@@=" block; a blank line separates the cases.
+std::vector<std::array<std::string, 3>> read_cases(const std::string& path) {
+  const std::string text = qh_test::read_file(path);
+  std::vector<std::array<std::string, 3>> out;
+  for (std::size_t at = text.find("\n\n@@ "); at != text.npos;) {
+    std::size_t body = text.find('\n', at + 5) + 1, mid = text.find("\n@@=\n", body);
+    std::size_t next = text.find("\n\n@@ ", mid);
+    out.push_back({text.substr(at + 5, body - 1 - (at + 5)), text.substr(body, mid + 1 - body),
+                   text.substr(mid + 5, next - mid - 4)});
+    at = next;
+  }
+  return out;
+}
+
 }  // namespace
 
 TEST_F(StoryParser, WorkshopTemplateFieldByFieldAlsoWithCrlf) {
   const std::string text = model();
   ASSERT_TRUE(story_parser_load_string(story(), text.c_str(), "x"));
   EXPECT_EQ(story_test::dump(story(), false),
-            "title=La Cripta del Rey | author=Aventurero Anónimo | description=Una aventura creada "
-            "con el Taller del Creador de Quillhaven. | hp=12 | start=1 | items=Antorcha,Daga | "
-            "stats=Físico:2,Ingenio:1,Sigilo:1,Presencia:0" + kMusic + "> 0 El Origen: Cuentan "
-            "las leyendas que este enclave fue abandonado tras la gran convergencia.\n## [1] El "
-            "Comienzo del Sendero\n- to=2 | label=Avanzar hacia la cámara principal | gain=Llave "
-            "de Cobre\n- to=3 | label=Rodear el perímetro buscando una entrada oculta | "
-            "check=Sigilo | dc=7 | fail=2 | damage=2\n## [2] La Cámara Central\n- to=4 | "
-            "label=Abrir la cerradura de cobre con tu llave | need=Llave de Cobre\n- to=4 | "
-            "label=Forzar los goznes de la puerta | check=Físico | dc=8 | fail=3 | damage=3\n"
-            "## [3] La Grieta Secreta\n- to=4 | label=Recoger el contenido del cofre y correr a la "
-            "puerta | gain=Poción Sagrada\n- to=1 | label=Regresar al umbral\n## [4] El Núcleo "
-            "del Santuario | music=combat\n- to=5 | label=Combatir al guardián cara a cara | "
-            "check=Físico | dc=8 | fail=6 | damage=4\n- to=5 | label=Utilizar el entorno para "
-            "atrapar al guardián | check=Ingenio | dc=7 | fail=6 | damage=3\n## [5] Victoria "
-            "Legendaria | ending=victory\n## [6] Caída en el Abismo | ending=defeat\n");
-  std::string crlf;  // carriage returns before every line feed change nothing
-  for (char c : text) crlf += c == '\n' ? "\r\n" : std::string(1, c);
-  EXPECT_EQ(parsed(crlf), parsed(text));
+            qh_test::read_file(QH_TEST_DATA_DIR "/story/workshop_template_record.txt"));
+  EXPECT_EQ(parsed(crlf(text)), parsed(text));
 }
 
-TEST_F(StoryParser, FrontMatter) {
-  // No closing marker: all is body. "---" twice: the block runs to the next "---" line.
-  EXPECT_EQ(parsed("---\ntitle: Perdido\nhp: 30\n## 1 Uno\ntexto\n"),
-            kFront + "## [1] Uno\ntext: texto\n");
-  EXPECT_EQ(parsed("---\n---\ntitle: Dentro\n## 1 Tragado\nxx\n---\n## 2 Real\nyy\n"),
-            "title=Dentro | hp=10 | start=1" + kMusic + "## [2] Real\ntext: yy\n");
-  // Blank lines before the marker; line ends, dashes and blank lines after it.
-  EXPECT_EQ(parsed("\n  \n---\r\n\r\ntitle: 'Con Comillas'\n-----\n---\n\n## 1\n"),
-            "title=Con Comillas | hp=10 | start=1" + kMusic + "## [1] \n");
-  EXPECT_EQ(parsed("---\ntitle: Sin Secciones\nauthor: Ana\n---\nSolo texto.\n"),
-            "(false) title=Sin Secciones | author=Ana | hp=10 | start=1" + kMusic);
-
-  const std::pair<const char*, std::string> entries[] = {
-      {"title: \"\"\n", kFront},
-      {"title:\nhp: abc\n", "title=Defecto | hp=0 | start=1" + kMusic},
-      {"TITLE: \"M'\nHp: +15\nStart: \"intro\"\n", "title=\"M' | hp=15 | start=intro" + kMusic},
-      {"hp: 99999999999\n", "title=Defecto | hp=2147483647 | start=1" + kMusic},
-      // Items need an indented dash, stats a colon, music a known name; no indent ends a block.
-      {"items:\n  - \"Antorcha\"\n- Cuerda\n\t-   'Pan duro'  \n  - \"\"\n  Escudo\nstats:\n"
-       "  Fuerza: 3\n  fuerza: \"4\"\n  Magia 2\nAgilidad: 5\n  Suerte: 9\n"
-       "Music:\n  Explore: 'cueva'\n  COMBAT: \"duelo\"\n  boss: jefe\n",
-       "title=Defecto | hp=10 | start=1 | items=Antorcha,Pan duro | stats=Fuerza:3,fuerza:0 | "
-       "music=cueva/duelo/victory\n"},
-  };
-  for (const auto& [front, expected] : entries) {
-    EXPECT_EQ(parsed(std::string("---\n") + front + "---\n## 1\n"), expected + "## [1] \n");
+// Front matter, section headers, tag lines, lore and endings, with either line end. Every case
+// reuses the record of the one before, so nothing of an earlier story may show through.
+TEST_F(StoryParser, StoryTextsFromTheDataFile) {
+  parsed(model());
+  const auto cases = read_cases(QH_TEST_DATA_DIR "/story/parser_cases.txt");
+  EXPECT_EQ(cases.size(), 13u);
+  for (const auto& [what, text, expected] : cases) {
+    EXPECT_EQ(parsed(text), expected) << what;
+    EXPECT_EQ(parsed(crlf(text)), expected) << what << ", with CRLF line ends";
+    EXPECT_EQ(story_invariants::check_parse(story(), story().section_count > 0), nullptr) << what;
   }
-}
-
-TEST_F(StoryParser, SectionHeadersAndTagLines) {
-  parsed(model());  // a used record: nothing of the last story may show through
-  EXPECT_EQ(parsed("antes del primer encabezado\n## [ \n## [1] El Comienzo del Sendero\nuno\n"
-                   "## Palabra\n## [sin cierre\nsigue en Palabra\n##[3] No es encabezado\n"
-                   "### Otro nivel\n## [ ] vacío\n## [ abc  ]   Título   con espacios  \n"
-                   "##\tTabulado\n## " + std::string(40, 'w') + " resto\n## [1] Duplicado\n"),
-            kFront + "## [1] El Comienzo del Sendero\ntext: uno\n## [Palabra] \n"
-                     "text: sigue en Palabra\n\n##[3] No es encabezado\n\n### Otro nivel\n"
-                     "## [abc] Título   con espacios\ntext: ##\tTabulado\n"
-                     "## [" + std::string(31, 'w') + "] wwwwwwwww resto\n## [1] Duplicado\n");
-  EXPECT_EQ(story_get_section(story(), "1"), &story().sections[0]);  // the first one wins
-
-  // Prefixes match exactly, with or without "> "; a tag without "]" stores nothing; the last
-  // art, music and damage win. Lines that are not tags reach the text.
-  EXPECT_EQ(parsed("## 1 Prueba\n[Art: Calavera]\n> [Arte: Torre ]\n[Cinemática: Intro\n"
-                   "[Musica: cueva]\n> [Música: jefe]\n[Obtener: Espada]\n"
-                   "[Item:  Escudo  ] con texto detrás\n[Obtener: sin cierre\n[Daño: 3]\n"
-                   "> [Dañar: -2 puntos\n[Dano: 5]\n[Musica]\n>[Art: pegado]\ntexto\n"),
-            kFront + "## [1] Prueba | music=jefe | art=Torre | damage=-2 | items=Espada,Escudo\n"
-                     "text: [Dano: 5]\n\n[Musica]\n\n>[Art: pegado]\n\ntexto\n");
-}
-
-TEST_F(StoryParser, EndingsByTagAndByWording) {
-  const std::pair<std::string, const char*> cases[] = {
-      {"[Final: Victoria]", "victory"}, {"> [Final: Derrota]", "defeat"},
-      {"[Fin: Muerte heroica]", "defeat"}, {"[Fin: Epílogo]", "neutral"},
-      {"[Final: Derrota]\n[Final: VICTORIA pírrica]", "victory"},  // the last tag wins
-      {"[Final: Derrota]\n- [-> 1] Otra vez", "defeat"},           // a tag ends even with options
-      {"[Final: neutral]\nHas muerto.", "neutral"},                // wording never overrides a tag
-      {"Al fin HAS VENCIDO al dragón.", "victory"}, {"Escapas por la ventana.", "victory"},
-      {"La victoria parecía cerca, pero caes sobre las rocas.", "defeat"},
-      {"Es el fin de tu viaje.", "defeat"},
-      {"Has muerto.\n- [-> 1] Volver", ""},  // a section with options is no ending
-      {"[Final]\nUn pasillo sin salida.", ""},
-      {std::string(1020, 'a') + " has vencido", ""},  // only the first 1023 bytes are read
-  };
-  for (const auto& [body, ending] : cases) {
-    ASSERT_TRUE(story_parser_load_string(story(), ("## 1\n" + body + "\n").c_str(), "x"));
-    EXPECT_EQ(story().sections[0].is_ending, ending[0] != '\0') << body;
-    EXPECT_EQ(story().sections[0].ending_type.view(), ending) << body;
-  }
-}
-
-TEST_F(StoryParser, LoreEntriesAndLoreHeadings) {
-  EXPECT_EQ(parsed("---\ntitle: Saga\n---\n> [Lore: El Origen]   Hubo una vez.  \n"
-                   "> [Lore] Sin nombre.\n> [Lore sin cierre: nada\n## [3] Torre Alta\n"
-                   "> [Lore: Torre] La torre cayó.\n> [Lore]: Nombre tras el corchete.\nAntes.\n"
-                   "### Lore de la torre\nPrimera línea.\n[Musica: viento]\n> [Lore: Eco] "
-                   "Resuena.\nSegunda línea.\n- [-> 4] Subir\nDespués.\n### Historia\nTercera.\n"
-                   "- sin opción\nCuarta va al texto.\n### Historia\nQuinta.\n## 4\nSexta.\n"),
-            "title=Saga | hp=10 | start=1" + kMusic +
-                "> 0 El Origen: Hubo una vez.\n> 0 Saga: Sin nombre.\n"
-                "> 3 Torre: La torre cayó.\n> 3 Torre Alta: : Nombre tras el corchete.\n"
-                "> 3 Eco: Resuena.\n## [3] Torre Alta | music=viento\n- to=4 | label=Subir\n"
-                "text: Antes.\n\nDespués.\n\n- sin opción\n\nCuarta va al texto.\n"
-                "lore: Primera línea. Segunda línea. Tercera. Quinta.\n## [4] \ntext: Sexta.\n");
 }
 
 // Every list at N-1, N and N+1 entries: the last one that fits is kept, the one past the
