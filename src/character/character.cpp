@@ -39,6 +39,14 @@ const Entry* find_named(const Entry (&list)[N], std::int32_t count, std::string_
   return nullptr;
 }
 
+// The entry with that name, appended (zeroed, named) when missing; null when the list is full.
+template <typename Entry, std::size_t N>
+Entry* find_or_add_named(Entry (&list)[N], std::int32_t& count, std::string_view name) {
+  Entry* e = find_named(list, count, name);
+  if (e == nullptr && (e = list_append(list, count)) != nullptr) e->name.assign(name);
+  return e;
+}
+
 template <std::size_t N>
 void add_unique_text(NameText (&list)[N], std::int32_t& count, std::string_view name) {
   if (name.empty() || find_text(list, count, name) >= 0) return;
@@ -118,13 +126,7 @@ std::int32_t character_get_stat(const Character& c, std::string_view stat) {
 
 void character_set_stat(Character& c, std::string_view stat, std::int32_t value) {
   if (stat.empty()) return;
-  StatEntry* e = find_named(c.stats, c.stat_count, stat);
-  if (e == nullptr) {
-    e = list_append(c.stats, c.stat_count);
-    if (e == nullptr) return;
-    e->name.assign(stat);
-  }
-  e->value = value;
+  if (StatEntry* e = find_or_add_named(c.stats, c.stat_count, stat)) e->value = value;
 }
 
 std::int32_t character_get_flag(const Character& c, std::string_view flag) {
@@ -135,13 +137,9 @@ std::int32_t character_get_flag(const Character& c, std::string_view flag) {
 
 void character_set_flag(Character& c, std::string_view flag, std::int32_t value) {
   if (flag.empty()) return;
-  FlagEntry* e = find_named(c.flags, c.flag_count, flag);
-  if (e == nullptr) {
-    e = list_append(c.flags, c.flag_count);
-    if (e == nullptr) return;
-    e->name.assign(flag);
+  if (FlagEntry* e = find_or_add_named(c.flags, c.flag_count, flag)) {
+    e->value = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFu);
   }
-  e->value = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFFu);
 }
 
 void character_seed_from_story(Character& c, const Story& story, std::string_view name) {

@@ -38,16 +38,6 @@ void for_each_field(std::string_view inside, Fn&& field) {
   }
 }
 
-// "key: value" inside a check or requirement tag; each side is cut to 63
-// bytes and then trimmed. False when the field has no ":".
-bool split_key_value(std::string_view field, NameText& key, NameText& value) {
-  std::size_t colon = field.find(':');
-  if (colon == npos) return false;
-  assign_cut_trim(key, field.substr(0, colon), 63);
-  assign_cut_trim(value, field.substr(colon + 1), 63);
-  return true;
-}
-
 void parse_check(std::string_view inside, StoryTransition& out) {
   for_each_field(inside, [&out](std::string_view field) {
     NameText key, value;

@@ -170,16 +170,6 @@ FrontMatter find_front_matter(const char* text, const char* text_end) {
   return fm;
 }
 
-// "key: value" with the key cut to 63 and the value to 63 bytes, each then
-// trimmed. False when the line has no ":".
-bool split_entry(std::string_view line, NameText& name, NameText& value) {
-  std::size_t colon = line.find(':');
-  if (colon == npos) return false;
-  assign_cut_trim(name, line.substr(0, colon), 63);
-  assign_cut_trim(value, line.substr(colon + 1), 63);
-  return true;
-}
-
 void apply_top_level(Story& story, std::string_view line, NameText& block_key) {
   std::size_t colon = line.find(':');
   assign_cut_trim(block_key, line.substr(0, colon), 63);
@@ -211,13 +201,13 @@ void apply_block_entry(Story& story, std::string_view line, std::string_view blo
   }
   NameText name, value;
   if (ascii_iequals(block_key, "stats")) {
-    if (!split_entry(line, name, value)) return;
+    if (!split_key_value(line, name, value)) return;
     if (StatEntry* stat = list_append(story.stats, story.stat_count)) {
       stat->name.assign(name.view());
       stat->value = read_decimal_i32(value.view());
     }
   } else if (ascii_iequals(block_key, "music")) {
-    if (!split_entry(line, name, value)) return;
+    if (!split_key_value(line, name, value)) return;
     strip_quotes(value);
     if (ascii_iequals(name.view(), "explore")) {
       story.music_explore.assign(value.view());

@@ -20,6 +20,16 @@ void assign_cut_trim(FixedText<N>& dst, std::string_view text, std::size_t limit
   dst.assign(trim_view(text.substr(0, limit)));
 }
 
+// "key: value" with each side cut to 63 bytes and then trimmed; false when
+// there is no ":". Used for front-matter block entries and tag fields.
+inline bool split_key_value(std::string_view text, FixedText<64>& key, FixedText<64>& value) {
+  std::size_t colon = text.find(':');
+  if (colon == npos) return false;
+  assign_cut_trim(key, text.substr(0, colon), 63);
+  assign_cut_trim(value, text.substr(colon + 1), 63);
+  return true;
+}
+
 // A tag such as "[Cmd: ls]": `name` includes the bracket and the colon.
 // Finds the first occurrence of `name` in `text` and the first "]" after it.
 struct TagMatch {
