@@ -91,11 +91,11 @@ struct GameRun {
   long max_rss_kb = 0;
 };
 
-// One run of the game in `dir`, reading `input_path` and writing both output
-// streams to `output_path` (truncated). False when it could not start or did
-// not exit with status 0.
-inline bool run_game(const std::string& dir, const std::string& input_path,
-                     const std::string& output_path, GameRun* run) {
+// One run of `binary` (no arguments) in `dir`, reading `input_path` and
+// writing both output streams to `output_path` (truncated). False when it
+// could not start or did not exit with status 0.
+inline bool run_program(const char* binary, const std::string& dir, const std::string& input_path,
+                        const std::string& output_path, GameRun* run) {
   std::fflush(nullptr);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -108,7 +108,7 @@ inline bool run_game(const std::string& dir, const std::string& input_path,
     dup2(out, 1);
     dup2(out, 2);
     if (chdir(dir.c_str()) != 0) _exit(126);
-    execl(QH_BINARY, QH_BINARY, static_cast<char*>(nullptr));
+    execl(binary, binary, static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = 0;
@@ -120,6 +120,12 @@ inline bool run_game(const std::string& dir, const std::string& input_path,
                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
   run->max_rss_kb = usage.ru_maxrss;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// One run of the game built with the benchmarks.
+inline bool run_game(const std::string& dir, const std::string& input_path,
+                     const std::string& output_path, GameRun* run) {
+  return run_program(QH_BINARY, dir, input_path, output_path, run);
 }
 
 inline double median(std::vector<double> values) {

@@ -17,10 +17,11 @@ inline constexpr std::size_t APP_TEXT_ANSWER_BYTES = 128;  // key, broker, repos
 inline constexpr std::size_t APP_HERO_NAME_BYTES = 64;     // the hero's name: 63 bytes
 
 // Everything the entry point owns for the whole run. Large: allocate zeroed.
+// The story comes last, so the small fields share the first pages and a short
+// story leaves the far end of the record untouched.
 struct AppContext {
   AppConfig config;
   AudioState audio;
-  Story story;
   Character hero;
   FixedText<128> story_files[APP_MAX_STORIES];
   FixedText<128> story_titles[APP_MAX_STORIES];
@@ -28,6 +29,7 @@ struct AppContext {
   FixedText<64> hero_name;
   FixedText<32> section_id;
   FixedText<512> story_path;
+  Story story;
 };
 
 // Runs the program: start-up, then the main menu until the player leaves. Returns the exit status.

@@ -1,4 +1,6 @@
 // quillhaven-tools: the story author's checker, map and playthrough runner.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "authoring/story_map.h"
 #include "authoring/story_walk.h"
 #include "common/text_util.h"
+#include "platform/platform.h"
 #include "story/story_parser.h"
 
 namespace {
@@ -66,7 +69,8 @@ bool wants_help(int argc, char** argv, int from) {
   return false;
 }
 
-Story* new_story() { return static_cast<Story*>(std::calloc(1, sizeof(Story))); }
+Story* new_story() { return static_cast<Story*>(platform_alloc_large(sizeof(Story))); }
+void free_story(Story* story) { platform_free_large(story, sizeof(Story)); }
 
 int run_check(int argc, char** argv) {
   bool json = false;
@@ -105,7 +109,7 @@ int run_check(int argc, char** argv) {
     }
     reports.push_back(std::move(report));
   }
-  std::free(story);
+  free_story(story);
   if (json) std::fputs(check_format_json(reports).c_str(), stdout);
   if (unreadable) return 2;
   return problems ? 1 : 0;
@@ -121,11 +125,11 @@ int run_map(int argc, char** argv) {
   bool ok = story_parser_load_file(*story, argv[2]);
   if (!ok && story->section_count == 0) {
     std::fprintf(stderr, "%s: no se puede leer el archivo o no tiene secciones.\n", argv[2]);
-    std::free(story);
+    free_story(story);
     return 2;
   }
   std::fputs(story_map_dot(*story).c_str(), stdout);
-  std::free(story);
+  free_story(story);
   return 0;
 }
 
@@ -158,24 +162,31 @@ int run_play(int argc, char** argv) {
   if (story == nullptr) return 2;
   if (!story_parser_load_file(*story, file.c_str())) {
     std::fprintf(stderr, "%s: no se puede leer el archivo o no tiene secciones.\n", file.c_str());
-    std::free(story);
+    free_story(story);
     return 2;
   }
   WalkReport report;
   if (!story_walk(*story, file, static_cast<int>(walks), static_cast<std::uint32_t>(seed),
                   report)) {
     std::fputs("play: no se pudo crear una carpeta temporal para las partidas.\n", stderr);
-    std::free(story);
+    free_story(story);
     return 2;
   }
   std::fputs(story_walk_format(*story, report).c_str(), stdout);
-  std::free(story);
+  free_story(story);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Reports and maps written to a file or a pipe go out in large blocks. On a
+  // terminal standard output stays line by line, so an error on standard error
+  // still appears after the lines before it.
+  static char output_buffer[64 * 1024];
+  if (isatty(STDOUT_FILENO) == 0) {
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  }
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,6 +182,36 @@ long now_ms() {
       sigprocmask(SIG_BLOCK, &term, nullptr);
     }
   }
+}
+
+// The huge-page size the kernel backs anonymous memory with (x86-64, and
+// arm64 with 4 KiB pages); elsewhere the advice is simply ignored.
+constexpr std::size_t HUGE_PAGE_BYTES = 2u * 1024u * 1024u;
+
+// Under AddressSanitizer every block comes from the C heap, so that reads and
+// writes past a record are still reported.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kLargeBlocksFromHeap = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kLargeBlocksFromHeap = true;
+#else
+constexpr bool kLargeBlocksFromHeap = false;
+#endif
+#else
+constexpr bool kLargeBlocksFromHeap = false;
+#endif
+
+bool large_block_is_mapped(std::size_t size) {
+  return !kLargeBlocksFromHeap && size >= PLATFORM_LARGE_BLOCK;
+}
+
+// `size` rounded up to whole pages; 0 when that overflows.
+std::size_t whole_pages(std::size_t size) {
+  std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  if (page == 0 || (page & (page - 1)) != 0) page = 4096;
+  if (size > SIZE_MAX - (page - 1)) return 0;
+  return (size + page - 1) & ~(page - 1);
 }
 
 // A short name suffix from the pid, the clock and a counter. The process-wide
@@ -443,6 +475,44 @@ bool platform_write_file_atomic(const char* path, std::string_view content, mode
     close(dir_fd);
   }
   return true;
+}
+
+void* platform_alloc_large(std::size_t size) {
+  // No object may be larger than PTRDIFF_MAX; asking for one is refused here,
+  // before a sanitizer's allocator would stop the program over it.
+  if (size == 0 || size > static_cast<std::size_t>(PTRDIFF_MAX)) return nullptr;
+  if (!large_block_is_mapped(size)) return calloc(1, size);
+  std::size_t length = whole_pages(size);
+  if (length == 0 || length > SIZE_MAX - HUGE_PAGE_BYTES) return nullptr;
+
+  // Reserve one huge page more than needed, keep the stretch that ends on a
+  // huge-page boundary and give the rest back. A record grows from its start:
+  // the leading part that fills no whole huge page holds the fields every use
+  // touches, and it stays in small pages.
+  std::size_t reserved = length + HUGE_PAGE_BYTES;
+  void* mapped = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  auto base = reinterpret_cast<std::uintptr_t>(mapped);
+  std::uintptr_t end = (base + reserved) & ~static_cast<std::uintptr_t>(HUGE_PAGE_BYTES - 1);
+  std::uintptr_t start = end - length;
+  if (start > base) munmap(mapped, start - base);
+  if (base + reserved > end) munmap(reinterpret_cast<void*>(end), base + reserved - end);
+
+  std::size_t head = length % HUGE_PAGE_BYTES;
+  if (length - head > 0) {
+    // Refused where the kernel has no transparent huge pages: small pages then.
+    madvise(reinterpret_cast<void*>(start + head), length - head, MADV_HUGEPAGE);
+  }
+  return reinterpret_cast<void*>(start);
+}
+
+void platform_free_large(void* block, std::size_t size) {
+  if (block == nullptr) return;
+  if (!large_block_is_mapped(size)) {
+    free(block);
+    return;
+  }
+  munmap(block, whole_pages(size));
 }
 
 bool platform_run_capture(const char* const argv[], char* out, std::size_t capacity,

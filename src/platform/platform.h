@@ -55,6 +55,19 @@ bool platform_read_regular_file(const char* path, std::size_t max_bytes, std::st
 // `path`. On any failure the temporary file is removed and `path` is untouched.
 bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode);
 
+// Blocks from this size up are mapped from the system directly; smaller ones
+// come from the C heap.
+inline constexpr std::size_t PLATFORM_LARGE_BLOCK = 1024 * 1024;
+// Zeroed memory for a large record (the story, a story file's text), as calloc
+// gives it: pages are only backed once touched. A mapped block is placed so
+// that its end falls on a huge-page boundary and the kernel is asked to back
+// its whole huge pages with huge pages where it offers them: a record filled
+// to the end then takes a few faults instead of thousands, while a record
+// used only at its start stays in small pages. nullptr for size 0 or when no
+// memory is left. Release with platform_free_large and the same size.
+void* platform_alloc_large(std::size_t size);
+void platform_free_large(void* block, std::size_t size);
+
 // Runs argv[0] (looked up on PATH) with the argument vector, standard input and
 // error on /dev/null, and captures at most capacity-1 bytes of its standard
 // output into `out` (terminated); the rest is drained so the child never blocks.

@@ -84,10 +84,12 @@ struct Story {
   FixedText<64> music_explore;
   FixedText<64> music_combat;
   FixedText<64> music_victory;
-  StorySection sections[STORY_MAX_SECTIONS];
-  std::int32_t section_count;
+  // Lore before sections, sections last: a short story's record uses its
+  // first pages only, and the untouched rest is never faulted in.
   LoreEntry lore[STORY_MAX_LORE];
   std::int32_t lore_count;
+  std::int32_t section_count;
+  StorySection sections[STORY_MAX_SECTIONS];
 };
 static_assert(std::is_trivially_copyable_v<Story>);
 static_assert(std::is_trivially_default_constructible_v<Story>);

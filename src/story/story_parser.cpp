@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "common/fixed_list.h"
 #include "common/text_util.h"
@@ -237,6 +236,67 @@ void parse_front_matter(Story& story, const char* p, const char* stop) {
   }
 }
 
+// ---- Record reset -------------------------------------------------------
+
+// A parse writes only what it reads. The large texts and arrays of a record
+// are left as they are and reset by their first byte or their count; every
+// other byte is zeroed, whatever the order of the fields, so a field added
+// later starts out zero without a change here. A short story then touches
+// only the pages it fills, and a full one is not written twice. Bytes after a
+// text's terminator and entries past a count are never read.
+struct KeptBytes {
+  std::size_t offset;
+  std::size_t size;
+};
+
+template <typename Record, std::size_t K>
+void zero_all_but(Record& record, KeptBytes (&kept)[K]) {
+  for (std::size_t i = 1; i < K; ++i) {  // by offset; the spans never overlap
+    for (std::size_t j = i; j > 0 && kept[j].offset < kept[j - 1].offset; --j) {
+      KeptBytes t = kept[j];
+      kept[j] = kept[j - 1];
+      kept[j - 1] = t;
+    }
+  }
+  auto* bytes = reinterpret_cast<unsigned char*>(&record);
+  std::size_t at = 0;
+  for (const KeptBytes& k : kept) {
+    std::memset(bytes + at, 0, k.offset - at);
+    at = k.offset + k.size;
+  }
+  std::memset(bytes + at, 0, sizeof(Record) - at);
+}
+
+#define QH_KEPT(Record, field) KeptBytes{offsetof(Record, field), sizeof(Record::field)}
+
+// The front matter and the counts; sections and lore are reset as appended.
+void reset_story(Story& story) {
+  KeptBytes kept[] = {QH_KEPT(Story, sections), QH_KEPT(Story, lore)};
+  zero_all_but(story, kept);
+}
+
+StorySection* append_section(Story& story) {
+  if (story.section_count < 0 || story.section_count >= STORY_MAX_SECTIONS) return nullptr;
+  StorySection* section = &story.sections[story.section_count++];
+  KeptBytes kept[] = {QH_KEPT(StorySection, text), QH_KEPT(StorySection, lore_text),
+                      QH_KEPT(StorySection, transitions)};
+  zero_all_but(*section, kept);
+  section->text.clear();
+  section->lore_text.clear();
+  return section;  // each option is reset as it is parsed into its slot
+}
+
+LoreEntry* append_lore(Story& story) {
+  if (story.lore_count < 0 || story.lore_count >= STORY_MAX_LORE) return nullptr;
+  LoreEntry* entry = &story.lore[story.lore_count++];
+  KeptBytes kept[] = {QH_KEPT(LoreEntry, text)};
+  zero_all_but(*entry, kept);
+  entry->text.clear();
+  return entry;
+}
+
+#undef QH_KEPT
+
 // ---- Body ---------------------------------------------------------------
 
 struct BodyState {
@@ -252,7 +312,7 @@ void add_lore(Story& story, std::string_view line, std::string_view section_id,
               std::string_view default_name) {
   std::size_t close = line.find(']');
   if (close == npos) return;
-  LoreEntry* entry = list_append(story.lore, story.lore_count);
+  LoreEntry* entry = append_lore(story);
   if (entry == nullptr) return;
   entry->section_id.assign(section_id);
   std::size_t colon = line.find(':');
@@ -281,7 +341,7 @@ void add_section(Story& story, std::string_view line, BodyState& state) {
     title = trim_view(rest.substr(word.size()));
   }
   if (id.empty()) return;
-  StorySection* section = list_append(story.sections, story.section_count);
+  StorySection* section = append_section(story);
   if (section == nullptr) return;
   section->id.assign(id.view());
   section->title.assign(title);
@@ -426,9 +486,9 @@ void default_title_from_path(const char* path, char (&out)[128]) {
 }
 
 // Reads a whole regular file of 1..STORY_MAX_FILE_BYTES bytes into a new
-// terminated buffer. A FIFO or a device named by mistake is refused without
-// hanging the program.
-char* read_story_file(const char* path) {
+// terminated buffer of `*capacity` bytes (platform_free_large releases it). A
+// FIFO or a device named by mistake is refused without hanging the program.
+char* read_story_file(const char* path, std::size_t* capacity) {
   struct stat st;
   int fd = platform_open_regular(path, O_RDONLY, &st);
   if (fd < 0) return nullptr;
@@ -437,7 +497,8 @@ char* read_story_file(const char* path) {
     return nullptr;
   }
   std::size_t size = static_cast<std::size_t>(st.st_size);
-  char* buffer = new (std::nothrow) char[size + 1];
+  *capacity = size + 1;
+  char* buffer = static_cast<char*>(platform_alloc_large(*capacity));
   if (buffer == nullptr) {
     ::close(fd);
     return nullptr;
@@ -448,7 +509,7 @@ char* read_story_file(const char* path) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       ::close(fd);
-      delete[] buffer;
+      platform_free_large(buffer, *capacity);
       return nullptr;
     }
     if (got == 0) break;  // the file shrank meanwhile: parse what was there
@@ -456,7 +517,7 @@ char* read_story_file(const char* path) {
   }
   ::close(fd);
   if (used == 0) {  // emptied since the size was taken: nothing to parse
-    delete[] buffer;
+    platform_free_large(buffer, *capacity);
     return nullptr;
   }
   buffer[used] = '\0';
@@ -468,12 +529,7 @@ char* read_story_file(const char* path) {
 bool story_parser_load_string(Story& story, const char* text, const char* default_title) {
   if (text == nullptr) return false;
 
-  // Only the header and the counts are reset: every section and lore entry is
-  // zero-filled as it is appended and nothing past a count is ever read, so a
-  // short story touches only the part of the record it uses.
-  std::memset(static_cast<void*>(&story), 0, offsetof(Story, sections));
-  story.section_count = 0;
-  story.lore_count = 0;
+  reset_story(story);
   if (default_title != nullptr) assign_kept(story.title, default_title);
   story.hp = 10;
   story.start.assign("1");
@@ -502,12 +558,13 @@ bool story_parser_load_string(Story& story, const char* text, const char* defaul
 
 bool story_parser_load_file(Story& story, const char* path) {
   if (path == nullptr) return false;
-  char* text = read_story_file(path);
+  std::size_t capacity = 0;
+  char* text = read_story_file(path, &capacity);
   if (text == nullptr) return false;
   char title[128];
   default_title_from_path(path, title);
   bool ok = story_parser_load_string(story, text, title);
-  delete[] text;
+  platform_free_large(text, capacity);
   return ok;
 }
 

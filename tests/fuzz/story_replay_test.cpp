@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,6 +29,7 @@ std::vector<std::filesystem::path> corpus_files(const char* dir) {
 
 TEST(FuzzReplay, CorporaHoldTheInvariants) {
   auto reused = std::make_unique<Story>();
+  auto garbage = std::make_unique<Story>();
   for (const auto& path : corpus_files(QH_FUZZ_DIR "/corpus_story")) {
     std::string text = qh_test::read_file(path);
     bool ok = story_parser_load_string(*reused, text.c_str(), "Fuzz");
@@ -35,6 +37,12 @@ TEST(FuzzReplay, CorporaHoldTheInvariants) {
     auto fresh = std::make_unique<Story>();  // a reused record reads the same as a fresh one
     story_parser_load_string(*fresh, text.c_str(), "Fuzz");
     EXPECT_EQ(story_test::dump(*fresh), story_test::dump(*reused)) << path;
+    // So does one whose every byte is garbage: the parse must reset each field it
+    // leaves unwritten, not rely on zeroed memory.
+    std::memset(static_cast<void*>(garbage.get()), 0xA5, sizeof(Story));
+    bool garbage_ok = story_parser_load_string(*garbage, text.c_str(), "Fuzz");
+    EXPECT_EQ(story_invariants::check_parse(*garbage, garbage_ok), nullptr) << path;
+    EXPECT_EQ(story_test::dump(*fresh), story_test::dump(*garbage)) << path;
   }
   for (const auto& path : corpus_files(QH_FUZZ_DIR "/corpus_option")) {
     StoryTransition t;

@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -208,6 +211,65 @@ TEST_F(Platform, MkdirPCreatesEveryPrefixBelow1024Bytes) {
     EXPECT_EQ(is_directory(path, ec), total == 1023);
     EXPECT_EQ(is_directory(top, ec), total == 1023);  // nothing is made of a path too long
   }
+}
+
+// The mapping of this process that holds `address`: its VmFlags line of
+// /proc/self/smaps, or "" when none is found.
+std::string vm_flags_at(const void* address) {
+  auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::istringstream smaps(read_file("/proc/self/smaps"));
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    std::uintptr_t begin = 0, end = 0;
+    // Mapping lines start "begin-end"; no field line parses as two hex numbers.
+    if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR, &begin, &end) == 2) {
+      inside = begin <= at && at < end;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return "";
+}
+
+TEST(PlatformLargeBlocks, ZeroedWritableToTheLastByteAndZeroedAgainAfterReuse) {
+  const std::size_t sizes[] = {1, PLATFORM_LARGE_BLOCK - 1, PLATFORM_LARGE_BLOCK,
+                               2u << 20, (2u << 20) + 1, 7162548};
+  for (std::size_t size : sizes) {
+    for (int round = 0; round < 2; ++round) {
+      auto* block = static_cast<unsigned char*>(platform_alloc_large(size));
+      ASSERT_NE(block, nullptr) << size;
+      EXPECT_TRUE(std::all_of(block, block + size, [](unsigned char c) { return c == 0; }))
+          << size << " round " << round;
+      std::memset(block, 0xFF, size);  // a second block of the same size must be zeroed again
+      platform_free_large(block, size);
+    }
+  }
+  EXPECT_EQ(platform_alloc_large(0), nullptr);
+  EXPECT_EQ(platform_alloc_large(SIZE_MAX), nullptr);
+  EXPECT_EQ(platform_alloc_large(SIZE_MAX - 4096), nullptr);
+  platform_free_large(nullptr, PLATFORM_LARGE_BLOCK);  // nothing to release
+}
+
+// A mapped block ends on a huge-page boundary; only its whole huge pages are
+// marked for huge pages, so the leading part, which every use touches, stays
+// in small pages.
+TEST(PlatformLargeBlocks, OnlyTheWholeHugePagesAtTheEndAskForHugePages) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "under AddressSanitizer large blocks come from the C heap";
+#endif
+  constexpr std::size_t kHuge = 2u << 20;
+  const std::size_t size = 3 * kHuge + 12345;
+  auto* block = static_cast<unsigned char*>(platform_alloc_large(size));
+  ASSERT_NE(block, nullptr);
+  std::size_t pages = (size + 4095) / 4096 * 4096;
+  EXPECT_EQ((reinterpret_cast<std::uintptr_t>(block) + pages) % kHuge, 0u);
+  if (file_exists("/sys/kernel/mm/transparent_hugepage/enabled")) {
+    std::size_t head = pages % kHuge;
+    EXPECT_EQ(vm_flags_at(block).find(" hg"), std::string::npos) << vm_flags_at(block);
+    EXPECT_NE(vm_flags_at(block + head).find(" hg"), std::string::npos);
+    EXPECT_NE(vm_flags_at(block + size - 1).find(" hg"), std::string::npos);
+  }
+  platform_free_large(block, size);
 }
 
 }  // namespace
