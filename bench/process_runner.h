@@ -91,11 +91,12 @@ struct GameRun {
   long max_rss_kb = 0;
 };
 
-// One run of `binary` (no arguments) in `dir`, reading `input_path` and
-// writing both output streams to `output_path` (truncated). False when it
-// could not start or did not exit with status 0.
-inline bool run_program(const char* binary, const std::string& dir, const std::string& input_path,
-                        const std::string& output_path, GameRun* run) {
+// One run of `argv` (argv[0] is the program's path) in `dir`, reading
+// `input_path` and writing both output streams to `output_path` (truncated).
+// False when it could not start or did not exit with status 0.
+inline bool run_argv(const char* const argv[], const std::string& dir,
+                     const std::string& input_path, const std::string& output_path,
+                     GameRun* run) {
   std::fflush(nullptr);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
@@ -108,7 +109,7 @@ inline bool run_program(const char* binary, const std::string& dir, const std::s
     dup2(out, 1);
     dup2(out, 2);
     if (chdir(dir.c_str()) != 0) _exit(126);
-    execl(binary, binary, static_cast<char*>(nullptr));
+    execv(argv[0], const_cast<char* const*>(argv));
     _exit(127);
   }
   int status = 0;
@@ -116,10 +117,17 @@ inline bool run_program(const char* binary, const std::string& dir, const std::s
   if (wait4(pid, &status, 0, &usage) != pid) return false;
   auto end = std::chrono::steady_clock::now();
   run->wall_ms = std::chrono::duration<double, std::milli>(end - start).count();
-  run->cpu_ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-                (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+  run->cpu_ms = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
   run->max_rss_kb = usage.ru_maxrss;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// One run of `binary` without arguments.
+inline bool run_program(const char* binary, const std::string& dir, const std::string& input_path,
+                        const std::string& output_path, GameRun* run) {
+  const char* argv[] = {binary, nullptr};
+  return run_argv(argv, dir, input_path, output_path, run);
 }
 
 // One run of the game built with the benchmarks.

@@ -214,6 +214,13 @@ std::size_t whole_pages(std::size_t size) {
   return (size + page - 1) & ~(page - 1);
 }
 
+// The length mapped for a block of `size` bytes: a block of up to one huge
+// page takes a whole huge page (it fills at least half of it, and one fault
+// costs far less than hundreds); a larger one, whole small pages.
+std::size_t mapped_length(std::size_t size) {
+  return size <= HUGE_PAGE_BYTES ? HUGE_PAGE_BYTES : whole_pages(size);
+}
+
 // A short name suffix from the pid, the clock and a counter. The process-wide
 // rand() is deliberately left alone: the dice rely on its untouched sequence.
 void temp_suffix(char out[7], unsigned attempt) {
@@ -482,13 +489,11 @@ void* platform_alloc_large(std::size_t size) {
   // before a sanitizer's allocator would stop the program over it.
   if (size == 0 || size > static_cast<std::size_t>(PTRDIFF_MAX)) return nullptr;
   if (!large_block_is_mapped(size)) return calloc(1, size);
-  std::size_t length = whole_pages(size);
+  std::size_t length = mapped_length(size);
   if (length == 0 || length > SIZE_MAX - HUGE_PAGE_BYTES) return nullptr;
 
   // Reserve one huge page more than needed, keep the stretch that ends on a
-  // huge-page boundary and give the rest back. A record grows from its start:
-  // the leading part that fills no whole huge page holds the fields every use
-  // touches, and it stays in small pages.
+  // huge-page boundary and give the rest back.
   std::size_t reserved = length + HUGE_PAGE_BYTES;
   void* mapped = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
@@ -498,10 +503,13 @@ void* platform_alloc_large(std::size_t size) {
   if (start > base) munmap(mapped, start - base);
   if (base + reserved > end) munmap(reinterpret_cast<void*>(end), base + reserved - end);
 
-  std::size_t head = length % HUGE_PAGE_BYTES;
-  if (length - head > 0) {
+  // In a larger block the first 2 MiB and more, up to the second huge-page
+  // boundary, hold the header and the first entries that every use touches: a
+  // huge page there would cost a small use 2 MiB at once.
+  std::size_t small = length == HUGE_PAGE_BYTES ? 0 : length % HUGE_PAGE_BYTES + HUGE_PAGE_BYTES;
+  if (length > small) {
     // Refused where the kernel has no transparent huge pages: small pages then.
-    madvise(reinterpret_cast<void*>(start + head), length - head, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(start + small), length - small, MADV_HUGEPAGE);
   }
   return reinterpret_cast<void*>(start);
 }
@@ -512,7 +520,23 @@ void platform_free_large(void* block, std::size_t size) {
     free(block);
     return;
   }
-  munmap(block, whole_pages(size));
+  munmap(block, mapped_length(size));
+}
+
+void platform_advise_fill(void* block, std::size_t size) {
+  if (block == nullptr || !large_block_is_mapped(size)) return;
+  // Whole pages inside the range only: the advice must not reach a neighbour.
+  std::size_t page = whole_pages(1);
+  auto begin = reinterpret_cast<std::uintptr_t>(block);
+  std::uintptr_t first = (begin + page - 1) & ~static_cast<std::uintptr_t>(page - 1);
+  std::uintptr_t last = (begin + size) & ~static_cast<std::uintptr_t>(page - 1);
+  if (last <= first) return;
+  void* pages = reinterpret_cast<void*>(first);
+  madvise(pages, last - first, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+  // Older kernels refuse it: the pages are then faulted in as they are written.
+  madvise(pages, last - first, MADV_POPULATE_WRITE);
+#endif
 }
 
 bool platform_run_capture(const char* const argv[], char* out, std::size_t capacity,

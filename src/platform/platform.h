@@ -59,14 +59,21 @@ bool platform_write_file_atomic(const char* path, std::string_view content, mode
 // come from the C heap.
 inline constexpr std::size_t PLATFORM_LARGE_BLOCK = 1024 * 1024;
 // Zeroed memory for a large record (the story, a story file's text), as calloc
-// gives it: pages are only backed once touched. A mapped block is placed so
-// that its end falls on a huge-page boundary and the kernel is asked to back
-// its whole huge pages with huge pages where it offers them: a record filled
-// to the end then takes a few faults instead of thousands, while a record
-// used only at its start stays in small pages. nullptr for size 0 or when no
-// memory is left. Release with platform_free_large and the same size.
+// gives it: pages are only backed once touched, and huge pages back what the
+// kernel may where it offers them, so a block filled to its end takes a few
+// faults instead of thousands. A block of up to 2 MiB takes one huge page. A
+// larger one ends on a huge-page boundary, and only its whole huge pages from
+// 2 MiB into it on are huge: a record is filled from its start, so a small
+// use stays in small pages. nullptr for size 0 or when no memory is left.
+// Release with platform_free_large and the same size.
 void* platform_alloc_large(std::size_t size);
 void platform_free_large(void* block, std::size_t size);
+// Tells that nearly all of `size` bytes at `block` (a block from
+// platform_alloc_large or a record inside one) is about to be written: all its
+// whole huge pages are backed with huge pages and its pages are faulted in at
+// once, which costs far less than page by page. Only a hint: nothing changes
+// for sizes below PLATFORM_LARGE_BLOCK or where the kernel lacks the means.
+void platform_advise_fill(void* block, std::size_t size);
 
 // Runs argv[0] (looked up on PATH) with the argument vector, standard input and
 // error on /dev/null, and captures at most capacity-1 bytes of its standard

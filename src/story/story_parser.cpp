@@ -269,6 +269,10 @@ void zero_all_but(Record& record, KeptBytes (&kept)[K]) {
 
 #define QH_KEPT(Record, field) KeptBytes{offsetof(Record, field), sizeof(Record::field)}
 
+// A full section takes about 10 KB of text; from a megabyte of text on, a
+// story fills most of its record.
+constexpr std::size_t kFillingTextBytes = 1024 * 1024;
+
 // The front matter and the counts; sections and lore are reset as appended.
 void reset_story(Story& story) {
   KeptBytes kept[] = {QH_KEPT(Story, sections), QH_KEPT(Story, lore)};
@@ -503,6 +507,7 @@ char* read_story_file(const char* path, std::size_t* capacity) {
     ::close(fd);
     return nullptr;
   }
+  platform_advise_fill(buffer, *capacity);
   std::size_t used = 0;
   while (used < size) {
     ssize_t got = ::read(fd, buffer + used, size - used);
@@ -529,6 +534,10 @@ char* read_story_file(const char* path, std::size_t* capacity) {
 bool story_parser_load_string(Story& story, const char* text, const char* default_title) {
   if (text == nullptr) return false;
 
+  const char* text_end = text + std::strlen(text);
+  if (static_cast<std::size_t>(text_end - text) >= kFillingTextBytes) {
+    platform_advise_fill(&story, sizeof story);
+  }
   reset_story(story);
   if (default_title != nullptr) assign_kept(story.title, default_title);
   story.hp = 10;
@@ -537,7 +546,6 @@ bool story_parser_load_string(Story& story, const char* text, const char* defaul
   story.music_combat.assign("combat");
   story.music_victory.assign("victory");
 
-  const char* text_end = text + std::strlen(text);
   FrontMatter fm = find_front_matter(text, text_end);
   if (fm.block != nullptr) parse_front_matter(story, fm.block, fm.end);
   if (story.title.empty() && default_title != nullptr) assign_kept(story.title, default_title);

@@ -2,6 +2,7 @@
 // stand-in player script put first on PATH.
 #include "platform/platform.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -250,10 +251,10 @@ TEST(PlatformLargeBlocks, ZeroedWritableToTheLastByteAndZeroedAgainAfterReuse) {
   platform_free_large(nullptr, PLATFORM_LARGE_BLOCK);  // nothing to release
 }
 
-// A mapped block ends on a huge-page boundary; only its whole huge pages are
-// marked for huge pages, so the leading part, which every use touches, stays
-// in small pages.
-TEST(PlatformLargeBlocks, OnlyTheWholeHugePagesAtTheEndAskForHugePages) {
+// A mapped block ends on a huge-page boundary. Only its whole huge pages from
+// 2 MiB into it on ask for huge pages, so a small use of its first entries
+// stays in small pages, until a fill of the block is announced.
+TEST(PlatformLargeBlocks, HugePagesFromTwoMegabytesOnUntilAFillIsAnnounced) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "under AddressSanitizer large blocks come from the C heap";
 #endif
@@ -261,15 +262,40 @@ TEST(PlatformLargeBlocks, OnlyTheWholeHugePagesAtTheEndAskForHugePages) {
   const std::size_t size = 3 * kHuge + 12345;
   auto* block = static_cast<unsigned char*>(platform_alloc_large(size));
   ASSERT_NE(block, nullptr);
-  std::size_t pages = (size + 4095) / 4096 * 4096;
+  const std::size_t pages = (size + 4095) / 4096 * 4096, first = pages % kHuge;
   EXPECT_EQ((reinterpret_cast<std::uintptr_t>(block) + pages) % kHuge, 0u);
-  if (file_exists("/sys/kernel/mm/transparent_hugepage/enabled")) {
-    std::size_t head = pages % kHuge;
-    EXPECT_EQ(vm_flags_at(block).find(" hg"), std::string::npos) << vm_flags_at(block);
-    EXPECT_NE(vm_flags_at(block + head).find(" hg"), std::string::npos);
-    EXPECT_NE(vm_flags_at(block + size - 1).find(" hg"), std::string::npos);
+  bool thp = file_exists("/sys/kernel/mm/transparent_hugepage/enabled");
+  auto huge = [](const void* at) { return vm_flags_at(at).find(" hg") != std::string::npos; };
+  if (thp) {
+    EXPECT_FALSE(huge(block));
+    EXPECT_FALSE(huge(block + first));
+    EXPECT_TRUE(huge(block + first + kHuge));
+    EXPECT_TRUE(huge(block + size - 1));
   }
+
+  // Announced from an unaligned address inside the block: whole pages only.
+  platform_advise_fill(block + 100, size - 100);
+  if (thp) {
+    EXPECT_TRUE(huge(block + first));
+  }
+  // Every page is faulted in but the first and the last, which lie partly
+  // outside the range (the last one may come with its huge page).
+  std::vector<unsigned char> resident(pages / 4096);
+  ASSERT_EQ(mincore(block, pages, resident.data()), 0);
+  EXPECT_EQ(resident.front() & 1, 0);
+  EXPECT_EQ(std::count_if(resident.begin() + 1, resident.end() - 1,
+                          [](unsigned char r) { return (r & 1) == 0; }),
+            0);
   platform_free_large(block, size);
+
+  // A block of up to one huge page takes a whole huge page of its own.
+  void* small = platform_alloc_large(PLATFORM_LARGE_BLOCK + 1);
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(small) % kHuge, 0u);
+  if (thp) {
+    EXPECT_TRUE(huge(small));
+  }
+  platform_free_large(small, PLATFORM_LARGE_BLOCK + 1);
 }
 
 }  // namespace
