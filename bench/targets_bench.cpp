@@ -22,8 +22,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "process_runner.h"
@@ -106,7 +109,7 @@ long highest_peak_kb(const Sandbox& box, std::initializer_list<std::string> scri
 // Runs `a` and `b` alternately `rounds` times each. The first run of `a` is
 // checked with `check` on its output. False (with the error set) on failure.
 template <typename Check>
-bool run_pair(benchmark::State& state, Sandbox& box, const char* binary_a,
+bool run_pair(benchmark::State& state, const Sandbox& box, const char* binary_a,
               const std::string& a, const char* binary_b, const std::string& b, int rounds,
               Series& sa, Series& sb, Check check) {
   for (int i = 0; i < rounds; ++i) {
