@@ -179,7 +179,7 @@ void BM_LargestStory(benchmark::State& state) {
     auto queried_ok = [](std::string_view out) {
       return has(out, "Conocimiento recuperado") && has(out, kFarewell) && !has(out, kRefused);
     };
-    if (!run_pair(state, box, game, lore_script, game, empty_script, 15, queried, idle,
+    if (!run_pair(state, box, game, lore_script, game, empty_script, 25, queried, idle,
                   queried_ok)) {
       return;
     }
