@@ -95,8 +95,7 @@ struct GameRun {
 // `input_path` and writing both output streams to `output_path` (truncated).
 // False when it could not start or did not exit with status 0.
 inline bool run_argv(const char* const argv[], const std::string& dir,
-                     const std::string& input_path, const std::string& output_path,
-                     GameRun* run) {
+                     const std::string& input_path, const std::string& output_path, GameRun* run) {
   std::fflush(nullptr);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();

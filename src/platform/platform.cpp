@@ -495,7 +495,8 @@ void* platform_alloc_large(std::size_t size) {
   // Reserve one huge page more than needed, keep the stretch that ends on a
   // huge-page boundary and give the rest back.
   std::size_t reserved = length + HUGE_PAGE_BYTES;
-  void* mapped = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapped =
+      mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   auto base = reinterpret_cast<std::uintptr_t>(mapped);
   std::uintptr_t end = (base + reserved) & ~static_cast<std::uintptr_t>(HUGE_PAGE_BYTES - 1);

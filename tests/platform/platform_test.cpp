@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
-#include <cstdint>
 #include <chrono>
+#include <cinttypes>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -233,8 +233,8 @@ std::string vm_flags_at(const void* address) {
 }
 
 TEST(PlatformLargeBlocks, ZeroedWritableToTheLastByteAndZeroedAgainAfterReuse) {
-  const std::size_t sizes[] = {1, PLATFORM_LARGE_BLOCK - 1, PLATFORM_LARGE_BLOCK,
-                               2u << 20, (2u << 20) + 1, 7162548};
+  const std::size_t sizes[] = {1,        PLATFORM_LARGE_BLOCK - 1, PLATFORM_LARGE_BLOCK,
+                               2u << 20, (2u << 20) + 1,           7162548};
   for (std::size_t size : sizes) {
     for (int round = 0; round < 2; ++round) {
       auto* block = static_cast<unsigned char*>(platform_alloc_large(size));
