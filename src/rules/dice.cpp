@@ -30,25 +30,28 @@ RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_
   std::int64_t total = static_cast<std::int64_t>(modifier) + die1 + die2;
   r.total = clamp_to_i32(total);
 
-  const char* format = nullptr;
+  // Each tier names itself, then the total against the difficulty; the
+  // critical tiers also say which double decided them.
+  const char* tier = nullptr;
   if (die1 == 6 && die2 == 6) {
     r.outcome = OUTCOME_CRIT_SUCCESS;
-    format = "¡Éxito Crítico Espectacular! (Doble 6, total %d vs DC %d)";
+    tier = "¡Éxito Crítico Espectacular! (Doble 6, total ";
   } else if (die1 == 1 && die2 == 1) {
     r.outcome = OUTCOME_CRIT_FAILURE;
-    format = "¡Pifia Crítica Desastrosa! (Doble 1, total %d vs DC %d)";
+    tier = "¡Pifia Crítica Desastrosa! (Doble 1, total ";
   } else if (total >= dc) {
     r.outcome = OUTCOME_SUCCESS;
-    format = "Éxito Total (%d vs DC %d)";
+    tier = "Éxito Total (";
   } else if (total >= static_cast<std::int64_t>(dc) - 2) {
     r.outcome = OUTCOME_COST;
-    format = "Éxito con Costo / Complicación (%d vs DC %d)";
+    tier = "Éxito con Costo / Complicación (";
   } else {
     r.outcome = OUTCOME_FAILURE;
-    format = "Fallo (%d vs DC %d)";
+    tier = "Fallo (";
   }
   char line[decltype(r.text)::kCapacity];
-  std::snprintf(line, sizeof line, format, r.total, r.dc);
+  std::snprintf(line, sizeof line, "%s%d vs DC %d)", tier, static_cast<int>(r.total),
+                static_cast<int>(r.dc));
   r.text.assign(line);
   return r;
 }
