@@ -87,7 +87,7 @@ void app_new_adventure(AppContext& app) {
   if (app.hero_name.empty()) app.hero_name.assign("Valiente");
 
   // The session derives the save files' slug from this exact path text.
-  game_session_run(&app.story, app.story_path.c_str(), &app.config, &app.audio,
-                   app.hero_name.c_str(), nullptr, nullptr);
+  game_session_run({ui_terminal(), nullptr}, &app.story, app.story_path.c_str(), &app.config,
+                   &app.audio, app.hero_name.c_str(), nullptr, nullptr);
   app_replay_intro(app);
 }

@@ -63,20 +63,24 @@ int rules_option_numbered_count(const StorySection& section) {
   return count;
 }
 
-void rules_option_clean(OptionLineText& out, std::string_view text) {
-  char* dst = out.raw();
+void rules_option_clean(char* out, std::size_t capacity, std::string_view text) {
+  if (out == nullptr || capacity == 0) return;
   std::size_t n = 0;
   std::size_t i = 0;
   while (i < text.size() && is_blank(text[i])) ++i;
-  for (; i < text.size() && text[i] != '\0' && n + 1 < out.capacity(); ++i) {
+  for (; i < text.size() && text[i] != '\0' && n + 1 < capacity; ++i) {
     if (is_blank(text[i])) {
-      if (dst[n - 1] != ' ') dst[n++] = ' ';  // n > 0: leading blanks were skipped
+      if (out[n - 1] != ' ') out[n++] = ' ';  // n > 0: leading blanks were skipped
     } else {
-      dst[n++] = ascii_lower(text[i]);
+      out[n++] = ascii_lower(text[i]);
     }
   }
-  if (n > 0 && dst[n - 1] == ' ') --n;
-  dst[n] = '\0';
+  if (n > 0 && out[n - 1] == ' ') --n;
+  out[n] = '\0';
+}
+
+void rules_option_clean(OptionLineText& out, std::string_view text) {
+  rules_option_clean(out.raw(), out.capacity(), text);
 }
 
 std::string_view rules_option_command_text(std::string_view cleaned) {

@@ -40,6 +40,9 @@ int rules_option_numbered_count(const StorySection& section);
 
 // Lower-cases ASCII letters and collapses white space into one space, without
 // leading or trailing blanks: how typed lines and expected commands compare.
+// The text stops at a NUL byte; it is cut to capacity-1 bytes before a blank
+// left at the end is dropped. A null `out` or a capacity of 0 writes nothing.
+void rules_option_clean(char* out, std::size_t capacity, std::string_view text);
 void rules_option_clean(OptionLineText& out, std::string_view text);
 // A normalised line without its prompt marker (">_") and leading shell sigils
 // ("#", "$"): the command the player meant.
