@@ -14,15 +14,15 @@ using Word = FixedText<kWordMax + 1>;
 // The first space-delimited word of a normalised text.
 void first_word(Word& out, std::string_view text) { out.assign(text.substr(0, text.find(' '))); }
 
-bool all_digits(std::string_view line) {
+}  // namespace
+
+bool rules_option_line_is_number(std::string_view line) {
   if (line.empty()) return false;
   for (char c : line) {
     if (!is_ascii_digit(c)) return false;
   }
   return true;
 }
-
-}  // namespace
 
 OptionAccess rules_option_access(const StoryTransition& t) {
   if (t.has_command) return t.is_hidden ? OptionAccess::kHiddenCommand : OptionAccess::kCommand;
@@ -144,7 +144,7 @@ bool rules_option_input(const StorySection& section, int index, OptionLineText& 
   // The command as listed, read the way the turn loop reads a typed line:
   // empty lines, slash commands and numbers never reach the command options.
   std::string_view typed = rules_option_command_or_label(t);
-  if (typed.empty() || typed[0] == '/' || all_digits(typed)) return false;
+  if (typed.empty() || typed[0] == '/' || rules_option_line_is_number(typed)) return false;
   OptionLineText cleaned;
   rules_option_clean(cleaned, typed);
   if (rules_option_find_command(section, rules_option_command_text(cleaned.view())) != &t) {

@@ -31,6 +31,9 @@ bool rules_option_is_numbered(const StoryTransition& t);
 // the command itself is empty.
 std::string_view rules_option_command_or_label(const StoryTransition& t);
 
+// A typed line made only of ASCII digits (at least one) names an option by number.
+bool rules_option_line_is_number(std::string_view line);
+
 // The number option `index` of `section` is listed with (1-based), 0 when it
 // carries none. Locked options keep their number.
 int rules_option_number(const StorySection& section, int index);

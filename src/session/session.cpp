@@ -77,14 +77,6 @@ void scene_music(SessionState& s, const StorySection& section) {
   play_unless_current(s, theme);
 }
 
-bool all_digits(const char* line) {
-  if (line[0] == '\0') return false;
-  for (const char* p = line; *p != '\0'; ++p) {
-    if (!is_ascii_digit(*p)) return false;
-  }
-  return true;
-}
-
 void choose_by_number(SessionState& s, const StorySection& section, const char* line) {
   // Saturating, so a huge number is simply out of range instead of wrapping around.
   std::int32_t wanted = read_decimal_i32(line);
@@ -210,7 +202,7 @@ bool play_pass(SessionState& s) {
       notify_end(s, SESSION_END_EXIT, &section);
       return false;
     }
-  } else if (all_digits(line)) {
+  } else if (rules_option_line_is_number(line)) {
     choose_by_number(s, section, line);
   } else {
     session_run_free_text(s, section, line);

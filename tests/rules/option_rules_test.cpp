@@ -98,6 +98,10 @@ TEST(OptionRules, TypedLinesAreCleanedAndStrippedOfTheirPrompt) {
     rules_option_clean(cleaned, typed);
     EXPECT_EQ(rules_option_command_text(cleaned.view()), command) << typed;
   }
+  // Only a line of digits names an option by number; "02" is option 2.
+  for (auto [line, number] : {std::pair{"02", true}, {"", false}, {" 1", false}, {"1a", false}}) {
+    EXPECT_EQ(rules_option_line_is_number(line), number) << line;
+  }
   // A NUL ends the text; the cut comes before a blank left at the end is dropped.
   char out[5] = "zzzz";
   rules_option_clean(out, sizeof out, std::string_view("abc d\0ef", 8));
