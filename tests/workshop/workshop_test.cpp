@@ -110,10 +110,11 @@ TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
 
   qh_test::TempDir dir;
   // The notes and the fanfare wait on the terminal; here they are only counted.
-  static int pauses = 0;
+  int pauses = 0;
   UiContext& terminal = ui_terminal();
   const UiContext before = terminal;
-  terminal.sleep = [](std::int32_t, void*) { ++pauses; };
+  terminal.sleep = [](std::int32_t, void* counted) { ++*static_cast<int*>(counted); };
+  terminal.user = &pauses;
   AudioState audio;
   audio_init(audio, dir.path().c_str(), false, 0.7f);
   // The rest of an overlong answer ("2") is dropped, never taken as the next one.
