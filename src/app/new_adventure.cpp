@@ -41,7 +41,7 @@ void app_new_adventure(AppContext& app) {
 
   // The session names the save files after this exact path text, and resuming
   // finds the story again by it.
-  game_session_run(&app.story, app.story_path.c_str(), &app.config, &app.audio,
-                   app.hero_name.c_str(), nullptr, nullptr);
+  game_session_run({ui_terminal(), nullptr}, &app.story, app.story_path.c_str(), &app.config,
+                   &app.audio, app.hero_name.c_str(), nullptr, nullptr);
   app_replay_intro(app.config, app.audio);
 }

@@ -52,7 +52,7 @@ void app_resume_adventure(AppContext& app) {
     return;
   }
 
-  game_session_run(&app.story, app.story_path.c_str(), &app.config, &app.audio,
-                   app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
+  game_session_run({ui_terminal(), nullptr}, &app.story, app.story_path.c_str(), &app.config,
+                   &app.audio, app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
   app_replay_intro(app.config, app.audio);
 }

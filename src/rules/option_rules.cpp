@@ -14,15 +14,15 @@ using Word = FixedText<kWordMax + 1>;
 // The first space-delimited word of a normalised text.
 void first_word(Word& out, std::string_view text) { out.assign(text.substr(0, text.find(' '))); }
 
-bool all_digits(std::string_view line) {
+}  // namespace
+
+bool rules_option_line_is_number(std::string_view line) {
   if (line.empty()) return false;
   for (char c : line) {
     if (!is_ascii_digit(c)) return false;
   }
   return true;
 }
-
-}  // namespace
 
 OptionAccess rules_option_access(const StoryTransition& t) {
   if (t.has_command) return t.is_hidden ? OptionAccess::kHiddenCommand : OptionAccess::kCommand;
@@ -63,20 +63,24 @@ int rules_option_numbered_count(const StorySection& section) {
   return count;
 }
 
-void rules_option_clean(OptionLineText& out, std::string_view text) {
-  char* dst = out.raw();
+void rules_option_clean(char* out, std::size_t capacity, std::string_view text) {
+  if (out == nullptr || capacity == 0) return;
   std::size_t n = 0;
   std::size_t i = 0;
   while (i < text.size() && is_blank(text[i])) ++i;
-  for (; i < text.size() && text[i] != '\0' && n + 1 < out.capacity(); ++i) {
+  for (; i < text.size() && text[i] != '\0' && n + 1 < capacity; ++i) {
     if (is_blank(text[i])) {
-      if (dst[n - 1] != ' ') dst[n++] = ' ';  // n > 0: leading blanks were skipped
+      if (out[n - 1] != ' ') out[n++] = ' ';  // n > 0: leading blanks were skipped
     } else {
-      dst[n++] = ascii_lower(text[i]);
+      out[n++] = ascii_lower(text[i]);
     }
   }
-  if (n > 0 && dst[n - 1] == ' ') --n;
-  dst[n] = '\0';
+  if (n > 0 && out[n - 1] == ' ') --n;
+  out[n] = '\0';
+}
+
+void rules_option_clean(OptionLineText& out, std::string_view text) {
+  rules_option_clean(out.raw(), out.capacity(), text);
 }
 
 std::string_view rules_option_command_text(std::string_view cleaned) {
@@ -140,7 +144,7 @@ bool rules_option_input(const StorySection& section, int index, OptionLineText& 
   // The command as listed, read the way the turn loop reads a typed line:
   // empty lines, slash commands and numbers never reach the command options.
   std::string_view typed = rules_option_command_or_label(t);
-  if (typed.empty() || typed[0] == '/' || all_digits(typed)) return false;
+  if (typed.empty() || typed[0] == '/' || rules_option_line_is_number(typed)) return false;
   OptionLineText cleaned;
   rules_option_clean(cleaned, typed);
   if (rules_option_find_command(section, rules_option_command_text(cleaned.view())) != &t) {

@@ -31,6 +31,9 @@ bool rules_option_is_numbered(const StoryTransition& t);
 // the command itself is empty.
 std::string_view rules_option_command_or_label(const StoryTransition& t);
 
+// A typed line made only of ASCII digits (at least one) names an option by number.
+bool rules_option_line_is_number(std::string_view line);
+
 // The number option `index` of `section` is listed with (1-based), 0 when it
 // carries none. Locked options keep their number.
 int rules_option_number(const StorySection& section, int index);
@@ -40,6 +43,9 @@ int rules_option_numbered_count(const StorySection& section);
 
 // Lower-cases ASCII letters and collapses white space into one space, without
 // leading or trailing blanks: how typed lines and expected commands compare.
+// The text stops at a NUL byte; it is cut to capacity-1 bytes before a blank
+// left at the end is dropped. A null `out` or a capacity of 0 writes nothing.
+void rules_option_clean(char* out, std::size_t capacity, std::string_view text);
 void rules_option_clean(OptionLineText& out, std::string_view text);
 // A normalised line without its prompt marker (">_") and leading shell sigils
 // ("#", "$"): the command the player meant.

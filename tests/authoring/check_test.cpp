@@ -2,11 +2,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "authoring/story_check.h"
 #include "authoring/story_map.h"
+#include "authoring/story_walk.h"
 #include "story/story_parser.h"
 #include "support/test_support.h"
 
@@ -192,9 +194,36 @@ TEST_F(StoryCheck, MapDrawsSectionsEndingsAndFailureEdges) {
        kEndings)
           .c_str(),
       "x"));
+  // A hidden option without a command takes no number: nothing typed reaches it.
+  StorySection& start = story_->sections[0];
+  start.transitions[2] = start.transitions[1];
+  start.transitions[1] = StoryTransition{};
+  start.transitions[1].target.assign("3");
+  start.transitions[1].is_hidden = true;
+  start.transition_count = 3;
   std::string dot = story_map_dot(*story_);
   EXPECT_TRUE(qh_test::contains_in_order(
-      dot, {"digraph historia {", "s0 [label=\"[1] Inicio\"", "s1 [label=\"[2] Gloria\", shape=doubleoctagon",
-            "s2 [label=\"[3] Caída\", shape=octagon", "s0 -> s1 [label=\"[1]\\nFuerza DC 7\"]",
-            "s0 -> s2 [style=dashed", "fallo (-2 PV)", "s0 -> s1 [label=\"[2]\\n🔒 Daga\"]", "}"}));
+      dot,
+      {"digraph historia {", "s0 [label=\"[1] Inicio\"",
+       "s1 [label=\"[2] Gloria\", shape=doubleoctagon", "s2 [label=\"[3] Caída\", shape=octagon",
+       "s0 -> s1 [label=\"[1]\\nFuerza DC 7\"]", "s0 -> s2 [style=dashed", "fallo (-2 PV)",
+       "s0 -> s2 [label=\"(oculta, inalcanzable)\"]", "s0 -> s1 [label=\"[2]\\n🔒 Daga\"]", "}"}));
+}
+
+TEST_F(StoryCheck, WalksTypeOnlyLinesThatTakeAnOption) {
+  // Neither a hidden command with nothing to type nor a command that reads as an option
+  // number is ever chosen: every run ends in the one reachable ending, and quietly.
+  ASSERT_TRUE(story_parser_load_string(
+      *story_,
+      (kHead + "- [CmdOculto: ] [-> 2]\n- [-> 2] Contar [Cmd: 42]\n- [-> 3] Caer\n" + kEndings)
+          .c_str(),
+      "x"));
+  WalkReport report;
+  const std::string screens = qh_test::capture_stdout(
+      [&] { ASSERT_TRUE(story_walk(*story_, "prueba.md", 40, 3, report)); });
+  EXPECT_EQ(screens, "");
+  EXPECT_EQ(report.endings, (std::map<std::string, int>{{"[3] Caída (derrota)", 40}}));
+  EXPECT_TRUE(report.deaths.empty() && report.other_ends.empty());
+  EXPECT_EQ(report.never_visited, std::vector<std::string>{"[2] Gloria"});
+  EXPECT_EQ(report.longest_run, 1);
 }
