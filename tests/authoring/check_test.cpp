@@ -161,8 +161,8 @@ TEST_F(StoryCheck, WhatTheParserDropsOrCutsIsReported) {
   const std::string line(2047, 'b');
   for (int extra : {0, 1}) {
     // Section text: four paragraphs of 8191 bytes with their separators, or 8192.
-    std::string text = "## [1] Lleno\n[Final: Victoria]\n" + line + "\n" + line + "\n" + line + "\n" +
-                       std::string(2044 + extra, 'c') + "\n";
+    std::string text = "## [1] Lleno\n[Final: Victoria]\n" + line + "\n" + line + "\n" + line +
+                       "\n" + std::string(2044 + extra, 'c') + "\n";
     findings = check(text);
     if (extra == 0) {
       EXPECT_TRUE(findings.empty()) << describe(findings);
@@ -207,7 +207,8 @@ TEST_F(StoryCheck, EveryStoryFileChecksAsRecordedAndTheShippedOnesClean) {
     check_story_file(file, *story_, report, true);
     EXPECT_TRUE(report.readable) << file;
     got += "== " + file + "\n";
-    for (const CheckFinding& f : report.findings) got += std::to_string(f.line) + " " + f.code + "\n";
+    for (const CheckFinding& f : report.findings)
+      got += std::to_string(f.line) + " " + f.code + "\n";
     if (file.rfind("stories/", 0) == 0 || file == "tests/data/workshop_template.md") {
       EXPECT_FALSE(check_has_problems(report)) << file << "\n" << check_format_text(report);
     }
@@ -250,10 +251,11 @@ TEST_F(StoryCheck, HelpReadmeAndGuideListEveryCodeWithItsSeverity) {
   options.args = {"check", "--help"};
   qh_test::RunResult help = qh_test::run_program(options);
   EXPECT_EQ(help.exit_code, 0);
-  EXPECT_EQ(listed(help.out, "Códigos", "\n\n", std::regex(R"(  ([a-z-]+) \((error|aviso|nota)\))")),
-            table);
-  EXPECT_EQ(listed(qh_test::read_file(QH_SOURCE_DIR "/README.md"), "## The author's toolkit", "\n## ",
-                   table_row),
+  EXPECT_EQ(
+      listed(help.out, "Códigos", "\n\n", std::regex(R"(  ([a-z-]+) \((error|aviso|nota)\))")),
+      table);
+  EXPECT_EQ(listed(qh_test::read_file(QH_SOURCE_DIR "/README.md"), "## The author's toolkit",
+                   "\n## ", table_row),
             table);
   EXPECT_EQ(listed(qh_test::read_file(QH_SOURCE_DIR "/GUIA_CREACION_HISTORIAS.md"),
                    "### Revisar: `check`", "\n### ", table_row),

@@ -67,16 +67,19 @@ TEST(OptionLine, FormsFieldsAndPrecedence) {
 TEST(OptionLine, ReportsWhyALineIsNoOptionAndWhatItCouldNotRead) {
   const std::string id(32, 'n'), target(40, 'd'), label(600, 'e');
   const std::pair<std::string, std::string> cases[] = {
-      {"- Sin corchetes", "no lleva «[-> id]», «[Check: ...]», «[Requiere: ...]» ni «[id]» al "
-                          "principio"},
+      {"- Sin corchetes",
+       "no lleva «[-> id]», «[Check: ...]», «[Requiere: ...]» ni «[id]» al "
+       "principio"},
       {"-", "no hay nada tras el guion"},
       {"- [] Nada", "los corchetes del principio están vacíos"},
-      {"- [" + id + "] x", "el texto entre los corchetes del principio pasa de 31 bytes, el "
-                           "máximo de un id"},
+      {"- [" + id + "] x",
+       "el texto entre los corchetes del principio pasa de 31 bytes, el "
+       "máximo de un id"},
       {"- [Sin cierre", "el «[» del principio no se cierra"},
       {"- [Check: Fuerza | DC: 7 Empujar", "la etiqueta «[Check:» no se cierra con «]»"},
-      {"- [CmdOculto: ls -la]", "un comando oculto necesita además un destino, como «[-> id]», y "
-                                "sin él la línea muestra el secreto"},
+      {"- [CmdOculto: ls -la]",
+       "un comando oculto necesita además un destino, como «[-> id]», y "
+       "sin él la línea muestra el secreto"},
       {"- [Check: Fuerza | DC: siete | éxito: 2 | Daño: 1] Empujar",
        "valor-no-numerico: «DC: siete» no es un número: vale 0.\n"
        "clave-ignorada: La clave «éxito» con «é» minúscula se ignora: escribe «Éxito» o "
@@ -87,8 +90,10 @@ TEST(OptionLine, ReportsWhyALineIsNoOptionAndWhatItCouldNotRead) {
       {"- [-> " + target + "] Ir",  // the blank after the arrow counts toward the 31 bytes
        "texto-cortado: El destino pasa de 31 bytes y se corta: queda «" + target.substr(0, 30) +
            "».\n"},
-      {"- [2] " + label, "texto-cortado: El texto de la opción pasa de 511 bytes y se corta: "
-                         "queda «" + label.substr(0, 60) + "…».\n"},
+      {"- [2] " + label,
+       "texto-cortado: El texto de la opción pasa de 511 bytes y se corta: "
+       "queda «" +
+           label.substr(0, 60) + "…».\n"},
       {"- [-> 2] Echo de menos la luz",
        "comando-por-palabra: La opción «Echo de menos la luz» se convirtió en comando de "
        "terminal solo porque su primera palabra es un comando: no se podrá elegir por número.\n"},

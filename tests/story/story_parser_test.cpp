@@ -57,8 +57,8 @@ std::string reports_of(Story& story, const std::string& text, bool* ok = nullptr
   StoryDiagnosticSink sink;
   sink.context = &out;
   sink.report = [](void* context, const StoryDiagnostic& d) {
-    *static_cast<std::string*>(context) += std::to_string(d.line) + " " +
-                                           story_code_info(d.code).name + ": " + d.message + "\n";
+    *static_cast<std::string*>(context) +=
+        std::to_string(d.line) + " " + story_code_info(d.code).name + ": " + d.message + "\n";
   };
   bool result = story_parser_load_string(story, text.c_str(), "Defecto", &sink);
   if (ok != nullptr) *ok = result;
@@ -156,8 +156,10 @@ TEST_F(StoryParser, LoadFileTakesRegularFilesUpToTheLimit) {
 // either line end. Its reports name lines inside the text, the same with either line end.
 TEST_F(StoryParser, ReportingChangesNothingAndCountsLinesEitherWay) {
   std::vector<std::string> texts;
-  for (const auto& c : read_cases(QH_TEST_DATA_DIR "/story/parser_cases.txt")) texts.push_back(c[1]);
-  for (const char* dir : {QH_SOURCE_DIR "/stories", QH_TEST_DATA_DIR, QH_SOURCE_DIR "/tests/fuzz"}) {
+  for (const auto& c : read_cases(QH_TEST_DATA_DIR "/story/parser_cases.txt"))
+    texts.push_back(c[1]);
+  for (const char* dir :
+       {QH_SOURCE_DIR "/stories", QH_TEST_DATA_DIR, QH_SOURCE_DIR "/tests/fuzz"}) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
       if (entry.path().extension() == ".md") texts.push_back(qh_test::read_file(entry.path()));
     }
