@@ -19,25 +19,11 @@ constexpr const char* kUsage =
     "Herramientas para autores de historias de Quillhaven.\n"
     "\n"
     "Órdenes:\n"
-    "  check [--json] ARCHIVO...            Revisa historias y explica cada problema.\n"
+    "  check [--json] [--notas] ARCHIVO...  Revisa historias y explica cada problema.\n"
     "  map ARCHIVO                          Escribe el mapa de la historia en formato DOT.\n"
     "  play ARCHIVO --walk N [--seed S]     Juega N partidas al azar e informa del resultado.\n"
     "\n"
     "Escribe 'quillhaven-tools <orden> --help' para ver la ayuda de cada orden.\n";
-
-constexpr const char* kCheckHelp =
-    "Uso: quillhaven-tools check [--json] ARCHIVO...\n"
-    "\n"
-    "Lee cada historia con el mismo analizador que el juego y avisa, con su número de línea,\n"
-    "de todo lo que el juego aceptaría en silencio: destinos que no existen, secciones\n"
-    "inalcanzables o sin salida, ids repetidos, lo que se descarta o se corta por superar\n"
-    "una capacidad, líneas de opción rechazadas, pruebas con dificultad menor que 1, claves\n"
-    "ignoradas dentro de las etiquetas, opciones convertidas en comandos sin querer, la\n"
-    "cabecera sin cierre, objetos exigidos que nadie entrega y temas musicales sin archivo.\n"
-    "\n"
-    "  --json   Escribe los hallazgos en JSON (para editores).\n"
-    "\n"
-    "Estado de salida: 0 sin problemas, 1 con problemas, 2 si algún archivo no se puede leer.\n";
 
 constexpr const char* kMapHelp =
     "Uso: quillhaven-tools map ARCHIVO\n"
@@ -69,20 +55,23 @@ bool wants_help(int argc, char** argv, int from) {
 Story* new_story() { return static_cast<Story*>(std::calloc(1, sizeof(Story))); }
 
 int run_check(int argc, char** argv) {
-  bool json = false;
+  bool json = false, notes = false;
   std::vector<std::string> files;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
+    } else if (std::strcmp(argv[i], "--notas") == 0) {
+      notes = true;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "check: opción desconocida «%s».\n%s", argv[i], kCheckHelp);
+      std::fprintf(stderr, "check: opción desconocida «%s».\n%s", argv[i],
+                   check_help_text().c_str());
       return 2;
     } else {
       files.emplace_back(argv[i]);
     }
   }
   if (files.empty()) {
-    std::fputs(kCheckHelp, stderr);
+    std::fputs(check_help_text().c_str(), stderr);
     return 2;
   }
   Story* story = new_story();
@@ -91,9 +80,9 @@ int run_check(int argc, char** argv) {
   bool unreadable = false, problems = false;
   for (const std::string& f : files) {
     CheckReport report;
-    check_story_file(f, *story, report);
+    check_story_file(f, *story, report, notes);
     unreadable = unreadable || !report.readable;
-    problems = problems || !report.findings.empty();
+    problems = problems || check_has_problems(report);
     if (!json) {
       if (!report.readable) {
         std::fprintf(stderr, "%s: no se puede leer el archivo.\n", f.c_str());
@@ -186,7 +175,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "check") {
-    if (wants_help(argc, argv, 2)) return std::fputs(kCheckHelp, stdout), 0;
+    if (wants_help(argc, argv, 2)) return std::fputs(check_help_text().c_str(), stdout), 0;
     return run_check(argc, argv);
   }
   if (command == "map") {
