@@ -13,7 +13,7 @@
 #include "character/character.h"
 #include "config/config.h"
 #include "platform/platform.h"
-#include "rules/resolve.h"
+#include "rules/option_rules.h"
 #include "session/session.h"
 #include "ui/text_output.h"
 
@@ -54,21 +54,16 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
     return;
   }
   ++w.turns;
-  // Candidate answers: the number of every listed option the hero may take,
-  // and the command text of every terminal option, hidden ones included.
+  // Candidate answers: the line that takes each move of this hero, in option
+  // order. A move is exactly what the analyzer explores, so an option no
+  // typed line reaches (hidden with nothing to type, a shadowed command) is
+  // never chosen.
   std::vector<std::pair<std::string, const StoryTransition*>> choices;
-  int number = 0;
   for (int o = 0; o < section.transition_count; ++o) {
-    const StoryTransition& t = section.transitions[o];
-    bool numbered = !t.is_hidden && !t.has_command;
-    if (numbered) ++number;
-    char refusal[8];  // only the answer matters; the reason is cut to fit
-    if (rules_transition_refused(hero, t, refusal, sizeof refusal)) continue;
-    if (numbered) {
-      choices.emplace_back(std::to_string(number), &t);
-    } else if (t.has_command) {
-      choices.emplace_back(std::string(t.command.empty() ? t.label.view() : t.command.view()), &t);
-    }
+    if (!rules_option_is_move(section, o, hero)) continue;
+    OptionLineText input;
+    rules_option_input(section, o, input);
+    choices.emplace_back(std::string(input.view()), &section.transitions[o]);
   }
   if (choices.empty()) {
     w.stuck = true;
