@@ -99,7 +99,8 @@ constexpr const char* kAnalyzeHelp =
     "ending_section, death_on_arrival.\n"
     "\n"
     "Estado de salida: 0 análisis completo sin problemas; 1 con algún encierro u opción que\n"
-    "no se puede tomar; 2 uso incorrecto o historia ilegible; 3 se alcanzó el límite de\n"
+    "no se puede tomar; 2 uso incorrecto, historia ilegible o con más de 64 objetos (o 64\n"
+    "condiciones) distintos, que ya no se analizan con exactitud; 3 se alcanzó el límite de\n"
     "estados (el informe, marcado como parcial, muestra lo encontrado).\n";
 
 bool wants_help(int argc, char** argv, int from) {

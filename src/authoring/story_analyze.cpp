@@ -22,6 +22,7 @@
 namespace {
 
 constexpr int kDicePairs = 36;
+constexpr int kTiers = OUTCOME_CRIT_FAILURE;  // the tiers of a check, numbered 1 to 5
 
 // Move destinations at or above kEndBase are ends, not states; state ids stay below.
 constexpr std::uint32_t kEndBase = 0xFFFFFE00u;
@@ -244,7 +245,7 @@ struct Outcome {
 struct OptionPlan {
   bool input = false;  // some typed line reaches the option
   int picks = 0;
-  TierPick pick[OUTCOME_CRIT_FAILURE];  // the likeliest tier first
+  TierPick pick[kTiers];  // the likeliest tier first
   // The last two destinations looked up, so a section is not searched again.
   IdText memo_id[2]{};
   int memo_section[2] = {-2, -2};
@@ -353,10 +354,10 @@ class Analysis {
   std::uint32_t states_ = 0;
   std::uint32_t start_ = kNoState;  // state 0, or the end the start section itself is
   bool capped_ = false;
-  std::vector<std::uint8_t> arrived_;         // some arrival reached the section
-  std::vector<std::int64_t> section_states_;  // states per section
-  std::vector<std::uint8_t> taken_;           // per option: some state took it
-  Outcome outcomes_[SECTION_MAX_TRANSITIONS * OUTCOME_CRIT_FAILURE]{};  // of the state explored
+  std::vector<std::uint8_t> arrived_;                     // some arrival reached the section
+  std::vector<std::int64_t> section_states_;              // states per section
+  std::vector<std::uint8_t> taken_;                       // per option: some state took it
+  Outcome outcomes_[SECTION_MAX_TRANSITIONS * kTiers]{};  // of the state explored
 
   // Solver arrays, per state.
   Array<std::uint32_t> component_;  // strongly connected component, sinks first
@@ -1339,6 +1340,7 @@ bool Analysis::run() {
   }
   report_.states = states_;
   report_.complete = !capped_;
+  if (!is_end(start_)) report_.start_section = section_of(key_of(0));
 
   if (is_end(start_)) {
     // The adventure ends on its first pass: nothing to explore.
@@ -1540,14 +1542,13 @@ std::string story_analyze_format_text(const Story& story, const std::string& fil
 
   out += join({"\nMejor juego: ", percent(report.best_victory), " de victorias"});
   if (!report.complete) out += " como mínimo";
-  if (report.best_first_option > 0 && report.states > 0) {
-    // The start state is the first one: its section is the story's start.
-    std::string_view start = story.start.empty() ? std::string_view("1") : story.start.view();
-    const StorySection* s = story_get_section(story, start);
-    if (s != nullptr) {
-      out += join({"; primera opción: ", std::to_string(report.best_first_option), " «",
-                   s->transitions[report.best_first_option - 1].label.view(), "»"});
-    }
+  if (report.best_first_option > 0 && report.start_section >= 0) {
+    const StorySection& start = story.sections[report.start_section];
+    OptionLineText input;
+    rules_option_input(start, report.best_first_option - 1, input);
+    out +=
+        join({"; primera opción: «", start.transitions[report.best_first_option - 1].label.view(),
+              "» (se elige tecleando «", input.view(), "»)"});
   }
   out += ".\n";
 
@@ -1650,11 +1651,10 @@ std::string story_analyze_format_json(const Story& story, const std::string& fil
 
   out += join(
       {in, "\"best_play\": {\"victory\": ", number(report.best_victory), ", \"first_move\": "});
-  const StorySection* start =
-      story_get_section(story, story.start.empty() ? std::string_view("1") : story.start.view());
-  if (report.best_first_option > 0 && start != nullptr) {
+  if (report.best_first_option > 0 && report.start_section >= 0) {
+    const StorySection& start = story.sections[report.start_section];
     out += join({"{\"option\": ", std::to_string(report.best_first_option), ", \"label\": ",
-                 quoted(start->transitions[report.best_first_option - 1].label.view()), "}"});
+                 quoted(start.transitions[report.best_first_option - 1].label.view()), "}"});
   } else {
     out += "null";
   }
