@@ -52,8 +52,10 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
     return;
   }
   ++w.turns;
-  // Candidate answers: the line that takes each move, an option some typed
-  // line reaches and the hero may take now (hidden commands included).
+  // Candidate answers: the line that takes each move of this hero, in option
+  // order. A move is exactly what the analyzer explores, so an option no
+  // typed line reaches (hidden with nothing to type, a shadowed command) is
+  // never chosen.
   std::vector<std::pair<std::string, const StoryTransition*>> choices;
   for (int o = 0; o < section.transition_count; ++o) {
     if (!rules_option_is_move(section, o, hero)) continue;

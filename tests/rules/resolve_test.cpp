@@ -121,3 +121,54 @@ TEST_F(Resolve, EveryWriteRespectsTheCapacities) {
   t.target.assign("seccion_larga");
   EXPECT_EQ(resolve(8, 16), "taken -> seccion: Avanzas: Cruzar");
 }
+
+// The resolution with chosen dice is the rolling one without the draw: the
+// same destination, summary, roll and hero for the dice the roll showed, and
+// without a summary buffer the same effects. It never touches the generator.
+TEST_F(Resolve, ChosenDiceResolveAsTheRolledOnes) {
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    SetUp();
+    t.check_dc = 8;
+    t.fail_target.assign("foso");
+    t.fail_damage = 3;
+    t.success_damage = 1;
+    t.gain_item.assign("Mapa");
+    hero.hp = static_cast<std::int32_t>(seed % 5);
+    const Character before = hero;
+    srand(seed);
+    const int first = rand();
+    srand(seed);
+    std::string rolled = resolve();
+    const RollResult rolled_roll = roll;
+    const Character rolled_hero = hero;
+
+    srand(seed);
+    hero = before;
+    char target[32], message[512];
+    RollResult chosen;
+    ASSERT_TRUE(rules_resolve_transition_with_dice(hero, t, rolled_roll.die1, rolled_roll.die2,
+                                                   target, sizeof target, &chosen, message,
+                                                   sizeof message));
+    EXPECT_EQ("taken -> " + std::string(target) + ": " + message, rolled);
+    EXPECT_EQ(std::memcmp(&chosen, &rolled_roll, sizeof chosen), 0);
+    EXPECT_EQ(std::memcmp(&hero, &rolled_hero, sizeof hero), 0);
+
+    hero = before;
+    ASSERT_TRUE(rules_resolve_transition_with_dice(hero, t, rolled_roll.die1, rolled_roll.die2,
+                                                   target, sizeof target, nullptr, nullptr, 0));
+    EXPECT_EQ(rolled.substr(9, std::strlen(target)), target);
+    EXPECT_EQ(std::memcmp(&hero, &rolled_hero, sizeof hero), 0);
+    EXPECT_EQ(rand(), first) << "the chosen dice drew from the generator";
+  }
+
+  // Refused without a summary buffer: false, nothing changed, nothing written but the target.
+  SetUp();
+  t.required_item.assign("Red");
+  const Character before = hero;
+  char target[4] = "xyz";
+  EXPECT_FALSE(rules_resolve_transition_with_dice(hero, t, 6, 6, target, sizeof target, nullptr,
+                                                  nullptr, 0));
+  EXPECT_EQ(std::string(target), "");
+  EXPECT_EQ(std::memcmp(&hero, &before, sizeof hero), 0);
+  EXPECT_FALSE(rules_resolve_transition_with_dice(hero, t, 6, 6, nullptr, 0, nullptr, nullptr, 0));
+}
