@@ -14,6 +14,7 @@
 #include "common/fixed_list.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
+#include "rules/arrival.h"
 #include "rules/dice.h"
 #include "rules/option_rules.h"
 #include "rules/resolve.h"
@@ -632,14 +633,12 @@ void Analysis::arrive(OptionPlan* plan, std::string_view target, std::uint64_t i
   arrived_[static_cast<std::size_t>(index)] = 1;
   const StorySection& section = story_.sections[index];
   Character& h = *hero_;
-  if (section.damage > 0) character_take_damage(h, section.damage);
-  for (const NameText& item : list_used(section.items, section.item_count)) {
-    if (!character_has_item(h, item.view())) character_add_item(h, item.view());
-  }
+  Arrival arrival;
+  rules_arrive(h, section, arrival);
   out.end = kEndDeath;
-  if (!character_is_alive(h)) return;
+  if (arrival.end == ArrivalEnd::kDeath) return;
   out.end = kEndSection + static_cast<std::uint32_t>(index);
-  if (section.is_ending) return;
+  if (arrival.end == ArrivalEnd::kEnding) return;
   out.end = kNoState;
   out.section = index;
   out.key = make_key(index, h.hp, items_of(h, items_before), flags_of(h, flags_before));

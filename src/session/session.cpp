@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "common/fixed_list.h"
 #include "common/slug.h"
 #include "common/text_util.h"
+#include "rules/arrival.h"
 #include "rules/option_rules.h"
 #include "rules/resolve.h"
 #include "savegame/save_file.h"
@@ -143,19 +145,18 @@ bool play_pass(SessionState& s) {
 
   scene_music(s, section);
 
-  if (section.damage > 0) {
-    std::int32_t dealt = character_take_damage(s.hero, section.damage);
+  Arrival arrival;
+  rules_arrive(s.hero, section, arrival);
+  if (arrival.hazard) {
     session_message(s, "warning", SESSION_SHORT_MESSAGE,
-                    "⚠\uFE0F ¡Peligro de entorno! Sufres %d de daño.", dealt);
+                    "⚠\uFE0F ¡Peligro de entorno! Sufres %d de daño.", arrival.damage_dealt);
   }
-  for (const NameText& item : list_used(section.items, section.item_count)) {
-    if (character_has_item(s.hero, item.view())) continue;
-    character_add_item(s.hero, item.view());
+  for (std::int32_t found : std::span(arrival.found, static_cast<std::size_t>(arrival.found_count))) {
     session_message(s, "success", SESSION_SHORT_MESSAGE, "🎁 Has encontrado un objeto: %s",
-                    item.c_str());
+                    section.items[found].c_str());
   }
 
-  if (!character_is_alive(s.hero)) {
+  if (arrival.end == ArrivalEnd::kDeath) {
     stop_music(s);
     ui_print_hud(*s.ui, &s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
     ui_print_scene(*s.ui, &section);
@@ -167,7 +168,7 @@ bool play_pass(SessionState& s) {
   ui_print_hud(*s.ui, &s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
   ui_print_scene(*s.ui, &section);
 
-  if (section.is_ending) {
+  if (arrival.end == ArrivalEnd::kEnding) {
     if (section.ending_type == "victory") {
       ui_print_message(*s.ui, "\n🎉 ¡Felicidades! Has completado la aventura victoriosamente.",
                        "success");

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <string>
 
+#include "rules/arrival.h"
 #include "rules/resolve.h"
 #include "support/test_support.h"
 
@@ -171,4 +172,44 @@ TEST_F(Resolve, ChosenDiceResolveAsTheRolledOnes) {
   EXPECT_EQ(std::string(target), "");
   EXPECT_EQ(std::memcmp(&hero, &before, sizeof hero), 0);
   EXPECT_FALSE(rules_resolve_transition_with_dice(hero, t, 6, 6, nullptr, 0, nullptr, nullptr, 0));
+}
+
+// Arriving at a scene: the hazard first, then the items not yet carried (a
+// full backpack still "finds" them), and death decides before an ending.
+TEST(Arrival, HazardThenItemsThenDeathBeforeEnding) {
+  StorySection section;
+  std::memset(static_cast<void*>(&section), 0, sizeof section);
+  section.items[0].assign("Llave");
+  section.items[1].assign("Antorcha");
+  section.items[2].assign("llave");  // same item, another spelling: already carried by then
+  section.item_count = 3;
+  section.is_ending = true;
+
+  Character hero;
+  character_init(hero, "Ana", 10);
+  character_add_item(hero, "Antorcha");
+  Arrival a;
+  rules_arrive(hero, section, a);
+  EXPECT_FALSE(a.hazard);
+  EXPECT_EQ(a.damage_dealt, 0);
+  ASSERT_EQ(a.found_count, 1);
+  EXPECT_EQ(a.found[0], 0);
+  EXPECT_EQ(a.end, ArrivalEnd::kEnding);
+
+  section.damage = 4;
+  for (int i = 0; i < CHARACTER_MAX_ITEMS; ++i) character_add_item(hero, "x" + std::to_string(i));
+  section.items[0].assign("Espada");  // no room left, yet found
+  rules_arrive(hero, section, a);
+  EXPECT_TRUE(a.hazard);
+  EXPECT_EQ(a.damage_dealt, 4);
+  EXPECT_EQ(hero.hp, 6);
+  ASSERT_EQ(a.found_count, 1);
+  EXPECT_EQ(a.found[0], 0);
+  EXPECT_FALSE(character_has_item(hero, "Espada"));
+  EXPECT_EQ(a.end, ArrivalEnd::kEnding);
+
+  section.damage = 6;
+  rules_arrive(hero, section, a);
+  EXPECT_EQ(a.damage_dealt, 6);
+  EXPECT_EQ(a.end, ArrivalEnd::kDeath);
 }
