@@ -102,11 +102,12 @@ class PlainScan {
   std::vector<std::string> titles_, texts_;
 };
 
-// Queries drawn from the indexed text itself: every word alone, as capitals
-// and cut to its first and last three bytes, then mixes of story words, stop
-// words, short words, unknown words, accented capitals, punctuation and
-// repeats, up to 24 words, some longer than the 511 bytes a query keeps.
-void compare_with_plain_scan(const LoreIndex& index, int mixes) {
+// Queries drawn from the indexed text itself: each word alone (every
+// `stride`-th word when there are many), as capitals and cut to its first
+// and last three bytes, then mixes of story words, stop words, short words,
+// unknown words, accented capitals, punctuation and repeats, up to 24 words,
+// some longer than the 511 bytes a query keeps.
+void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stride = 1) {
   PlainScan plain(index);
   std::set<std::string> word_set;
   for (const LoreChunk& c : list_used(index.chunks, index.chunk_count)) {
@@ -119,7 +120,8 @@ void compare_with_plain_scan(const LoreIndex& index, int mixes) {
     }
   }
   std::vector<std::string> words(word_set.begin(), word_set.end());
-  for (const std::string& w : words) {
+  for (std::size_t k = 0; k < words.size(); k += stride) {
+    const std::string& w = words[k];
     std::string upper = w;
     for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
     plain.expect_same(w, 2);
@@ -254,31 +256,111 @@ TEST_F(Lore, RanksExactlyAsThePlainScan) {
   }
 }
 
+// A distinct word of `length` bytes for every `n`: "q", four letters, then "z"s.
+std::string numbered_word(int n, std::size_t length) {
+  std::string word = "q";
+  for (int digit = 0; digit < 4; ++digit, n /= 26) word += static_cast<char>('a' + n % 26);
+  return word + std::string(length - word.size(), 'z');
+}
+
+// Sections whose bodies and lore hold `words` in order, under 1,000 bytes a
+// chunk so that none is cut. Besides them, the index holds the words
+// "sinopsis", "escena" and "lore" (21 bytes with their separators).
+std::string story_of_words(const std::vector<std::string>& words) {
+  std::string story, chunk;
+  int chunks = 0;
+  auto flush = [&] {
+    story += chunks % 2 == 0 ? "## [" + std::to_string(chunks / 2 + 1) + "] S\n" : "### Lore\n";
+    story += chunk + "\n";
+    chunk.clear();
+    ++chunks;
+  };
+  for (const std::string& w : words) {
+    if (chunk.size() + w.size() >= 1000) flush();
+    chunk += w + " ";
+  }
+  flush();
+  return story;
+}
+
 // A full index of long passages from a small vocabulary: every chunk holds
 // most terms many times, and sixteen-term queries find every chunk.
 TEST_F(Lore, RanksAFullIndexExactlyAsThePlainScan) {
   const char* const vocabulary[] = {"llave", "Llaves", "puerta", "PUERTA", "cripta", "aaa",
-                                    "aaaa",  "niebla", "río",    "RÍO",    "eco",    "ecoeco"};
-  std::uint32_t seed = 3;
-  auto prose = [&](std::size_t length) {
-    std::string text;
-    while (text.size() < length) {
-      seed = seed * 1664525u + 1013904223u;
-      text += vocabulary[(seed >> 8) % std::size(vocabulary)];
-      text += (seed >> 20) % 9 == 0 ? ". " : " ";
-    }
-    return text;
-  };
-  std::string text;
-  for (int k = 0; k < 8; ++k) text += "> [Lore: Leyenda " + prose(20) + "] " + prose(1100) + "\n";
-  for (int s = 1; s <= 128; ++s) {
-    text += "## [" + std::to_string(s) + "] " + prose(40) + "\n" + prose(1100) + "\n### Lore\n" +
-            prose(1100) + "\n";
+                                    "aaaa",  "niebla", "río",    "RÍO",    "eco",    "ecoeco."};
+  std::vector<std::string> words;
+  for (std::uint32_t seed = 3; words.size() < 50000;) {
+    seed = seed * 1664525u + 1013904223u;
+    words.push_back(vocabulary[(seed >> 8) % std::size(vocabulary)]);
   }
-  parse(text);
+  parse(story_of_words(words));
   rag_index_story(index_, story_);
   ASSERT_EQ(index_.chunk_count, 256);
   compare_with_plain_scan(index_, 60);
+}
+
+// A damaged word table may rank wrongly but never reads outside its arrays
+// (the sanitizer build checks that): positions past the ends, lists that
+// run backwards or beyond, words out of order.
+TEST_F(Lore, DamagedWordTableStaysInsideItsArrays) {
+  parse(qh_test::read_file(QH_SOURCE_DIR "/stories/intrusion_en_neon.md"));
+  rag_index_story(index_, story_);
+  LoreWordTable& words = index_.words;
+  std::uint32_t seed = 11;
+  auto next = [&seed](std::uint32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % below;
+  };
+  for (int w = 0; w <= LORE_MAX_WORDS; ++w) {
+    words.word_start[w] = next(LORE_WORD_BYTES + 4096);
+    words.text_start[w] = next(2 * LORE_MAX_TEXT_WORDS);
+    words.title_start[w] = static_cast<std::uint16_t>(next(65536));
+  }
+  for (char& c : words.bytes) c = static_cast<char>('a' + next(3));
+  words.ready = 1;
+  words.word_count = LORE_MAX_WORDS;
+  words.bytes_used = LORE_WORD_BYTES;
+  for (const char* q : {"aaa", "abc bca cab", "aaaa bbbb cccc abcabc", "zzz"}) {
+    EXPECT_LE(rag_query(index_, q, hits_, 4), 4) << q;
+  }
+}
+
+// A story whose words just fit the word table, or overflow it by one word or
+// one byte, ranks as the plain scan does either way. In the first cases
+// every other word is the one before it less its last letter.
+TEST_F(Lore, RanksAsThePlainScanAtTheWordTableLimits) {
+  constexpr int kFixedWords = 3, kFixedBytes = 21;
+  struct Case {
+    int count;           // generated words
+    std::size_t length;  // bytes of each, or kTwins
+    std::size_t last;    // bytes of the last
+    int ready;           // the table is used
+  };
+  constexpr std::size_t kTwins = 0;
+  const int by_count = LORE_MAX_WORDS - kFixedWords;
+  const int by_bytes = (LORE_WORD_BYTES - kFixedBytes) / 64 + 1;
+  const std::size_t rest = (LORE_WORD_BYTES - kFixedBytes) % 64;
+  for (Case c : {Case{by_count - 1, kTwins, 0, 1}, Case{by_count, kTwins, 0, 1},
+                 Case{by_count + 1, kTwins, 0, 0}, Case{by_bytes, 63, rest - 1, 1},
+                 Case{by_bytes, 63, rest, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.count << " words, " << c.length << " + " << c.last);
+    std::vector<std::string> words;
+    for (int n = 0; n < c.count; ++n) {
+      if (c.length == kTwins) {
+        words.push_back(numbered_word(n / 2, 6 - static_cast<std::size_t>(n % 2)));
+      } else {
+        words.push_back(numbered_word(n, n + 1 < c.count ? c.length : c.last));
+      }
+    }
+    parse(story_of_words(words));
+    rag_index_story(index_, story_);
+    ASSERT_EQ(index_.words.ready, c.ready);
+    if (c.ready != 0) {
+      EXPECT_EQ(index_.words.word_count, c.count + kFixedWords);
+    }
+    SCOPED_TRACE(rag_set_search_width(c.count % 3 == 0 ? 1 : 16 << (c.count % 2)));
+    compare_with_plain_scan(index_, 12, 300);
+  }
 }
 
 }  // namespace
