@@ -351,8 +351,9 @@ static_assert(LORE_WORD_BYTES <= (std::uint64_t{1} << (32 - kSlotWordBits)));
 
 std::uint32_t slot_word(std::uint32_t slot) { return (slot & ((1u << kSlotWordBits) - 1)) - 1; }
 
-// The slot holding `word`, or the free slot where it belongs.
-std::uint32_t& find_slot(LoreWordTable& t, std::string_view word) {
+// The slot holding `word`, or the free slot where it belongs. Kept inline:
+// building the table looks up every word occurrence twice.
+[[gnu::always_inline]] inline std::uint32_t& find_slot(LoreWordTable& t, std::string_view word) {
   const std::uint32_t mask = static_cast<std::uint32_t>(t.slot_count) - 1;
   const int shift = 64 - std::countr_zero(static_cast<std::uint32_t>(t.slot_count));
   const WordKey key = word_key(word.data(), word.size());
