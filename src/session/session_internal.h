@@ -19,8 +19,9 @@ inline constexpr std::size_t SESSION_NARRATION_CAPACITY = 2048; // narrated text
 inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;       // formatted one-line messages
 
 // Everything one call of game_session_run owns, plus the records it borrows.
-// About 300 KB because of the lore index: allocated zeroed on the heap once
-// per adventure, never on the stack.
+// About 800 KB because of the lore index, whose word table is written only as
+// far as the story fills it: allocated zeroed on the heap once per adventure,
+// never on the stack.
 struct SessionState {
   UiContext* ui;                    // where the player's lines come from and the screens go
   const SessionObserver* observer;  // optional
