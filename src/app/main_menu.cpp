@@ -1,10 +1,10 @@
-// Start-up, the main menu loop and the helpers every screen of the shell shares.
+// Start-up and the main menu loop.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 
 #include "app/app.h"
-#include "common/text_util.h"
+#include "app/shell.h"
 #include "config/config.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
@@ -62,7 +62,7 @@ MenuStep main_menu_pass(AppContext& app) {
       break;
     case '4':
       workshop_open_menu(".", app.config, &app.audio);
-      app_replay_intro(app);
+      app_replay_intro(app.config, app.audio);
       break;
     case '5':
       app_settings_screen(app);
@@ -73,26 +73,7 @@ MenuStep main_menu_pass(AppContext& app) {
   return MenuStep::kContinue;
 }
 
-}  // namespace
-
-bool app_read_answer(char* buffer, std::size_t capacity) {
-  // The rest of an over-long answer is dropped: it must never become the
-  // answer to the next prompt (a menu entry, a hero's name, a first action).
-  return ui_read_line_discard_rest(buffer, capacity);
-}
-
-bool app_read_choice(std::int32_t count, std::int32_t& choice) {
-  char answer[APP_MENU_ANSWER_BYTES];
-  if (!app_read_answer(answer, sizeof answer)) return false;
-  choice = read_decimal_i32(answer);
-  if (choice < 1 || choice > count) {
-    ui_print_message("Opción inválida.", "warning");
-    return false;
-  }
-  return true;
-}
-
-void app_load_settings(AppConfig& config) {
+void load_settings(AppConfig& config) {
   if (config_load(config, "config.json")) return;
   if (!config_load(config, "config.json.example")) config_set_defaults(config);
   // After the first run config.json exists; a failed write is not fatal and
@@ -100,14 +81,12 @@ void app_load_settings(AppConfig& config) {
   (void)config_save(config, "config.json");
 }
 
-void app_replay_intro(AppContext& app) {
-  if (app.config.music_enabled) audio_play(app.audio, "intro", true);
-}
+}  // namespace
 
 int app_run(AppContext& app) {
   platform_init();
   std::atexit(platform_cleanup);
-  app_load_settings(app.config);
+  load_settings(app.config);
   audio_init(app.audio, ".", app.config.music_enabled, app.config.music_volume);
 
   while (main_menu_pass(app) == MenuStep::kContinue) {

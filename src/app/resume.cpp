@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "app/app.h"
+#include "app/shell.h"
+#include "app/story_files.h"
 #include "savegame/save_browser.h"
 #include "savegame/save_file.h"
 #include "session/session.h"
@@ -9,30 +11,8 @@
 #include "ui/palette.h"
 #include "ui/text_output.h"
 
-namespace {
-
-constexpr const char* kSavesDir = "saves";
-
-// The first story of stories/, in listing order, whose slug (derived from
-// "stories/<file>" exactly as the session derives it when an adventure starts)
-// equals the save's. -1 when none does.
-std::int32_t find_story_of_save(const AppContext& app, std::int32_t story_count,
-                                const FixedText<128>& save_slug) {
-  FixedText<512> path;
-  FixedText<128> slug;
-  for (std::int32_t i = 0; i < story_count; ++i) {
-    std::snprintf(path.raw(), path.capacity(), "stories/%s", app.story_files[i].c_str());
-    slug.clear();
-    session_make_slug(path.c_str(), slug);
-    if (slug.view() == save_slug.view()) return i;
-  }
-  return -1;
-}
-
-}  // namespace
-
 void app_resume_adventure(AppContext& app) {
-  std::int32_t rows = save_manager_list_saves(kSavesDir, app.saves, APP_MAX_SAVES);
+  std::int32_t rows = save_manager_list_saves(APP_SAVES_DIR, app.saves, APP_MAX_SAVES);
   if (rows <= 0) {
     ui_print_message("No hay partidas guardadas en la carpeta 'saves/'.", "warning");
     ui_pause_enter();
@@ -52,30 +32,27 @@ void app_resume_adventure(AppContext& app) {
   const SaveSummary& row = app.saves[choice - 1];
 
   app.section_id.clear();
-  if (!load_game(kSavesDir, row.story_slug.c_str(), app.section_id.raw(), app.section_id.capacity(),
-                 &app.hero, row.file_name.c_str())) {
+  if (!load_game(APP_SAVES_DIR, row.story_slug.c_str(), app.section_id.raw(),
+                 app.section_id.capacity(), &app.hero, row.file_name.c_str())) {
     ui_print_message("Error al cargar la partida.", "error");
     ui_pause_enter();
     return;
   }
 
-  std::int32_t count = list_stories_in_dir("stories", app.story_files, app.story_titles);
-  std::int32_t match = find_story_of_save(app, count, row.story_slug);
-  if (match < 0) {
+  // The path found gives the save's slug again, so the resumed adventure
+  // keeps writing the same quicksave and autosave.
+  if (!story_files_find_by_slug(row.story_slug, app.story_path)) {
     ui_print_message("No se localizó el archivo .md original de la historia.", "error");
     ui_pause_enter();
     return;
   }
-
-  std::snprintf(app.story_path.raw(), app.story_path.capacity(), "stories/%s",
-                app.story_files[match].c_str());
   if (!story_parser_load_file(app.story, app.story_path.c_str())) {
     ui_print_message("Error al leer la historia.", "error");
     ui_pause_enter();
     return;
   }
 
-  game_session_run(&app.story, app.story_path.c_str(), &app.config, &app.audio,
-                   app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
-  app_replay_intro(app);
+  game_session_run({ui_terminal(), nullptr}, &app.story, app.story_path.c_str(), &app.config,
+                   &app.audio, app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
+  app_replay_intro(app.config, app.audio);
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/app.h"
+#include "app/shell.h"
 #include "config/config.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -121,7 +122,7 @@ void app_settings_screen(AppContext& app) {
         break;
       }
       case '5':
-        app_replay_intro(app);
+        app_replay_intro(app.config, app.audio);
         return;
       default:
         ui_print_message("Opción inválida.", "warning");

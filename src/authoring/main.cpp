@@ -1,4 +1,4 @@
-// quillhaven-tools: the story author's checker, map and playthrough runner.
+// quillhaven-tools: the story author's checker, map, playthrough runner and analyzer.
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/story_analyze.h"
 #include "authoring/story_check.h"
 #include "authoring/story_map.h"
 #include "authoring/story_walk.h"
@@ -22,25 +23,13 @@ constexpr const char* kUsage =
     "Herramientas para autores de historias de Quillhaven.\n"
     "\n"
     "Órdenes:\n"
-    "  check [--json] ARCHIVO...            Revisa historias y explica cada problema.\n"
+    "  check [--json] [--notas] ARCHIVO...  Revisa historias y explica cada problema.\n"
     "  map ARCHIVO                          Escribe el mapa de la historia en formato DOT.\n"
     "  play ARCHIVO --walk N [--seed S]     Juega N partidas al azar e informa del resultado.\n"
+    "  analyze [--json] [--max-states N] ARCHIVO...\n"
+    "                                       Calcula con exactitud finales, trampas y opciones.\n"
     "\n"
     "Escribe 'quillhaven-tools <orden> --help' para ver la ayuda de cada orden.\n";
-
-constexpr const char* kCheckHelp =
-    "Uso: quillhaven-tools check [--json] ARCHIVO...\n"
-    "\n"
-    "Lee cada historia con el mismo analizador que el juego y avisa, con su número de línea,\n"
-    "de todo lo que el juego aceptaría en silencio: destinos que no existen, secciones\n"
-    "inalcanzables o sin salida, ids repetidos, lo que se descarta o se corta por superar\n"
-    "una capacidad, líneas de opción rechazadas, pruebas con dificultad menor que 1, claves\n"
-    "ignoradas dentro de las etiquetas, opciones convertidas en comandos sin querer, la\n"
-    "cabecera sin cierre, objetos exigidos que nadie entrega y temas musicales sin archivo.\n"
-    "\n"
-    "  --json   Escribe los hallazgos en JSON (para editores).\n"
-    "\n"
-    "Estado de salida: 0 sin problemas, 1 con problemas, 2 si algún archivo no se puede leer.\n";
 
 constexpr const char* kMapHelp =
     "Uso: quillhaven-tools map ARCHIVO\n"
@@ -62,6 +51,47 @@ constexpr const char* kPlayHelp =
     "  --walk N   Número de partidas (1 a 1000000).\n"
     "  --seed S   Semilla del azar (por defecto 1).\n";
 
+constexpr const char* kAnalyzeHelp =
+    "Uso: quillhaven-tools analyze [--json] [--max-states N] ARCHIVO...\n"
+    "\n"
+    "Recorre todos los estados posibles del héroe (sección, puntos de vida, objetos y\n"
+    "condiciones) con las reglas del propio juego y calcula, sin azar:\n"
+    "  - la probabilidad exacta de cada final si se elige al azar entre las opciones\n"
+    "    posibles (las mismas que elige 'play --walk');\n"
+    "  - la mejor probabilidad de victoria jugando con cuidado, y su primera opción;\n"
+    "  - los encierros: estados desde los que no se llega a ningún final (escenas sin\n"
+    "    opciones posibles, bucles cerrados), con el camino más corto hasta ellos;\n"
+    "  - los estados sin victoria: vivo y sin final, pero ya no se puede ganar, por\n"
+    "    sección, con lo que le falta al héroe;\n"
+    "  - las probabilidades de cada prueba (pares de dados de 36), las opciones que\n"
+    "    ninguna partida puede tomar y las secciones a las que nunca se llega;\n"
+    "  - condiciones y objetos que se activan u obtienen y nada usa, o al revés.\n"
+    "\n"
+    "  --json           Escribe el análisis en JSON (para editores).\n"
+    "  --max-states N   Límite de estados explorados (por defecto 2000000).\n"
+    "\n"
+    "Claves del JSON (una lista con un objeto por archivo): file, states, complete,\n"
+    "random_play {victory, defeat, neutral, death, stuck, missing_section, endless;\n"
+    "unexplored si el análisis es parcial}, endings [{id, type, random_play}],\n"
+    "best_play {victory, first_move {option, label} o null}, traps [{section, path}],\n"
+    "lost_causes [{section, states, example_missing, path}], checks [{section, option,\n"
+    "stat, dc, modifier, odds {crit_success, success, cost, failure, crit_failure}}],\n"
+    "never_takeable [{section, option, reason}], unreachable_sections,\n"
+    "flags {set_never_tested, tested_never_set},\n"
+    "items {required_never_obtainable, obtained_never_required}. Un archivo que no se\n"
+    "puede analizar da {file, error}. Cada paso de un camino (path) es {section, option,\n"
+    "tier}: la opción tomada (su posición en la sección, desde 1) y, si decidió una\n"
+    "prueba, su resultado; el último paso solo lleva section. example_missing es el\n"
+    "nombre de un objeto, \"flag:NOMBRE\" para una condición, \"hp\" si solo faltan puntos\n"
+    "de vida, o vacío. reason: hidden_without_command, no_typed_input,\n"
+    "item_never_obtainable, flag_never_set, flag_always_set, never_allowed,\n"
+    "ending_section, death_on_arrival.\n"
+    "\n"
+    "Estado de salida: 0 análisis completo sin problemas; 1 con algún encierro u opción que\n"
+    "no se puede tomar; 2 uso incorrecto, historia ilegible o con más de 64 objetos (o 64\n"
+    "condiciones) distintos, que ya no se analizan con exactitud; 3 se alcanzó el límite de\n"
+    "estados (el informe, marcado como parcial, muestra lo encontrado).\n";
+
 bool wants_help(int argc, char** argv, int from) {
   for (int i = from; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
@@ -73,20 +103,23 @@ Story* new_story() { return static_cast<Story*>(platform_alloc_large(sizeof(Stor
 void free_story(Story* story) { platform_free_large(story, sizeof(Story)); }
 
 int run_check(int argc, char** argv) {
-  bool json = false;
+  bool json = false, notes = false;
   std::vector<std::string> files;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
+    } else if (std::strcmp(argv[i], "--notas") == 0) {
+      notes = true;
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "check: opción desconocida «%s».\n%s", argv[i], kCheckHelp);
+      std::fprintf(stderr, "check: opción desconocida «%s».\n%s", argv[i],
+                   check_help_text().c_str());
       return 2;
     } else {
       files.emplace_back(argv[i]);
     }
   }
   if (files.empty()) {
-    std::fputs(kCheckHelp, stderr);
+    std::fputs(check_help_text().c_str(), stderr);
     return 2;
   }
   Story* story = new_story();
@@ -95,9 +128,9 @@ int run_check(int argc, char** argv) {
   bool unreadable = false, problems = false;
   for (const std::string& f : files) {
     CheckReport report;
-    check_story_file(f, *story, report);
+    check_story_file(f, *story, report, notes);
     unreadable = unreadable || !report.readable;
-    problems = problems || !report.findings.empty();
+    problems = problems || check_has_problems(report);
     if (!json) {
       if (!report.readable) {
         std::fprintf(stderr, "%s: no se puede leer el archivo.\n", f.c_str());
@@ -177,6 +210,68 @@ int run_play(int argc, char** argv) {
   return 0;
 }
 
+int run_analyze(int argc, char** argv) {
+  bool json = false;
+  std::int64_t max_states = ANALYZE_DEFAULT_MAX_STATES;
+  std::vector<std::string> files;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (std::strcmp(argv[i], "--max-states") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      long long n = std::strtoll(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0' || n < 1 || n > 1000000000) {
+        std::fprintf(stderr,
+                     "analyze: --max-states necesita un número entre 1 y 1000000000.\n\n%s",
+                     kAnalyzeHelp);
+        return 2;
+      }
+      max_states = n;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      std::fprintf(stderr, "analyze: argumento no válido «%s».\n\n%s", argv[i], kAnalyzeHelp);
+      return 2;
+    } else {
+      files.emplace_back(argv[i]);
+    }
+  }
+  if (files.empty()) {
+    std::fprintf(stderr, "analyze: falta el archivo de la historia.\n\n%s", kAnalyzeHelp);
+    return 2;
+  }
+  Story* story = new_story();
+  if (story == nullptr) return 2;
+  bool unusable = false, partial = false, problems = false;
+  if (json) std::fputs("[\n", stdout);
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const std::string& file = files[f];
+    AnalyzeReport report;
+    if (!story_parser_load_file(*story, file.c_str())) {
+      report.error = "no se puede leer el archivo o no tiene secciones";
+    } else {
+      story_analyze(*story, max_states, report);
+    }
+    if (!report.analysable) {
+      unusable = true;
+      std::fprintf(stderr, "%s: %s.\n", file.c_str(), report.error.c_str());
+    } else {
+      partial = partial || !report.complete;
+      problems = problems || !report.traps.empty() || !report.never_takeable.empty();
+    }
+    if (json) {
+      std::fputs(story_analyze_format_json(*story, file, report, 2).c_str(), stdout);
+      std::fputs(f + 1 < files.size() ? ",\n" : "\n", stdout);
+    } else if (report.analysable) {
+      if (f > 0) std::fputs("\n", stdout);
+      std::fputs(story_analyze_format_text(*story, file, report).c_str(), stdout);
+    }
+  }
+  if (json) std::fputs("]\n", stdout);
+  free_story(story);
+  if (unusable) return 2;
+  if (partial) return 3;
+  return problems ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,7 +292,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "check") {
-    if (wants_help(argc, argv, 2)) return std::fputs(kCheckHelp, stdout), 0;
+    if (wants_help(argc, argv, 2)) return std::fputs(check_help_text().c_str(), stdout), 0;
     return run_check(argc, argv);
   }
   if (command == "map") {
@@ -207,6 +302,10 @@ int main(int argc, char** argv) {
   if (command == "play") {
     if (wants_help(argc, argv, 2)) return std::fputs(kPlayHelp, stdout), 0;
     return run_play(argc, argv);
+  }
+  if (command == "analyze") {
+    if (wants_help(argc, argv, 2)) return std::fputs(kAnalyzeHelp, stdout), 0;
+    return run_analyze(argc, argv);
   }
   std::fprintf(stderr, "Orden desconocida «%s».\n\n%s", argv[1], kUsage);
   return 2;

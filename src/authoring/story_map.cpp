@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "authoring/text_join.h"
+#include "rules/option_rules.h"
 
 namespace {
 
@@ -62,15 +63,23 @@ std::string story_map_dot(const Story& story) {
   }
   for (int s = 0; s < story.section_count; ++s) {
     const StorySection& sec = story.sections[s];
-    int number = 0;
     for (int o = 0; o < sec.transition_count; ++o) {
       const StoryTransition& t = sec.transitions[o];
       std::string label;
-      if (t.has_command) {
-        label = join({">_ ", t.command.empty() ? t.label.view() : t.command.view()});
-        if (t.is_hidden) label += " (oculto)";
-      } else {
-        label = join({"[", std::to_string(++number), "]"});
+      switch (rules_option_access(t)) {
+        case OptionAccess::kNumbered:
+          label = join({"[", std::to_string(rules_option_number(sec, o)), "]"});
+          break;
+        case OptionAccess::kCommand:
+          label = join({">_ ", rules_option_command_or_label(t)});
+          break;
+        case OptionAccess::kHiddenCommand:
+          label = join({">_ ", rules_option_command_or_label(t), " (oculto)"});
+          break;
+        case OptionAccess::kNone:
+          // Hidden and without a command: drawn so the author sees it, but nothing reaches it.
+          label = "(oculta, inalcanzable)";
+          break;
       }
       if (!t.check_stat.empty()) {
         label += join({"\n", t.check_stat.view(), " DC ", std::to_string(t.check_dc)});

@@ -1,6 +1,5 @@
 #include "authoring/story_walk.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +11,7 @@
 #include "authoring/text_join.h"
 #include "character/character.h"
 #include "config/config.h"
-#include "platform/platform.h"
-#include "rules/resolve.h"
+#include "rules/option_rules.h"
 #include "session/session.h"
 #include "ui/text_output.h"
 
@@ -54,21 +52,16 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
     return;
   }
   ++w.turns;
-  // Candidate answers: the number of every listed option the hero may take,
-  // and the command text of every terminal option, hidden ones included.
+  // Candidate answers: the line that takes each move of this hero, in option
+  // order. A move is exactly what the analyzer explores, so an option no
+  // typed line reaches (hidden with nothing to type, a shadowed command) is
+  // never chosen.
   std::vector<std::pair<std::string, const StoryTransition*>> choices;
-  int number = 0;
   for (int o = 0; o < section.transition_count; ++o) {
-    const StoryTransition& t = section.transitions[o];
-    bool numbered = !t.is_hidden && !t.has_command;
-    if (numbered) ++number;
-    char refusal[8];  // only the answer matters; the reason is cut to fit
-    if (rules_transition_refused(hero, t, refusal, sizeof refusal)) continue;
-    if (numbered) {
-      choices.emplace_back(std::to_string(number), &t);
-    } else if (t.has_command) {
-      choices.emplace_back(std::string(t.command.empty() ? t.label.view() : t.command.view()), &t);
-    }
+    if (!rules_option_is_move(section, o, hero)) continue;
+    OptionLineText input;
+    rules_option_input(section, o, input);
+    choices.emplace_back(std::string(input.view()), &section.transitions[o]);
   }
   if (choices.empty()) {
     w.stuck = true;
@@ -151,7 +144,7 @@ void record_end(const Story& story, const Walker& w, WalkReport& report) {
   }
 }
 
-void no_sleep(std::int32_t) {}
+void no_sleep(std::int32_t, void*) {}
 
 }  // namespace
 
@@ -184,16 +177,12 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
     return false;
   }
 
-  std::fflush(stdout);
-  int saved_stdout = dup(1);
-  int devnull = open("/dev/null", O_WRONLY);
-  if (devnull >= 0) dup2(devnull, 1);
-  platform_set_sleep_hook(no_sleep);
-  ui_set_line_source(next_line, &w);
+  // The scripted player types the chosen lines; its screens are discarded and
+  // its pauses take no time.
   SessionObserver observer{before_prompt, on_end, &w};
-  session_set_observer(&observer);
 
   for (int i = 0; i < walks; ++i) {
+    UiContext player{nullptr, nullptr, next_line, no_sleep, &w, false};
     w.pending.clear();
     w.last = nullptr;
     w.last_section = -1;
@@ -202,7 +191,8 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
     w.path.clear();
     w.end = SESSION_END_NONE;
     w.final_section = nullptr;
-    game_session_run(&story, story_path.c_str(), &config, nullptr, "Caminante", nullptr, nullptr);
+    game_session_run({player, &observer}, &story, story_path.c_str(), &config, nullptr, "Caminante",
+                     nullptr, nullptr);
     if (w.final_section != nullptr) {
       int index = section_index(story, *w.final_section);
       w.visited[static_cast<std::size_t>(index)] = true;
@@ -216,15 +206,6 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
     record_end(story, w, report);
   }
 
-  session_set_observer(nullptr);
-  ui_set_line_source(nullptr, nullptr);
-  platform_set_sleep_hook(nullptr);
-  std::fflush(stdout);
-  if (saved_stdout >= 0) {
-    dup2(saved_stdout, 1);
-    close(saved_stdout);
-  }
-  if (devnull >= 0) close(devnull);
   bool back = chdir(previous_dir) == 0;
   std::error_code ec;
   std::filesystem::remove_all(scratch_dir, ec);

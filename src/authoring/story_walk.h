@@ -18,9 +18,10 @@ struct WalkReport {
   std::vector<std::string> longest_path;  // section ids of that run
 };
 
-// Plays `walks` adventures choosing at random among the options a player can
-// take, with the offline narrator, no pauses and no music. The same seed gives
-// the same report. `story_path` names the story (for the slug only). False
+// Plays `walks` adventures choosing at random among the moves (the options a
+// typed line reaches and the hero may take), typing the line that takes each,
+// with the offline narrator, no screens, no pauses and no music. The same seed
+// gives the same report. `story_path` names the story (for the slug only). False
 // when no scratch folder could be made for the runs' autosaves.
 bool story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
                 WalkReport& report);

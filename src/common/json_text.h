@@ -44,3 +44,6 @@ std::int32_t json_text_read_int(std::string_view text, const char* key, std::int
 
 // Appends `text` between double quotes, with quotes and backslashes escaped.
 void json_text_append_quoted(std::string& out, std::string_view text);
+// The same for documents other programs parse: control characters are escaped
+// too (\n, \t, \u00XX), so any text makes a valid JSON string.
+void json_text_append_escaped(std::string& out, std::string_view text);

@@ -133,9 +133,10 @@ std::int32_t extract_int_field(std::string_view json, const char* field) {
   return json_text_read_int(json, field, 0);
 }
 
-void llm_build_prompt(const Character* hero, const StorySection* section, const char* action,
-                      const char* result, const LoreHit* lore, char* out, std::size_t capacity) {
+void llm_build_prompt(const NarrationRequest& request, char* out, std::size_t capacity) {
   if (out == nullptr || capacity == 0) return;
+  const Character* hero = request.hero;
+  const LoreHit* lore = request.lore;
   // The hero's name is not sent, only the hit points.
   char summary[LLM_SUMMARY_CAPACITY];
   std::snprintf(summary, sizeof(summary), "Vida %d/%d", hero != nullptr ? hero->hp : 10,
@@ -144,9 +145,10 @@ void llm_build_prompt(const Character* hero, const StorySection* section, const 
   std::snprintf(out, capacity,
                 "Lugar: %s. Personaje: %s. Accion: %s. Resultado mecanico: %s.%s%s Narra el "
                 "desenlace en 2 frases breves e inmersivas.",
-                section != nullptr ? section->title.c_str() : "Aventura", summary,
-                action != nullptr ? action : "avanzar", result != nullptr ? result : "Exito",
-                with_lore ? " Lore: " : "", with_lore ? lore->text.c_str() : "");
+                request.section != nullptr ? request.section->title.c_str() : "Aventura", summary,
+                request.action != nullptr ? request.action : "avanzar",
+                request.result != nullptr ? request.result : "Exito", with_lore ? " Lore: " : "",
+                with_lore ? lore->text.c_str() : "");
 }
 
 std::size_t llm_escape_json(std::string_view text, char* out, std::size_t capacity) {
@@ -257,18 +259,15 @@ bool llm_extract_text(std::string_view reply, char* out, std::size_t capacity) {
   return drop_control_bytes(out, length) > 0;
 }
 
-bool llm_narrate_action(LlmTotals* totals, const AppConfig* config, const Character* hero,
-                        const StorySection* section, const char* action, const RollResult* roll,
-                        const char* result, const LoreHit* lore, char* out, std::size_t capacity,
-                        TokenCounters* counters) {
-  return llm_narrate_action_at(LLM_DEFAULT_BASE_URL, totals, config, hero, section, action, roll,
-                               result, lore, out, capacity, counters);
+bool llm_narrate_action(const NarrationRequest& request, char* out, std::size_t capacity) {
+  return llm_narrate_action_at(LLM_DEFAULT_BASE_URL, request, out, capacity);
 }
 
-bool llm_narrate_action_at(std::string_view base_url, LlmTotals* totals, const AppConfig* config,
-                           const Character* hero, const StorySection* section, const char* action,
-                           const RollResult* roll, const char* result, const LoreHit* lore,
-                           char* out, std::size_t capacity, TokenCounters* counters) {
+bool llm_narrate_action_at(std::string_view base_url, const NarrationRequest& request, char* out,
+                           std::size_t capacity) {
+  const AppConfig* config = request.config;
+  LlmTotals* totals = request.totals;
+  TokenCounters* counters = request.counters;
   // A call that never reaches the model shows 0 for itself and the session
   // totals as they stand.
   if (counters != nullptr) {
@@ -276,7 +275,8 @@ bool llm_narrate_action_at(std::string_view base_url, LlmTotals* totals, const A
     fill_counters(counters, totals, 0, 0);
   }
   auto offline = [&]() {
-    offline_narrator_describe_action(action, roll, result, lore, out, capacity);
+    offline_narrator_describe_action(request.action, request.roll, request.result, request.lore,
+                                     out, capacity);
     return false;
   };
   if (config == nullptr || config->offline_mode || config->gemini_api_key.empty() ||
@@ -285,7 +285,7 @@ bool llm_narrate_action_at(std::string_view base_url, LlmTotals* totals, const A
   }
 
   char prompt[LLM_PROMPT_CAPACITY];
-  llm_build_prompt(hero, section, action, result, lore, prompt, sizeof(prompt));
+  llm_build_prompt(request, prompt, sizeof(prompt));
   char body[LLM_BODY_CAPACITY];
   std::size_t body_length = llm_build_request_body(prompt, body, sizeof(body));
 

@@ -45,26 +45,36 @@ struct TokenCounters {
 };
 static_assert(std::is_trivially_copyable_v<TokenCounters>);
 
+// One action to narrate, and the accounts its tokens are charged to. Every
+// pointer may be null: the narrator then uses its defaults (no config means
+// the offline narrator).
+struct NarrationRequest {
+  const AppConfig* config;
+  const Character* hero;        // only the hit points are sent
+  const StorySection* section;  // the scene's title names the place
+  const char* action;           // the player's words
+  const RollResult* roll;       // only when a check was rolled
+  const char* result;           // the mechanical result
+  const LoreHit* lore;          // background passage; an untitled one is not sent
+  LlmTotals* totals;            // the session's running totals
+  TokenCounters* counters;      // what the panels show for this call
+};
+static_assert(std::is_trivially_copyable_v<NarrationRequest>);
+
 void llm_init(LlmTotals& totals);
 // Writes the narration into `out`; true when it came from the model, false
 // when the offline narrator wrote it (offline mode, no key, any failure).
-bool llm_narrate_action(LlmTotals* totals, const AppConfig* config, const Character* hero,
-                        const StorySection* section, const char* action, const RollResult* roll,
-                        const char* result, const LoreHit* lore, char* out, std::size_t capacity,
-                        TokenCounters* counters);
+bool llm_narrate_action(const NarrationRequest& request, char* out, std::size_t capacity);
 // The same, sending the request to `base_url` (scheme and host, no trailing
 // slash) instead of the hosted service; tests point it at a local server.
-bool llm_narrate_action_at(std::string_view base_url, LlmTotals* totals, const AppConfig* config,
-                           const Character* hero, const StorySection* section, const char* action,
-                           const RollResult* roll, const char* result, const LoreHit* lore,
-                           char* out, std::size_t capacity, TokenCounters* counters);
+bool llm_narrate_action_at(std::string_view base_url, const NarrationRequest& request, char* out,
+                           std::size_t capacity);
 // The signed value of the first `"field":` in `json`, or 0.
 std::int32_t extract_int_field(std::string_view json, const char* field);
 
 // The pure steps of one request, in the order they run.
 // The prompt sent to the model, cut to capacity-1 bytes.
-void llm_build_prompt(const Character* hero, const StorySection* section, const char* action,
-                      const char* result, const LoreHit* lore, char* out, std::size_t capacity);
+void llm_build_prompt(const NarrationRequest& request, char* out, std::size_t capacity);
 // Escapes `text` as the content of a JSON string: tab, line feed, quote and
 // backslash as escape pairs; other control bytes and every invalid or
 // incomplete UTF-8 sequence dropped. Stops once LLM_ESCAPED_MAX - 1 bytes are

@@ -1,5 +1,7 @@
 #include "platform/audio.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +36,21 @@ bool try_candidate(char* out, std::size_t capacity, const char* first, const cha
   if (static_cast<std::size_t>(n) >= capacity) return false;
   if (!platform_file_exists(path)) return false;
   std::memcpy(out, path, static_cast<std::size_t>(n) + 1);
+  return true;
+}
+
+// The folder holding the running program, read from /proc/self/exe (which
+// names the real file, past any symbolic link). False where the system has no
+// such link or the path would not fit.
+bool program_dir(char* out, std::size_t capacity) {
+  if (capacity < 2) return false;
+  ssize_t n = readlink("/proc/self/exe", out, capacity - 1);
+  // A result that fills the buffer may have been cut.
+  if (n <= 0 || static_cast<std::size_t>(n) >= capacity - 1) return false;
+  out[n] = '\0';
+  char* slash = std::strrchr(out, '/');
+  if (slash == nullptr) return false;
+  *slash = '\0';  // a program in "/" leaves "", and "/assets/audio/" is then its folder
   return true;
 }
 
@@ -75,8 +92,14 @@ bool audio_find_track(const AudioState& state, const char* theme, char* out, std
       try_candidate(out, capacity, below_base, file, "")) {
     return true;
   }
-  return try_candidate(out, capacity, "assets/audio/", file, "") ||
-         try_candidate(out, capacity, file, "", "");
+  if (try_candidate(out, capacity, "assets/audio/", file, "") ||
+      try_candidate(out, capacity, file, "", "")) {
+    return true;
+  }
+  // Last, the tracks the build renders beside the program, so the music plays
+  // from whatever folder the game is started in.
+  char dir[AUDIO_PATH_MAX + 1];
+  return program_dir(dir, sizeof dir) && try_candidate(out, capacity, dir, "/assets/audio/", file);
 }
 
 void audio_init(AudioState& state, const char* base_dir, bool enabled, float volume) {

@@ -23,7 +23,8 @@ void audio_set_volume(AudioState& state, float volume);
 void audio_play_dice_sound(const AudioState& state);
 void audio_play_victory_fanfare(AudioState& state);
 // The first readable track for a theme: base_dir/assets/audio/<file>, then
-// assets/audio/<file>, then <file> alone. False when none exists.
+// assets/audio/<file>, then <file> alone, then assets/audio/<file> in the
+// folder of the running program. False when none exists.
 bool audio_find_track(const AudioState& state, const char* theme, char* out, std::size_t capacity);
 // The WAV file name of a theme ("intro" -> "quillhaven_intro.wav", ...).
 void audio_theme_file_name(const char* theme, char* out, std::size_t capacity);

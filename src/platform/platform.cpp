@@ -24,7 +24,6 @@ namespace {
 
 // The recorded music child, -1 when none.
 pid_t g_audio_child = -1;
-PlatformSleepHook g_sleep_hook = nullptr;
 
 // Players tried in this order; the first one found on PATH plays the music.
 constexpr const char* AUDIO_PLAYERS[] = {"afplay", "pw-play", "paplay", "aplay"};
@@ -253,14 +252,8 @@ void platform_stop_audio() {
   reap_or_kill(child, STOP_GRACE_MS);
 }
 
-void platform_set_sleep_hook(PlatformSleepHook hook) { g_sleep_hook = hook; }
-
 void platform_sleep_ms(std::int32_t ms) {
   if (ms <= 0) return;
-  if (g_sleep_hook != nullptr) {
-    g_sleep_hook(ms);
-    return;
-  }
   // Whole seconds and the remaining milliseconds; a signal cuts the sleep short.
   timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
   nanosleep(&ts, nullptr);

@@ -15,10 +15,8 @@ void platform_cleanup();
 // Ends the music child and its player (SIGTERM, then SIGKILL after a short
 // grace) and reaps that child only.
 void platform_stop_audio();
+// Sleeps for real; screens pause through their UiContext, which tests replace.
 void platform_sleep_ms(std::int32_t ms);
-// Tests may observe sleeps instead of sleeping: a non-null hook replaces nanosleep.
-using PlatformSleepHook = void (*)(std::int32_t ms);
-void platform_set_sleep_hook(PlatformSleepHook hook);
 
 int platform_get_terminal_size(int* columns, int* rows);
 void platform_clear_screen();

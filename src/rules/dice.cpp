@@ -17,6 +17,18 @@ std::int32_t draw_die() { return std::rand() % 6 + 1; }
 
 }  // namespace
 
+RollOutcome rules_roll_outcome(std::int32_t die1, std::int32_t die2, std::int32_t modifier,
+                               std::int32_t dc) {
+  // Compare in 64 bits: a huge stat or a DC near the 32-bit limits must still
+  // land in the right tier.
+  std::int64_t total = static_cast<std::int64_t>(modifier) + die1 + die2;
+  if (die1 == 6 && die2 == 6) return OUTCOME_CRIT_SUCCESS;
+  if (die1 == 1 && die2 == 1) return OUTCOME_CRIT_FAILURE;
+  if (total >= dc) return OUTCOME_SUCCESS;
+  if (total >= static_cast<std::int64_t>(dc) - 2) return OUTCOME_COST;
+  return OUTCOME_FAILURE;
+}
+
 RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_t modifier,
                                std::int32_t dc) {
   RollResult r;
@@ -25,37 +37,45 @@ RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_
   r.die2 = die2;
   r.modifier = modifier;
   r.dc = dc;
-  // Compare in 64 bits: a huge stat or a DC near the 32-bit limits must still
-  // land in the right tier; only the stored total is clamped.
-  std::int64_t total = static_cast<std::int64_t>(modifier) + die1 + die2;
-  r.total = clamp_to_i32(total);
+  // Only the stored total is clamped; the tier is decided on the exact sum.
+  r.total = clamp_to_i32(static_cast<std::int64_t>(modifier) + die1 + die2);
+  r.outcome = rules_roll_outcome(die1, die2, modifier, dc);
 
-  const char* format = nullptr;
-  if (die1 == 6 && die2 == 6) {
-    r.outcome = OUTCOME_CRIT_SUCCESS;
-    format = "¡Éxito Crítico Espectacular! (Doble 6, total %d vs DC %d)";
-  } else if (die1 == 1 && die2 == 1) {
-    r.outcome = OUTCOME_CRIT_FAILURE;
-    format = "¡Pifia Crítica Desastrosa! (Doble 1, total %d vs DC %d)";
-  } else if (total >= dc) {
-    r.outcome = OUTCOME_SUCCESS;
-    format = "Éxito Total (%d vs DC %d)";
-  } else if (total >= static_cast<std::int64_t>(dc) - 2) {
-    r.outcome = OUTCOME_COST;
-    format = "Éxito con Costo / Complicación (%d vs DC %d)";
-  } else {
-    r.outcome = OUTCOME_FAILURE;
-    format = "Fallo (%d vs DC %d)";
-  }
+  // One literal format per tier, so the compiler checks each against its arguments.
   char line[decltype(r.text)::kCapacity];
-  std::snprintf(line, sizeof line, format, r.total, r.dc);
+  const std::int32_t total = r.total;
+  switch (r.outcome) {
+    case OUTCOME_CRIT_SUCCESS:
+      std::snprintf(line, sizeof line,
+                    "¡Éxito Crítico Espectacular! (Doble 6, total %d vs DC %d)", total, dc);
+      break;
+    case OUTCOME_CRIT_FAILURE:
+      std::snprintf(line, sizeof line, "¡Pifia Crítica Desastrosa! (Doble 1, total %d vs DC %d)",
+                    total, dc);
+      break;
+    case OUTCOME_SUCCESS:
+      std::snprintf(line, sizeof line, "Éxito Total (%d vs DC %d)", total, dc);
+      break;
+    case OUTCOME_COST:
+      std::snprintf(line, sizeof line, "Éxito con Costo / Complicación (%d vs DC %d)", total, dc);
+      break;
+    default:
+      std::snprintf(line, sizeof line, "Fallo (%d vs DC %d)", total, dc);
+      break;
+  }
   r.text.assign(line);
   return r;
 }
 
-RollResult rules_roll_2d6(std::int32_t modifier, std::int32_t dc) {
+void rules_draw_2d6(std::int32_t& die1, std::int32_t& die2) {
   // Two separate statements: the first draw is always the first die.
-  std::int32_t die1 = draw_die();
-  std::int32_t die2 = draw_die();
+  die1 = draw_die();
+  die2 = draw_die();
+}
+
+RollResult rules_roll_2d6(std::int32_t modifier, std::int32_t dc) {
+  std::int32_t die1 = 0;
+  std::int32_t die2 = 0;
+  rules_draw_2d6(die1, die2);
   return rules_classify_roll(die1, die2, modifier, dc);
 }

@@ -28,6 +28,11 @@ static_assert(std::is_trivially_copyable_v<RollResult>);
 
 // Draws two values of the process-wide rand() (never seeded) and classifies them.
 RollResult rules_roll_2d6(std::int32_t modifier, std::int32_t dc);
+// The draw alone: the first value drawn is always the first die.
+void rules_draw_2d6(std::int32_t& die1, std::int32_t& die2);
 // The pure part: tier and summary for chosen dice.
 RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_t modifier,
+                               std::int32_t dc);
+// The tier alone, by the same rules, without formatting the summary.
+RollOutcome rules_roll_outcome(std::int32_t die1, std::int32_t die2, std::int32_t modifier,
                                std::int32_t dc);

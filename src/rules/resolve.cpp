@@ -14,6 +14,7 @@ void put(char* message, std::size_t capacity, std::string_view piece) {
 }
 
 void put_number(char* message, std::size_t capacity, std::int32_t value) {
+  if (message == nullptr) return;
   char digits[16];
   std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
   put(message, capacity, digits);
@@ -100,26 +101,52 @@ bool rules_transition_refused(const Character& hero, const StoryTransition& t, c
   return false;
 }
 
+bool rules_transition_rolls(const StoryTransition& t) {
+  return !t.check_stat.empty() && t.check_dc >= 1;
+}
+
 bool rules_resolve_transition(Character& hero, const StoryTransition& transition, char* target,
                               std::size_t target_capacity, RollResult* roll, char* message,
                               std::size_t message_capacity) {
   if (target == nullptr || target_capacity == 0 || message == nullptr || message_capacity == 0) {
     return false;
   }
+  // Refusals come before any draw, so a refused option leaves the dice
+  // sequence and the hero exactly as they were; so does a plain move.
+  std::int32_t die1 = 0;
+  std::int32_t die2 = 0;
+  bool rolls = rules_transition_rolls(transition);
+  if (rolls && !rules_transition_refused(hero, transition, nullptr, 0)) rules_draw_2d6(die1, die2);
+  return rules_resolve_transition_with_dice(hero, transition, die1, die2, target, target_capacity,
+                                            roll, message, message_capacity);
+}
+
+bool rules_resolve_transition_with_dice(Character& hero, const StoryTransition& transition,
+                                        std::int32_t die1, std::int32_t die2, char* target,
+                                        std::size_t target_capacity, RollResult* roll,
+                                        char* message, std::size_t message_capacity) {
+  if (target == nullptr || target_capacity == 0) return false;
+  if (message_capacity == 0) message = nullptr;
   const StoryTransition& t = transition;
   target[0] = '\0';
   if (roll != nullptr) std::memset(static_cast<void*>(roll), 0, sizeof *roll);
 
-  // Refusals come before any draw, so a refused option leaves the dice
-  // sequence and the hero exactly as they were.
   if (rules_transition_refused(hero, t, message, message_capacity)) return false;
 
   std::string_view destination = t.target.view();
-  if (t.check_stat.empty() || t.check_dc < 1) {
+  if (!rules_transition_rolls(t)) {
     put(message, message_capacity, "Avanzas: ");
     put(message, message_capacity, t.label.view());
   } else {
-    RollResult r = rules_roll_2d6(character_get_stat(hero, t.check_stat.view()), t.check_dc);
+    std::int32_t modifier = character_get_stat(hero, t.check_stat.view());
+    RollResult r;
+    if (message == nullptr && roll == nullptr) {
+      // Nobody reads the summary or the roll: the tier is all the effects read.
+      r.outcome = rules_roll_outcome(die1, die2, modifier, t.check_dc);
+      r.text.clear();
+    } else {
+      r = rules_classify_roll(die1, die2, modifier, t.check_dc);
+    }
     if (roll != nullptr) *roll = r;
     put_check(hero, t, r, destination, message, message_capacity);
   }

@@ -6,9 +6,9 @@
 
 #include "common/fixed_list.h"
 #include "common/text_util.h"
+#include "rules/option_rules.h"
 #include "session/session.h"
 #include "session/session_internal.h"
-#include "ui/dice_view.h"
 #include "ui/text_output.h"
 
 namespace {
@@ -17,59 +17,12 @@ constexpr std::size_t kWordMax = 63;         // first words are compared up to t
 constexpr std::size_t kDistanceWordMax = 64; // words are cut to this before measuring
 constexpr int kNearMissLimit = 3;            // a distance below this earns a hint
 
-using CleanText = FixedText<SESSION_LINE_CAPACITY>;
 using Word = FixedText<kWordMax + 1>;
-
-void clean(CleanText& out, std::string_view text) {
-  // The source may not be terminated where the view ends: copy it first.
-  CleanText raw;
-  raw.assign(text);
-  str_clean_spaces(out.raw(), raw.c_str(), out.capacity());
-}
-
 
 // The first space-delimited word of a normalised text.
 void first_word(Word& out, std::string_view text) {
   std::size_t end = text.find(' ');
   out.assign(text.substr(0, end));
-}
-
-// A normalised line without its prompt marker and shell sigils: what the player typed as a command.
-std::string_view command_text(std::string_view cleaned) {
-  if (starts_with(cleaned, ">_")) cleaned.remove_prefix(2);
-  while (!cleaned.empty() && (cleaned[0] == '#' || cleaned[0] == '$' || cleaned[0] == ' ')) {
-    cleaned.remove_prefix(1);
-  }
-  return cleaned;
-}
-
-// The text a command option expects: its command, or its label, read the way a
-// typed line is. A story may write "$ sudo reboot"; the player's "$" is dropped
-// from what was typed, so it must be dropped from what is expected too.
-void expected_text(CleanText& out, const StoryTransition& t) {
-  CleanText cleaned;
-  clean(cleaned, t.command.empty() ? t.label.view() : t.command.view());
-  out.assign(command_text(cleaned.view()));
-}
-
-// Stage 1: the exact command of an option, or a hidden command by its first word plus a marker.
-const StoryTransition* exact_command(const StorySection& section, std::string_view typed) {
-  if (typed.empty()) return nullptr;
-  Word typed_first;
-  first_word(typed_first, typed);
-  bool has_marker = typed.find("token_backup") != std::string_view::npos ||
-                    typed.find("-d") != std::string_view::npos;
-  for (const StoryTransition& t : list_used(section.transitions, section.transition_count)) {
-    if (!t.has_command) continue;
-    CleanText expected;
-    expected_text(expected, t);
-    if (typed == expected.view()) return &t;
-    if (!t.is_hidden || !has_marker) continue;
-    Word expected_first;
-    first_word(expected_first, expected.view());
-    if (!expected_first.empty() && expected_first == typed_first.view()) return &t;
-  }
-  return nullptr;
 }
 
 // Stage 2: a visible command whose first word matches, or is within two edits of, the typed one.
@@ -80,9 +33,9 @@ const StoryTransition* near_miss(const StorySection& section, std::string_view t
   int best = 999;
   const StoryTransition* candidate = nullptr;
   for (const StoryTransition& t : list_used(section.transitions, section.transition_count)) {
-    if (!t.has_command || t.is_hidden) continue;
-    CleanText expected;
-    expected_text(expected, t);
+    if (rules_option_access(t) != OptionAccess::kCommand) continue;
+    OptionLineText expected;
+    rules_option_expected(t, expected);
     Word expected_first;
     first_word(expected_first, expected.view());
     if (typed_first == expected_first.view()) return &t;
@@ -102,44 +55,28 @@ void narrate_without_effect(SessionState& s, const StorySection& section, const 
   const char* result = found ? "Investigación del entorno."
                              : "Acción no resolutiva; observas o intentas interactuar sin "
                                "cambiar de lugar.";
-  char narration[SESSION_NARRATION_CAPACITY];
-  narration[0] = '\0';
-  llm_narrate_action(&s.totals, s.config, &s.hero, &section, line, nullptr, result,
-                     found ? &hit : nullptr, narration, sizeof narration, &s.counters);
-  ui_print_dm_narration(narration, s.config->offline_mode, &s.counters);
+  session_narrate(s, section, line, nullptr, result, found ? &hit : nullptr);
 }
 
 }  // namespace
 
 void str_clean_spaces(char* dst, const char* src, std::size_t capacity) {
-  if (dst == nullptr || capacity == 0) return;
-  dst[0] = '\0';
-  if (src == nullptr) return;
-  while (*src != '\0' && is_blank(*src)) ++src;
-  std::size_t n = 0;
-  for (const char* p = src; *p != '\0' && n + 1 < capacity; ++p) {
-    if (is_blank(*p)) {
-      if (dst[n - 1] != ' ') dst[n++] = ' ';  // n > 0: leading blanks were skipped
-    } else {
-      dst[n++] = ascii_lower(*p);
-    }
-  }
-  if (n > 0 && dst[n - 1] == ' ') --n;
-  dst[n] = '\0';
+  rules_option_clean(dst, capacity, src != nullptr ? std::string_view(src) : std::string_view());
 }
 
 const StoryTransition* find_free_action_match(const StorySection& section, const char* line) {
-  CleanText wanted;
+  OptionLineText wanted;
   str_clean_spaces(wanted.raw(), line, wanted.capacity());
   if (wanted.empty()) return nullptr;
+  // Free text names only the options a number would: never a command, hidden or not.
   for (const StoryTransition& t : list_used(section.transitions, section.transition_count)) {
-    if (t.has_command || t.is_hidden) continue;
-    CleanText label;
-    clean(label, t.label.view());
+    if (!rules_option_is_numbered(t)) continue;
+    OptionLineText label;
+    rules_option_clean(label, t.label.view());
     if (label.view().find(wanted.view()) != std::string_view::npos) return &t;
     if (t.check_stat.empty()) continue;
-    FixedText<64> stat;
-    str_clean_spaces(stat.raw(), t.check_stat.c_str(), stat.capacity());
+    OptionLineText stat;
+    rules_option_clean(stat, t.check_stat.view());
     // An empty needle would match any line; a stat name that cleans to nothing names nothing.
     if (!stat.empty() && wanted.view().find(stat.view()) != std::string_view::npos) return &t;
   }
@@ -168,23 +105,25 @@ int session_levenshtein(const char* a, const char* b) {
 }
 
 void session_run_free_text(SessionState& s, const StorySection& section, const char* line) {
-  CleanText cleaned;
+  OptionLineText cleaned;
   str_clean_spaces(cleaned.raw(), line, cleaned.capacity());
-  std::string_view typed = command_text(cleaned.view());
+  std::string_view typed = rules_option_command_text(cleaned.view());
   bool has_options = section.transition_count > 0;
 
   if (has_options) {
-    if (const StoryTransition* chosen = exact_command(section, typed)) {
+    if (const StoryTransition* chosen = rules_option_find_command(section, typed)) {
       if (chosen->is_hidden) {
-        ui_print_message("🔓 ¡Comando de terminal oculto descubierto con éxito!", "success");
+        ui_print_message(*s.ui, "🔓 ¡Comando de terminal oculto descubierto con éxito!", "success");
       }
       session_take_option(s, section, *chosen, line);
       return;
     }
     if (const StoryTransition* hinted = near_miss(section, typed)) {
-      session_message("error", 256, "❌ Comando mal escrito o incompleto: '%s'", line);
-      session_message("warning", 512, "💡 Sintaxis correcta en esta terminal:\n   >_ %s",
-                      hinted->command.empty() ? hinted->label.c_str() : hinted->command.c_str());
+      session_message(s, "error", 256, "❌ Comando mal escrito o incompleto: '%s'", line);
+      // The hint shows the command as the story writes it.
+      std::string_view shown = rules_option_command_or_label(*hinted);
+      session_message(s, "warning", 512, "💡 Sintaxis correcta en esta terminal:\n   >_ %.*s",
+                      static_cast<int>(shown.size()), shown.data());
       return;
     }
   }

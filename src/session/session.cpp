@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "common/fixed_list.h"
 #include "common/slug.h"
 #include "common/text_util.h"
+#include "rules/arrival.h"
+#include "rules/option_rules.h"
 #include "rules/resolve.h"
 #include "savegame/save_file.h"
 #include "session/session_internal.h"
@@ -76,39 +79,21 @@ void scene_music(SessionState& s, const StorySection& section) {
   play_unless_current(s, theme);
 }
 
-bool all_digits(const char* line) {
-  if (line[0] == '\0') return false;
-  for (const char* p = line; *p != '\0'; ++p) {
-    if (!is_ascii_digit(*p)) return false;
-  }
-  return true;
-}
-
-// Options chosen by number are those neither hidden nor bound to a terminal command.
-bool numbered(const StoryTransition& t) { return !t.is_hidden && !t.has_command; }
-
 void choose_by_number(SessionState& s, const StorySection& section, const char* line) {
   // Saturating, so a huge number is simply out of range instead of wrapping around.
   std::int32_t wanted = read_decimal_i32(line);
-  auto options = list_used(section.transitions, section.transition_count);
-  if (options.empty()) {
-    ui_print_message(kTerminalSceneMessage, "warning");
+  if (const StoryTransition* chosen = rules_option_by_number(section, wanted)) {
+    session_take_option(s, section, *chosen, chosen->label.c_str());
     return;
   }
-  std::int32_t number = 0;
-  for (const StoryTransition& t : options) {
-    if (!numbered(t)) continue;
-    if (++number == wanted) {
-      session_take_option(s, section, t, t.label.c_str());
-      return;
-    }
-  }
-  if (number > 0) {
-    session_message("warning", SESSION_SHORT_MESSAGE,
+  // A scene without numbered options is played by typing its commands.
+  int numbered = rules_option_numbered_count(section);
+  if (numbered > 0) {
+    session_message(s, "warning", SESSION_SHORT_MESSAGE,
                     "Opción inválida. Elige un número del 1 al %d para las decisiones disponibles.",
-                    number);
+                    numbered);
   } else {
-    ui_print_message(kTerminalSceneMessage, "warning");
+    ui_print_message(*s.ui, kTerminalSceneMessage, "warning");
   }
 }
 
@@ -118,7 +103,7 @@ void autosave_and_leave(SessionState& s, const StorySection& section) {
   std::snprintf(file_name, sizeof file_name, "autosave_%s.json", s.slug.c_str());
   save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
             section.title.c_str(), &s.hero, file_name);
-  ui_print_message("Guardando partida automáticamente y saliendo...", "info");
+  ui_print_message(*s.ui, "Guardando partida automáticamente y saliendo...", "info");
   stop_music(s);
 }
 
@@ -140,11 +125,9 @@ void start_section(SessionState& s, const char* start_section_id) {
   }
 }
 
-const SessionObserver* g_observer = nullptr;
-
 void notify_end(const SessionState& s, SessionEnd end, const StorySection* section) {
-  if (g_observer != nullptr && g_observer->on_end != nullptr) {
-    g_observer->on_end(end, section, s.hero, g_observer->context);
+  if (s.observer != nullptr && s.observer->on_end != nullptr) {
+    s.observer->on_end(end, section, s.hero, s.observer->context);
   }
 }
 
@@ -152,7 +135,7 @@ void notify_end(const SessionState& s, SessionEnd end, const StorySection* secti
 bool play_pass(SessionState& s) {
   const StorySection* found = story_get_section(*s.story, s.section_id.view());
   if (found == nullptr) {
-    session_message("error", SESSION_SHORT_MESSAGE, "Error: No se encontró la sección '%s'.",
+    session_message(s, "error", SESSION_SHORT_MESSAGE, "Error: No se encontró la sección '%s'.",
                     s.section_id.c_str());
     stop_music(s);
     notify_end(s, SESSION_END_MISSING_SECTION, nullptr);
@@ -162,55 +145,54 @@ bool play_pass(SessionState& s) {
 
   scene_music(s, section);
 
-  if (section.damage > 0) {
-    std::int32_t dealt = character_take_damage(s.hero, section.damage);
-    session_message("warning", SESSION_SHORT_MESSAGE, "⚠\uFE0F ¡Peligro de entorno! Sufres %d de daño.",
-                    dealt);
+  Arrival arrival;
+  rules_arrive(s.hero, section, arrival);
+  if (arrival.hazard) {
+    session_message(s, "warning", SESSION_SHORT_MESSAGE,
+                    "⚠\uFE0F ¡Peligro de entorno! Sufres %d de daño.", arrival.damage_dealt);
   }
-  for (const NameText& item : list_used(section.items, section.item_count)) {
-    if (character_has_item(s.hero, item.view())) continue;
-    character_add_item(s.hero, item.view());
-    session_message("success", SESSION_SHORT_MESSAGE, "🎁 Has encontrado un objeto: %s",
-                    item.c_str());
+  for (std::int32_t item : std::span(arrival.found, static_cast<std::size_t>(arrival.found_count))) {
+    session_message(s, "success", SESSION_SHORT_MESSAGE, "🎁 Has encontrado un objeto: %s",
+                    section.items[item].c_str());
   }
 
-  if (!character_is_alive(s.hero)) {
+  if (arrival.end == ArrivalEnd::kDeath) {
     stop_music(s);
-    ui_print_hud(&s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
-    ui_print_scene(&section);
-    ui_print_message("\n💀 Has caído en la oscuridad. Tu viaje ha terminado.", "error");
-    stop_music(s);
+    ui_print_hud(*s.ui, &s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
+    ui_print_scene(*s.ui, &section);
+    ui_print_message(*s.ui, "\n💀 Has caído en la oscuridad. Tu viaje ha terminado.", "error");
     notify_end(s, SESSION_END_DEATH_AT_SCENE, &section);
     return false;
   }
 
-  ui_print_hud(&s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
-  ui_print_scene(&section);
+  ui_print_hud(*s.ui, &s.hero, s.config->offline_mode, &s.counters, s.config->show_token_usage);
+  ui_print_scene(*s.ui, &section);
 
-  if (section.is_ending) {
+  if (arrival.end == ArrivalEnd::kEnding) {
     if (section.ending_type == "victory") {
-      ui_print_message("\n🎉 ¡Felicidades! Has completado la aventura victoriosamente.", "success");
+      ui_print_message(*s.ui, "\n🎉 ¡Felicidades! Has completado la aventura victoriosamente.",
+                       "success");
     } else if (section.ending_type == "defeat") {
-      ui_print_message("\n💀 Has sucumbido al destino de la mazmorra.", "error");
+      ui_print_message(*s.ui, "\n💀 Has sucumbido al destino de la mazmorra.", "error");
     } else {
-      ui_print_message("\n📜 Fin de la aventura.", "info");
+      ui_print_message(*s.ui, "\n📜 Fin de la aventura.", "info");
     }
     stop_music(s);
     notify_end(s, SESSION_END_ENDING, &section);
     return false;
   }
 
-  ui_print_options(&section, &s.hero);
-  if (g_observer != nullptr && g_observer->before_prompt != nullptr) {
-    g_observer->before_prompt(section, s.hero, g_observer->context);
+  ui_print_options(*s.ui, &section, &s.hero);
+  if (s.observer != nullptr && s.observer->before_prompt != nullptr) {
+    s.observer->before_prompt(section, s.hero, s.observer->context);
   }
   char line[SESSION_LINE_CAPACITY];
-  ui_prompt_action(line, sizeof line);
+  ui_prompt_action(*s.ui, line, sizeof line);
 
   if (line[0] == '\0') {
     // A closed input would otherwise show the same scene forever: keep the
     // game as an exit command would, and end the session.
-    if (ui_input_closed()) {
+    if (ui_input_closed(*s.ui)) {
       autosave_and_leave(s, section);
       notify_end(s, SESSION_END_EXIT, &section);
       return false;
@@ -221,7 +203,7 @@ bool play_pass(SessionState& s) {
       notify_end(s, SESSION_END_EXIT, &section);
       return false;
     }
-  } else if (all_digits(line)) {
+  } else if (rules_option_line_is_number(line)) {
     choose_by_number(s, section, line);
   } else {
     session_run_free_text(s, section, line);
@@ -238,20 +220,36 @@ bool play_pass(SessionState& s) {
 
 }  // namespace
 
-void session_set_observer(const SessionObserver* observer) { g_observer = observer; }
-
 bool session_music_on(const SessionState& s) {
   return s.audio != nullptr && s.config->music_enabled && s.audio->enabled;
 }
 
-void session_message(const char* kind, std::size_t capacity, const char* format, ...) {
+void session_message(SessionState& s, const char* kind, std::size_t capacity, const char* format,
+                     ...) {
   char buffer[1024];
   if (capacity > sizeof buffer) capacity = sizeof buffer;
   va_list args;
   va_start(args, format);
   std::vsnprintf(buffer, capacity, format, args);
   va_end(args);
-  ui_print_message(buffer, kind);
+  ui_print_message(*s.ui, buffer, kind);
+}
+
+void session_narrate(SessionState& s, const StorySection& section, const char* action,
+                     const RollResult* roll, const char* result, const LoreHit* lore) {
+  const NarrationRequest request{.config = s.config,
+                                 .hero = &s.hero,
+                                 .section = &section,
+                                 .action = action,
+                                 .roll = roll,
+                                 .result = result,
+                                 .lore = lore,
+                                 .totals = &s.totals,
+                                 .counters = &s.counters};
+  char narration[SESSION_NARRATION_CAPACITY];
+  narration[0] = '\0';
+  llm_narrate_action(request, narration, sizeof narration);
+  ui_print_dm_narration(*s.ui, narration, s.config->offline_mode, &s.counters);
 }
 
 void session_take_option(SessionState& s, const StorySection& section,
@@ -260,25 +258,21 @@ void session_take_option(SessionState& s, const StorySection& section,
   TransitionResult result;
   if (!rules_resolve_transition(s.hero, option, result.target.raw(), result.target.capacity(),
                                 &result.roll, result.message.raw(), result.message.capacity())) {
-    ui_print_message(result.message.c_str(), "warning");
+    ui_print_message(*s.ui, result.message.c_str(), "warning");
     return;
   }
   const RollResult& roll = result.roll;
   bool rolled = roll.outcome != OUTCOME_NONE;
   if (rolled) {
     if (s.audio != nullptr) audio_play_dice_sound(*s.audio);
-    ui_animate_dice_roll(&roll, option.check_stat.c_str());
+    ui_animate_dice_roll(*s.ui, &roll, option.check_stat.c_str());
   }
 
   // The lore context always comes from the option's own label, whatever the player typed.
   LoreHit hit;
   bool has_lore = rag_query(s.lore, option.label.view(), &hit, 1) > 0;
-  char narration[SESSION_NARRATION_CAPACITY];
-  narration[0] = '\0';
-  llm_narrate_action(&s.totals, s.config, &s.hero, &section, action, rolled ? &roll : nullptr,
-                     result.message.c_str(), has_lore ? &hit : nullptr, narration, sizeof narration,
-                     &s.counters);
-  ui_print_dm_narration(narration, s.config->offline_mode, &s.counters);
+  session_narrate(s, section, action, rolled ? &roll : nullptr, result.message.c_str(),
+                  has_lore ? &hit : nullptr);
   s.section_id.assign(result.target.view());
 }
 
@@ -286,15 +280,17 @@ void session_make_slug(const char* source, FixedText<128>& slug) {
   make_slug(source, slug.raw(), slug.capacity(), SESSION_SLUG_MAX, "adventure");
 }
 
-void game_session_run(const Story* story, const char* slug_source, AppConfig* config,
-                      AudioState* audio, const char* hero_name, const char* start_section_id,
-                      const Character* saved_hero) {
+void game_session_run(const SessionIo& io, const Story* story, const char* slug_source,
+                      AppConfig* config, AudioState* audio, const char* hero_name,
+                      const char* start_section_id, const Character* saved_hero) {
   if (story == nullptr || config == nullptr) return;
   auto* s = static_cast<SessionState*>(std::calloc(1, sizeof(SessionState)));
   if (s == nullptr) {
-    ui_print_message("Error: No hay memoria suficiente para iniciar la aventura.", "error");
+    ui_print_message(io.ui, "Error: No hay memoria suficiente para iniciar la aventura.", "error");
     return;
   }
+  s->ui = &io.ui;
+  s->observer = io.observer;
   s->story = story;
   s->config = config;
   s->audio = audio;
@@ -306,7 +302,7 @@ void game_session_run(const Story* story, const char* slug_source, AppConfig* co
   llm_init(s->totals);
   ui_init(config->typing_speed);
 
-  session_message("info", 256, "\n📖 Iniciando '%s' por %s", story->title.c_str(),
+  session_message(*s, "info", 256, "\n📖 Iniciando '%s' por %s", story->title.c_str(),
                   story->author.c_str());
   if (session_music_on(*s)) {
     audio_play(*audio, story->music_explore.empty() ? "dungeon" : story->music_explore.c_str(),

@@ -9,13 +9,9 @@
 #include "narration/llm_narrator.h"
 #include "platform/audio.h"
 #include "story/story.h"
+#include "ui/text_output.h"
 
 inline constexpr std::size_t SESSION_SLUG_MAX = 124;
-
-// Plays one adventure until death, an ending, a missing section or an exit command.
-void game_session_run(const Story* story, const char* slug_source, AppConfig* config,
-                      AudioState* audio, const char* hero_name, const char* start_section_id,
-                      const Character* saved_hero);
 
 // How a session ended, for tools that drive sessions (the author's playthrough runner).
 enum SessionEnd : int {
@@ -27,7 +23,7 @@ enum SessionEnd : int {
   SESSION_END_EXIT,               // exit command or closed input (autosaved)
 };
 
-// Optional callbacks; a null function is skipped. The game itself sets none.
+// Optional callbacks; a null function is skipped. The game itself has none.
 struct SessionObserver {
   // Called right before the player is asked for a line.
   void (*before_prompt)(const StorySection& section, const Character& hero, void* context);
@@ -36,7 +32,20 @@ struct SessionObserver {
                  void* context);
   void* context;
 };
-void session_set_observer(const SessionObserver* observer);
+
+// Where one adventure reads the player's lines, writes its screens and
+// pauses, and who watches it. The game passes ui_terminal() and no observer;
+// the author's playthrough runner passes its scripted player.
+struct SessionIo {
+  UiContext& ui;
+  const SessionObserver* observer;  // null: nobody watches
+};
+
+// Plays one adventure until death, an ending, a missing section, an exit
+// command or the end of the player's input.
+void game_session_run(const SessionIo& io, const Story* story, const char* slug_source,
+                      AppConfig* config, AudioState* audio, const char* hero_name,
+                      const char* start_section_id, const Character* saved_hero);
 
 // The story's key in save-file names, derived from the story path (or title).
 void session_make_slug(const char* source, FixedText<128>& slug);

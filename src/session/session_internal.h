@@ -9,7 +9,9 @@
 #include "lore/lore_index.h"
 #include "narration/llm_narrator.h"
 #include "platform/audio.h"
+#include "session/session.h"
 #include "story/story.h"
+#include "ui/text_output.h"
 
 // Capacities of the work buffers of one turn.
 inline constexpr std::size_t SESSION_LINE_CAPACITY = 512;       // the player's line
@@ -17,21 +19,24 @@ inline constexpr std::size_t SESSION_NARRATION_CAPACITY = 2048; // narrated text
 inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;       // formatted one-line messages
 
 // Everything one call of game_session_run owns, plus the records it borrows.
-// About 300 KB because of the lore index: allocated zeroed on the heap once
-// per adventure, never on the stack.
+// About 800 KB because of the lore index, whose word table is written only as
+// far as the story fills it: allocated zeroed on the heap once per adventure,
+// never on the stack.
 struct SessionState {
-  const Story* story;          // borrowed, read only
-  AppConfig* config;           // borrowed; commands change it in memory only
-  AudioState* audio;           // borrowed; null means no music at all
-  Character hero;              // the working hero, never written back to the caller
-  IdText section_id;           // the scene being played
-  FixedText<128> slug;         // the story's key in save-file names
+  UiContext* ui;                    // where the player's lines come from and the screens go
+  const SessionObserver* observer;  // optional
+  const Story* story;               // borrowed, read only
+  AppConfig* config;                // borrowed; commands change it in memory only
+  AudioState* audio;                // borrowed; null means no music at all
+  Character hero;                   // the working hero, never written back to the caller
+  IdText section_id;                // the scene being played
+  FixedText<128> slug;              // the story's key in save-file names
   LoreIndex lore;
   LlmTotals totals;
   TokenCounters counters;
-  Character loaded;            // scratch record for the load command
-  FixedText<64> chosen_theme;  // theme picked with /tema, kept while its scene lasts
-  IdText chosen_theme_section; // the scene in which it was picked
+  Character loaded;                 // scratch record for the load command
+  FixedText<64> chosen_theme;       // theme picked with /tema, kept while its scene lasts
+  IdText chosen_theme_section;      // the scene in which it was picked
 };
 
 enum class SlashOutcome { kStay, kLeave };
@@ -40,8 +45,13 @@ enum class SlashOutcome { kStay, kLeave };
 bool session_music_on(const SessionState& s);
 
 // Formats into a buffer of `capacity` bytes (longer results are cut) and shows it.
-void session_message(const char* kind, std::size_t capacity, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+void session_message(SessionState& s, const char* kind, std::size_t capacity, const char* format,
+                     ...) __attribute__((format(printf, 4, 5)));
+
+// Narrates an action for the player: `roll` only when a check was rolled,
+// `lore` only when a passage was found.
+void session_narrate(SessionState& s, const StorySection& section, const char* action,
+                     const RollResult* roll, const char* result, const LoreHit* lore);
 
 // Resolves `option` of `section` and, when taken, animates its dice, narrates
 // it with `action` as the player's words and moves to its destination.

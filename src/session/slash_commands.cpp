@@ -58,49 +58,49 @@ bool is_one_of(std::string_view word, std::initializer_list<std::string_view> na
   return false;
 }
 
-void print_help() {
-  for (const char* line : kHelpLines) std::printf("%s\n", line);
+void print_help(UiContext& ui) {
+  for (const char* line : kHelpLines) ui_printf(ui, "%s\n", line);
 }
 
-void print_sheet(const Character& hero) {
-  std::printf("\n" QH_CYAN QH_BOLD "--- Ficha de %s ---" QH_RESET "\n", hero.name.c_str());
-  std::printf("Vida: %d / %d\n", hero.hp, hero.max_hp);
-  std::printf("Atributos:\n");
+void print_sheet(UiContext& ui, const Character& hero) {
+  ui_printf(ui, "\n" QH_CYAN QH_BOLD "--- Ficha de %s ---" QH_RESET "\n", hero.name.c_str());
+  ui_printf(ui, "Vida: %d / %d\n", hero.hp, hero.max_hp);
+  ui_write(ui, "Atributos:\n");
   for (const StatEntry& stat : list_used(hero.stats, hero.stat_count)) {
-    std::printf("  - %s: %+d\n", stat.name.c_str(), stat.value);
+    ui_printf(ui, "  - %s: %+d\n", stat.name.c_str(), stat.value);
   }
-  std::fputs("Estados: ", stdout);
+  ui_write(ui, "Estados: ");
   auto states = list_used(hero.states, hero.state_count);
-  if (states.empty()) std::fputs("Ninguno", stdout);
+  if (states.empty()) ui_write(ui, "Ninguno");
   for (std::size_t i = 0; i < states.size(); ++i) {
-    if (i > 0) std::fputs(", ", stdout);
-    std::fputs(states[i].c_str(), stdout);
+    if (i > 0) ui_write(ui, ", ");
+    ui_write(ui, states[i].c_str());
   }
-  std::fputs("\n\n", stdout);
+  ui_write(ui, "\n\n");
 }
 
-void print_inventory(const Character& hero) {
-  std::printf("\n" QH_YELLOW QH_BOLD "--- Mochila de %s ---" QH_RESET "\n", hero.name.c_str());
+void print_inventory(UiContext& ui, const Character& hero) {
+  ui_printf(ui, "\n" QH_YELLOW QH_BOLD "--- Mochila de %s ---" QH_RESET "\n", hero.name.c_str());
   auto items = list_used(hero.inventory, hero.inventory_count);
   if (items.empty()) {
-    std::fputs("Tu mochila está vacía.\n\n", stdout);
+    ui_write(ui, "Tu mochila está vacía.\n\n");
     return;
   }
-  for (const NameText& item : items) std::printf("  📦 %s\n", item.c_str());
-  std::fputc('\n', stdout);
+  for (const NameText& item : items) ui_printf(ui, "  📦 %s\n", item.c_str());
+  ui_write(ui, "\n");
 }
 
 void set_volume(SessionState& s, const char* argument) {
   // Saturating, so an enormous number stays out of range instead of wrapping into it.
   std::int32_t value = read_decimal_i32(argument);
   if (value < 0 || value > 100 || s.audio == nullptr) {
-    ui_print_message("Uso: /volumen <0-100>", "warning");
+    ui_print_message(*s.ui, "Uso: /volumen <0-100>", "warning");
     return;
   }
   float fraction = static_cast<float>(value) / 100.0f;
   audio_set_volume(*s.audio, fraction);
   s.config->music_volume = fraction;
-  ui_print_message("Volumen ajustado con éxito.", "success");
+  ui_print_message(*s.ui, "Volumen ajustado con éxito.", "success");
 }
 
 void set_speed(SessionState& s, std::string_view argument) {
@@ -108,16 +108,16 @@ void set_speed(SessionState& s, std::string_view argument) {
     if (argument != w.word) continue;
     s.config->typing_speed = w.speed;
     ui_set_typewriter_speed(w.speed);
-    ui_print_message(w.message, "success");
+    ui_print_message(*s.ui, w.message, "success");
     return;
   }
-  ui_print_message("Uso: /velocidad [rapida | media | lenta | instantanea]", "warning");
+  ui_print_message(*s.ui, "Uso: /velocidad [rapida | media | lenta | instantanea]", "warning");
 }
 
 // Plays a theme the player names; the turn loop keeps it while this scene lasts.
 void choose_theme(SessionState& s, const StorySection& section, const char* argument) {
   if (argument[0] == '\0') {
-    ui_print_message("Uso: /tema <nombre>", "warning");
+    ui_print_message(*s.ui, "Uso: /tema <nombre>", "warning");
     return;
   }
   if (!session_music_on(s)) return;
@@ -128,36 +128,37 @@ void choose_theme(SessionState& s, const StorySection& section, const char* argu
   if (s.audio->playing && s.audio->current_theme == theme.view()) {
     s.chosen_theme.assign(theme.view());
     s.chosen_theme_section.assign(section.id.view());
-    session_message("info", SESSION_SHORT_MESSAGE, "Tema musical: %s 🎵.", argument);
+    session_message(s, "info", SESSION_SHORT_MESSAGE, "Tema musical: %s 🎵.", argument);
     return;
   }
   // Nothing played: the theme has no track, or there is no player to play it with.
   char track[512];
   if (audio_find_track(*s.audio, theme.c_str(), track, sizeof track) &&
       !platform_audio_player_available()) {
-    ui_print_message("No hay ningún reproductor de audio disponible: la música está en silencio.",
+    ui_print_message(*s.ui,
+                     "No hay ningún reproductor de audio disponible: la música está en silencio.",
                      "warning");
   } else {
-    session_message("warning", SESSION_SHORT_MESSAGE, "No se encontró el tema musical: %s.",
+    session_message(s, "warning", SESSION_SHORT_MESSAGE, "No se encontró el tema musical: %s.",
                     argument);
   }
 }
 
 void lore_lookup(SessionState& s, const char* argument) {
   if (argument[0] == '\0') {
-    ui_print_message("Uso: /lore <término a buscar>", "warning");
+    ui_print_message(*s.ui, "Uso: /lore <término a buscar>", "warning");
     return;
   }
   LoreHit hits[kLoreResults];
   std::int32_t found = rag_query(s.lore, argument, hits, kLoreResults);
   if (found <= 0) {
-    ui_print_message("No hay recuerdos en los anales sobre ese término.", "warning");
+    ui_print_message(*s.ui, "No hay recuerdos en los anales sobre ese término.", "warning");
     return;
   }
-  std::printf("\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n", argument);
+  ui_printf(*s.ui, "\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n", argument);
   for (std::int32_t i = 0; i < found && i < kLoreResults; ++i) {
-    std::printf(QH_CYAN "[%s]: " QH_WHITE "%s\n\n" QH_RESET, hits[i].title.c_str(),
-                hits[i].text.c_str());
+    ui_printf(*s.ui, QH_CYAN "[%s]: " QH_WHITE "%s\n\n" QH_RESET, hits[i].title.c_str(),
+              hits[i].text.c_str());
   }
 }
 
@@ -166,9 +167,9 @@ void quick_save(SessionState& s, const StorySection& section) {
   std::snprintf(file_name, sizeof file_name, "quicksave_%s.json", s.slug.c_str());
   if (save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
                 section.title.c_str(), &s.hero, file_name)) {
-    ui_print_message("💾 Partida guardada con éxito.", "success");
+    ui_print_message(*s.ui, "💾 Partida guardada con éxito.", "success");
   } else {
-    ui_print_message("Error al guardar partida.", "error");
+    ui_print_message(*s.ui, "Error al guardar partida.", "error");
   }
 }
 
@@ -180,12 +181,12 @@ void quick_load(SessionState& s) {
   text_copy(section_id, sizeof section_id, s.story->start.empty() ? "1" : s.story->start.view());
   std::memset(static_cast<void*>(&s.loaded), 0, sizeof s.loaded);
   if (!load_game("saves", s.slug.c_str(), section_id, sizeof section_id, &s.loaded, file_name)) {
-    ui_print_message("No se encontró ningún guardado para esta historia.", "warning");
+    ui_print_message(*s.ui, "No se encontró ningún guardado para esta historia.", "warning");
     return;
   }
   s.hero = s.loaded;
   s.section_id.assign(section_id);
-  ui_print_message("📂 Partida cargada con éxito.", "success");
+  ui_print_message(*s.ui, "📂 Partida cargada con éxito.", "success");
 }
 
 }  // namespace
@@ -205,12 +206,12 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
   std::string_view w = word.view();
 
   if (is_one_of(w, {"/ayuda", "/help", "/h"})) {
-    print_help();
+    print_help(*s.ui);
   } else if (is_one_of(w, {"/musica", "/audio"})) {
     if (s.audio != nullptr) {
       bool on = audio_toggle(*s.audio);
       s.config->music_enabled = on;
-      ui_print_message(on ? "Música activada 🎵." : "Música pausada 🔇.", "info");
+      ui_print_message(*s.ui, on ? "Música activada 🎵." : "Música pausada 🔇.", "info");
     }
   } else if (w == "/volumen") {
     set_volume(s, argument.c_str());
@@ -218,20 +219,22 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
     choose_theme(s, section, argument.c_str());
   } else if (w == "/modo") {
     s.config->offline_mode = !s.config->offline_mode;
-    ui_print_message(s.config->offline_mode ? "💾 MODO NARRADOR CLÁSICO (Sin IA - 0 tokens)"
+    ui_print_message(*s.ui,
+                     s.config->offline_mode ? "💾 MODO NARRADOR CLÁSICO (Sin IA - 0 tokens)"
                                             : "⚡ MODO NARRADOR IA ACTIVADO",
                      "success");
   } else if (w == "/tokens") {
     s.config->show_token_usage = !s.config->show_token_usage;
-    ui_print_message(s.config->show_token_usage ? "Telemetría de tokens activada."
+    ui_print_message(*s.ui,
+                     s.config->show_token_usage ? "Telemetría de tokens activada."
                                                 : "Telemetría de tokens desactivada.",
                      "info");
   } else if (w == "/velocidad") {
     set_speed(s, argument.view());
   } else if (is_one_of(w, {"/stats", "/ficha"})) {
-    print_sheet(s.hero);
+    print_sheet(*s.ui, s.hero);
   } else if (is_one_of(w, {"/inv", "/mochila"})) {
-    print_inventory(s.hero);
+    print_inventory(*s.ui, s.hero);
   } else if (w == "/lore") {
     lore_lookup(s, argument.c_str());
   } else if (w == "/guardar") {
@@ -241,7 +244,7 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
   } else if (is_one_of(w, {"/salir", "/exit", "/quit"})) {
     return SlashOutcome::kLeave;
   } else {
-    ui_print_message("Comando desconocido. Escribe /ayuda.", "warning");
+    ui_print_message(*s.ui, "Comando desconocido. Escribe /ayuda.", "warning");
   }
   return SlashOutcome::kStay;
 }

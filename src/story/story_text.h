@@ -8,6 +8,7 @@
 
 #include "common/fixed_text.h"
 #include "common/text_util.h"
+#include "story/story_diagnostics.h"
 
 namespace story_text {
 
@@ -28,6 +29,46 @@ inline bool split_key_value(std::string_view text, FixedText<64>& key, FixedText
   assign_cut_trim(key, text.substr(0, colon), 63);
   assign_cut_trim(value, text.substr(colon + 1), 63);
   return true;
+}
+
+// The two ways a grammar function is compiled: the game's parse, which
+// reports nothing and whose reporting branches (`if constexpr (R::kOn)`)
+// compile away, and a parse that tells a sink what it decides at a line.
+struct Quiet {
+  static constexpr bool kOn = false;
+};
+struct LineReports {
+  static constexpr bool kOn = true;
+  const StoryDiagnosticSink* sink;
+  int line;
+};
+
+// At most 60 bytes of `text` for a message, never splitting a UTF-8
+// character, with "…" when something was left out.
+inline const char* excerpt(std::string_view text, char (&out)[80]) {
+  std::size_t n = text.size();
+  if (n > 60) {
+    n = 60;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  }
+  text_copy(out, sizeof out, text.substr(0, n));
+  if (n < text.size()) text_append(out, sizeof out, "…");
+  return out;
+}
+
+// True when keeping only the first `limit` bytes of `text` loses more than
+// blanks: what a writer would call a cut.
+inline bool cut_loses_text(std::string_view text, std::size_t limit) {
+  return text.size() > limit && !trim_view(text.substr(limit)).empty();
+}
+
+// True when a decimal reading of `text` finds digits: blanks and one sign
+// may come before them. Otherwise the number is read as 0.
+inline bool has_number(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_blank(text[i])) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  return i < text.size() && is_ascii_digit(text[i]);
 }
 
 // A tag such as "[Cmd: ls]": `name` includes the bracket and the colon.

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
 
@@ -40,52 +39,57 @@ const char* outcome_colour(std::int32_t outcome) {
 
 }  // namespace
 
-void ui_animate_dice_roll(const RollResult* roll, const char* label) {
+void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label) {
   if (roll == nullptr) return;
-  std::fputs("\n" QH_YELLOW "🎲 Tirando dados 2d6" QH_RESET, stdout);
+  ui_write(ui, "\n" QH_YELLOW "🎲 Tirando dados 2d6" QH_RESET);
   if (label != nullptr && label[0] != '\0') {
-    std::printf(QH_CYAN " + %s (%+d)" QH_RESET, label, roll->modifier);
+    ui_printf(ui, QH_CYAN " + %s (%+d)" QH_RESET, label, roll->modifier);
   }
-  std::fputs("...\n", stdout);
+  ui_write(ui, "...\n");
 
   // The rolling faces are for show; they draw from the same generator as the dice.
   for (int frame = 0; frame < kRollingFrames; ++frame) {
     int a = std::rand() % 6;
     int b = std::rand() % 6;
-    std::printf("\r" QH_GREY "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s\n  %s %s\n  └───────┘ └───────┘" QH_RESET
-                "\n",
-                face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), face_row(a, 2),
-                face_row(b, 2));
-    std::fflush(stdout);
-    platform_sleep_ms(kFramePauseMs);
+    ui_printf(ui,
+              "\r" QH_GREY
+              "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s\n  %s %s\n  └───────┘ └───────┘" QH_RESET
+              "\n",
+              face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), face_row(a, 2),
+              face_row(b, 2));
+    ui_flush(ui);
+    ui_sleep_ms(ui, kFramePauseMs);
     // Back to the first line of the frame just drawn; the settled dice replace
     // the last rolling frame as well.
-    std::fputs("\x1b[5A", stdout);
+    ui_write(ui, "\x1b[5A");
   }
 
   int a = face_of(roll->die1);
   int b = face_of(roll->die2);
-  std::printf("\r" QH_WHITE "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s   => %d + %d %+d = " QH_BOLD
-              "%d" QH_RESET " vs DC %d\n  %s %s   [%s%s" QH_RESET "]\n  └───────┘ └───────┘\n" QH_RESET,
-              face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), roll->die1,
-              roll->die2, roll->modifier, roll->total, roll->dc, face_row(a, 2), face_row(b, 2),
-              outcome_colour(roll->outcome), roll->text.c_str());
-  std::fflush(stdout);
+  ui_printf(ui,
+            "\r" QH_WHITE "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s   => %d + %d %+d = " QH_BOLD
+            "%d" QH_RESET " vs DC %d\n  %s %s   [%s%s" QH_RESET
+            "]\n  └───────┘ └───────┘\n" QH_RESET,
+            face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), roll->die1, roll->die2,
+            roll->modifier, roll->total, roll->dc, face_row(a, 2), face_row(b, 2),
+            outcome_colour(roll->outcome), roll->text.c_str());
+  ui_flush(ui);
 }
 
-void ui_print_dm_narration(const char* text, bool classic_mode, const TokenCounters* counters) {
+void ui_print_dm_narration(UiContext& ui, const char* text, bool classic_mode,
+                           const TokenCounters* counters) {
   if (text == nullptr || text[0] == '\0') return;
-  std::printf("\n" QH_CYAN "┌─ 🎭 NARRADOR %s" QH_CYAN
-              " ──────────────────────────────────────────────────┐" QH_RESET "\n",
-              classic_mode ? "(Modo Clásico)" : "(IA Adventure Master)");
-  ui_typewriter(text, ui_get_typewriter_speed());
-  std::fputs("\n" QH_CYAN
-             "└────────────────────────────────────────────────────────────────────────┘" QH_RESET
-             "\n",
-             stdout);
+  ui_printf(ui,
+            "\n" QH_CYAN "┌─ 🎭 NARRADOR %s" QH_CYAN
+            " ──────────────────────────────────────────────────┐" QH_RESET "\n",
+            classic_mode ? "(Modo Clásico)" : "(IA Adventure Master)");
+  ui_typewriter(ui, text, ui_get_typewriter_speed());
+  ui_write(ui, "\n" QH_CYAN
+               "└────────────────────────────────────────────────────────────────────────┘" QH_RESET
+               "\n");
   if (counters != nullptr && !classic_mode && counters->last_total > 0) {
-    std::printf(QH_GREY "   (Consumo: %d tokens | Sesión: %d)\n" QH_RESET,
-                static_cast<int>(counters->last_total), static_cast<int>(counters->session_total));
+    ui_printf(ui, QH_GREY "   (Consumo: %d tokens | Sesión: %d)\n" QH_RESET,
+              static_cast<int>(counters->last_total), static_cast<int>(counters->session_total));
   }
-  std::fflush(stdout);
+  ui_flush(ui);
 }

@@ -5,9 +5,11 @@
 
 #include "narration/llm_narrator.h"
 #include "rules/dice.h"
+#include "ui/text_output.h"
 
 // Three rows per face, face 1 first.
 extern const std::array<const char*, 18> DICE_FACES;
 
-void ui_animate_dice_roll(const RollResult* roll, const char* label);
-void ui_print_dm_narration(const char* text, bool classic_mode, const TokenCounters* counters);
+void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label);
+void ui_print_dm_narration(UiContext& ui, const char* text, bool classic_mode,
+                           const TokenCounters* counters);

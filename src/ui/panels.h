@@ -4,8 +4,9 @@
 #include "character/character.h"
 #include "narration/llm_narrator.h"
 #include "story/story.h"
+#include "ui/text_output.h"
 
-void ui_print_hud(const Character* hero, bool classic_mode, const TokenCounters* counters,
-                  bool show_token_usage);
-void ui_print_scene(const StorySection* section);
-void ui_print_options(const StorySection* section, const Character* hero);
+void ui_print_hud(UiContext& ui, const Character* hero, bool classic_mode,
+                  const TokenCounters* counters, bool show_token_usage);
+void ui_print_scene(UiContext& ui, const StorySection* section);
+void ui_print_options(UiContext& ui, const StorySection* section, const Character* hero);

@@ -1,6 +1,7 @@
 #include "ui/text_output.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +12,6 @@
 namespace {
 
 float g_speed = 0.01f;
-bool g_input_closed = false;
-UiLineSource g_source = nullptr;
-void* g_source_context = nullptr;
 
 // The six-line logo; every line starts with three spaces and has the same width.
 constexpr const char* kStoryTitleLogo[6] = {
@@ -26,17 +24,18 @@ constexpr const char* kStoryTitleLogo[6] = {
 };
 
 // Reads raw bytes of one line (line feed included when it fits) into buffer.
-bool read_raw_line(char* buffer, std::size_t capacity) {
-  if (g_source != nullptr) return g_source(buffer, capacity, g_source_context);
+bool read_raw_line(UiContext& ui, char* buffer, std::size_t capacity) {
+  if (ui.source != nullptr) return ui.source(buffer, capacity, ui.user);
+  if (ui.in == nullptr) return false;
   if (capacity < 2) {
     // Room for the terminator only: nothing can be read, but a closed input
     // must still be noticed.
-    int c = std::fgetc(stdin);
+    int c = std::fgetc(ui.in);
     if (c == EOF) return false;
-    std::ungetc(c, stdin);
+    std::ungetc(c, ui.in);
     return true;
   }
-  return std::fgets(buffer, static_cast<int>(capacity), stdin) != nullptr;
+  return std::fgets(buffer, static_cast<int>(capacity), ui.in) != nullptr;
 }
 
 void strip_line_end(char* buffer) {
@@ -46,17 +45,46 @@ void strip_line_end(char* buffer) {
 
 }  // namespace
 
+UiContext& ui_terminal() {
+  static UiContext terminal{stdin, stdout, nullptr, nullptr, nullptr, false};
+  return terminal;
+}
+
+void ui_write(UiContext& ui, std::string_view text) {
+  if (ui.out != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), ui.out);
+}
+
+void ui_printf(UiContext& ui, const char* format, ...) {
+  if (ui.out == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(ui.out, format, args);
+  va_end(args);
+}
+
+void ui_flush(UiContext& ui) {
+  if (ui.out != nullptr) std::fflush(ui.out);
+}
+
+void ui_sleep_ms(UiContext& ui, std::int32_t ms) {
+  if (ui.sleep != nullptr) {
+    ui.sleep(ms, ui.user);
+  } else {
+    platform_sleep_ms(ms);
+  }
+}
+
 void ui_init(float speed) { g_speed = (speed >= 0.0f) ? speed : 0.01f; }
 
 void ui_set_typewriter_speed(float speed) { g_speed = (speed >= 0.0f) ? speed : 0.0f; }
 
 float ui_get_typewriter_speed() { return g_speed; }
 
-void ui_typewriter(const char* text, float speed) {
+void ui_typewriter(UiContext& ui, const char* text, float speed) {
   if (text == nullptr) return;
   if (!(speed > 0.0001f)) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    ui_write(ui, text);
+    ui_flush(ui);
     return;
   }
   // The speed comes from the settings file: a huge one must saturate, never
@@ -67,82 +95,92 @@ void ui_typewriter(const char* text, float speed) {
   std::int32_t pause_ms = static_cast<std::int32_t>(wanted_ms);
   if (pause_ms < 2) pause_ms = 1;
   for (std::size_t i = 0; text[i] != '\0'; ++i) {
-    std::fputc(text[i], stdout);
+    ui_write(ui, std::string_view(&text[i], 1));
     if (text[i] == '\n') {
-      std::fflush(stdout);
+      ui_flush(ui);
     } else if (i % 2 == 0) {
-      std::fflush(stdout);
-      platform_sleep_ms(pause_ms);
+      ui_flush(ui);
+      ui_sleep_ms(ui, pause_ms);
     }
   }
-  std::fflush(stdout);
+  ui_flush(ui);
 }
 
-void ui_print_banner() {
-  std::fputs(QH_CYAN QH_BOLD "\n", stdout);
+void ui_print_banner(UiContext& ui) {
+  ui_write(ui, QH_CYAN QH_BOLD "\n");
   for (const char* line : kStoryTitleLogo) {
-    std::fputs(line, stdout);
-    std::fputc('\n', stdout);
+    ui_write(ui, line);
+    ui_write(ui, "\n");
   }
-  std::fputs(QH_ORANGE "                  ⚔️  LLM & RAG Terminal Engine (Edición Farol de Medianoche) ⚔️\n" QH_RESET,
-             stdout);
+  ui_write(ui, QH_ORANGE
+           "                  ⚔️  LLM & RAG Terminal Engine (Edición Farol de Medianoche) "
+           "⚔️\n" QH_RESET);
 }
 
-void ui_print_message(const char* text, const char* kind) {
+void ui_print_banner() { ui_print_banner(ui_terminal()); }
+
+void ui_print_message(UiContext& ui, const char* text, const char* kind) {
   if (text == nullptr) return;
   const char* k = kind != nullptr ? kind : "";
   if (std::strcmp(k, "error") == 0) {
-    std::printf(QH_RED QH_BOLD "%s" QH_RESET "\n", text);
+    ui_printf(ui, QH_RED QH_BOLD "%s" QH_RESET "\n", text);
   } else if (std::strcmp(k, "warning") == 0) {
-    std::printf(QH_YELLOW QH_BOLD "%s" QH_RESET "\n", text);
+    ui_printf(ui, QH_YELLOW QH_BOLD "%s" QH_RESET "\n", text);
   } else if (std::strcmp(k, "success") == 0) {
-    std::printf(QH_GREEN QH_BOLD "%s" QH_RESET "\n", text);
+    ui_printf(ui, QH_GREEN QH_BOLD "%s" QH_RESET "\n", text);
   } else {
-    std::printf(QH_CYAN "%s" QH_RESET "\n", text);
+    ui_printf(ui, QH_CYAN "%s" QH_RESET "\n", text);
   }
 }
 
-void ui_prompt_action(char* buffer, std::size_t capacity) {
+void ui_print_message(const char* text, const char* kind) {
+  ui_print_message(ui_terminal(), text, kind);
+}
+
+void ui_prompt_action(UiContext& ui, char* buffer, std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return;
   buffer[0] = '\0';
-  std::fputs("\n" QH_ORANGE QH_BOLD "¿Qué deseas hacer? ❯ " QH_RESET, stdout);
-  ui_read_line(buffer, capacity);
+  ui_write(ui, "\n" QH_ORANGE QH_BOLD "¿Qué deseas hacer? ❯ " QH_RESET);
+  ui_read_line(ui, buffer, capacity);
 }
 
 namespace {
 
-// Reads one raw line (line end still attached) and records a closed input.
-bool read_line_raw_checked(char* buffer, std::size_t capacity) {
+// Reads one raw line (line end still attached) and records whether the input has ended.
+bool read_line_raw_checked(UiContext& ui, char* buffer, std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return false;
   buffer[0] = '\0';
-  std::fflush(stdout);
-  if (!read_raw_line(buffer, capacity)) {
-    buffer[0] = '\0';
-    g_input_closed = true;
-    return false;
-  }
-  return true;
+  ui_flush(ui);
+  ui.input_closed = !read_raw_line(ui, buffer, capacity);
+  if (ui.input_closed) buffer[0] = '\0';
+  return !ui.input_closed;
 }
 
 }  // namespace
 
-bool ui_read_line(char* buffer, std::size_t capacity) {
-  if (!read_line_raw_checked(buffer, capacity)) return false;
+bool ui_read_line(UiContext& ui, char* buffer, std::size_t capacity) {
+  if (!read_line_raw_checked(ui, buffer, capacity)) return false;
   strip_line_end(buffer);
   return true;
 }
 
-bool ui_input_closed() { return g_input_closed; }
+bool ui_read_line(char* buffer, std::size_t capacity) {
+  return ui_read_line(ui_terminal(), buffer, capacity);
+}
 
-bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
-  if (!read_line_raw_checked(buffer, capacity)) return false;
+bool ui_input_closed(const UiContext& ui) { return ui.input_closed; }
+
+bool ui_input_closed() { return ui_input_closed(ui_terminal()); }
+
+bool ui_read_line_discard_rest(UiContext& ui, char* buffer, std::size_t capacity) {
+  if (!read_line_raw_checked(ui, buffer, capacity)) return false;
   std::size_t n = std::strlen(buffer);
   bool complete = n > 0 && buffer[n - 1] == '\n';
   if (!complete && n + 1 >= capacity) {
     // The line did not fit: drop the rest of it so it never becomes the next answer.
     char scratch[256];
     for (;;) {
-      if (!read_raw_line(scratch, sizeof scratch)) break;
+      if (!read_raw_line(ui, scratch, sizeof scratch)) break;
       std::size_t m = std::strlen(scratch);
       if (m > 0 && scratch[m - 1] == '\n') break;
     }
@@ -151,21 +189,21 @@ bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
   return true;
 }
 
-bool ui_pause_enter() {
-  std::fputs(QH_GREY "\nPresiona Enter para continuar..." QH_RESET, stdout);
-  std::fflush(stdout);
+bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
+  return ui_read_line_discard_rest(ui_terminal(), buffer, capacity);
+}
+
+bool ui_pause_enter(UiContext& ui) {
+  ui_write(ui, QH_GREY "\nPresiona Enter para continuar..." QH_RESET);
   // The answer is ignored; so is the rest of an overlong line, which would
   // otherwise answer the next prompt.
   char ignored[32];
-  return ui_read_line_discard_rest(ignored, sizeof ignored);
+  return ui_read_line_discard_rest(ui, ignored, sizeof ignored);
 }
+
+bool ui_pause_enter() { return ui_pause_enter(ui_terminal()); }
 
 char ui_menu_choice(const char* answer, char last) {
   if (answer == nullptr || answer[0] == '\0' || answer[1] != '\0') return 0;
   return (answer[0] >= '1' && answer[0] <= last) ? answer[0] : 0;
-}
-
-void ui_set_line_source(UiLineSource source, void* context) {
-  g_source = source;
-  g_source_context = context;
 }

@@ -65,14 +65,14 @@ bool workshop_run_chiptune_tester(AudioState* audio) {
   for (int hz : SCALE_HZ) {
     std::printf(QH_CYAN "  🎵 Nota %d Hz\n" QH_RESET, hz);
     platform_beep(hz, NOTE_BEEP_MS);
-    platform_sleep_ms(NOTE_GAP_MS);
+    ui_sleep_ms(ui_terminal(), NOTE_GAP_MS);
   }
   if (audio != nullptr) {
     // With music switched off audio_play stays silent, but the line still shows.
     std::fputs(QH_YELLOW "\nReproduciendo fanfarria de victoria retro...\n" QH_RESET, stdout);
     std::fflush(stdout);
     audio_play(*audio, "victory", false);
-    platform_sleep_ms(FANFARE_MS);
+    ui_sleep_ms(ui_terminal(), FANFARE_MS);
     audio_stop(*audio);
   }
   return ui_pause_enter();

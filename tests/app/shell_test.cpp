@@ -1,9 +1,11 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
 
-#include "app/app.h"
+#include "app/shell.h"
+#include "app/story_files.h"
 #include "support/test_support.h"
 #include "ui/text_output.h"
 
@@ -37,6 +39,42 @@ TEST(ListStories, NamesWithMdTitlesFromThemAndTheLimits) {
   EXPECT_EQ(listed(many.path()).size(), 32u);
   qh_test::write_file(longdir.file(std::string(130, 'a') + ".md"), "x");
   EXPECT_EQ(listed(longdir.path()), (Listing{{std::string(127, 'a'), std::string(127, 'a')}}));
+}
+
+// Run inside juego/, with the fallback folder beside it: every story is found
+// again by the slug of the path it was played from, whichever folder holds it
+// and wherever the directory lists it.
+TEST(StoryFiles, SavesFindTheStoryTheyWereMadeFrom) {
+  qh_test::TempDir dir;
+  for (int i = 0; i < 40; ++i)
+    qh_test::write_file(dir.file("juego/stories/h" + std::to_string(i) + ".md"), "x");
+  for (const char* name : {"h7.md", "solo_fuera.md"})
+    qh_test::write_file(dir.file(std::string("Quillhaven-Lantern/stories/") + name), "x");
+  char cwd[4096];
+  ASSERT_TRUE(getcwd(cwd, sizeof cwd) && chdir(dir.file("juego").c_str()) == 0);
+
+  FixedText<512> path;
+  FixedText<128> slug;
+  int found = 0;
+  for (int i = 0; i < 40; ++i) {
+    story_files_path(("h" + std::to_string(i) + ".md").c_str(), path);
+    story_files_slug(path.c_str(), slug);
+    found +=
+        story_files_find_by_slug(slug, path) && path == "stories/h" + std::to_string(i) + ".md";
+  }
+  EXPECT_EQ(found, 40);
+  // A name in both folders is played from stories/; the fallback's own slug still finds its copy.
+  const std::string fallback = "../Quillhaven-Lantern/stories/";
+  for (const char* name : {"solo_fuera.md", "h7.md"}) {
+    story_files_slug((fallback + name).c_str(), slug);
+    EXPECT_TRUE(story_files_find_by_slug(slug, path) && path == fallback + name) << name;
+  }
+  story_files_path("solo_fuera.md", path);
+  EXPECT_EQ(path.view(), fallback + "solo_fuera.md");
+  EXPECT_FALSE(story_files_find_by_slug("storiesborradamd", path));
+  EXPECT_TRUE(path.empty());
+  EXPECT_FALSE(story_files_find_by_slug("", path));
+  ASSERT_EQ(chdir(cwd), 0);
 }
 
 TEST(MenuAnswers, OverlongLinesAreAnsweredOnce) {

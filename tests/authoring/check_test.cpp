@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "authoring/story_check.h"
 #include "authoring/story_map.h"
+#include "authoring/story_walk.h"
 #include "story/story_parser.h"
 #include "support/test_support.h"
 
@@ -153,23 +158,129 @@ TEST_F(StoryCheck, WhatTheParserDropsOrCutsIsReported) {
   ASSERT_EQ(findings.size(), 1u) << describe(findings);
   EXPECT_EQ(findings[0].code, "texto-cortado");
   EXPECT_EQ(findings[0].line, 2);
+
+  // A text that exactly fills its field loses nothing; one byte more, or one more line, does.
+  const std::string line(2047, 'b');
+  for (int extra : {0, 1}) {
+    // Section text: four paragraphs of 8191 bytes with their separators, or 8192.
+    std::string text = "## [1] Lleno\n[Final: Victoria]\n" + line + "\n" + line + "\n" + line +
+                       "\n" + std::string(2044 + extra, 'c') + "\n";
+    findings = check(text);
+    if (extra == 0) {
+      EXPECT_TRUE(findings.empty()) << describe(findings);
+      findings = check(text + "d\n");
+    }
+    ASSERT_EQ(findings.size(), 1u) << extra << describe(findings);
+    EXPECT_EQ(findings[0].code, "texto-cortado");
+    EXPECT_EQ(findings[0].line, extra == 0 ? 7 : 6);
+    // Lore heading text: one line of 2047 bytes, or 2047 and one more line.
+    text = "## [1] Lleno\n[Final: Victoria]\n### Lore\n" + line + "\n" + (extra ? "e\n" : "");
+    findings = check(text);
+    EXPECT_EQ(findings.size(), static_cast<std::size_t>(extra)) << describe(findings);
+    if (extra == 1) {
+      EXPECT_EQ(findings[0].line, 5) << describe(findings);
+    }
+  }
 }
 
-TEST_F(StoryCheck, BundledStoriesAndTheWorkshopTemplateCheckClean) {
+// Every story of the tree, checked with notes, against the findings recorded for it. The bundled
+// stories and the workshop template may hold notes, nothing else.
+TEST_F(StoryCheck, EveryStoryFileChecksAsRecordedAndTheShippedOnesClean) {
   // Theme files are looked up relative to the working folder, as the game does.
   std::string previous = std::filesystem::current_path().string();
   std::filesystem::current_path(QH_SOURCE_DIR);
-  int checked = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("stories")) {
-    if (entry.path().extension() != ".md") continue;
-    CheckReport report;
-    check_story_file(entry.path().string(), *story_, report);
-    EXPECT_TRUE(report.readable);
-    EXPECT_TRUE(report.findings.empty()) << entry.path() << "\n" << check_format_text(report);
-    ++checked;
+  std::vector<std::string> files;
+  for (const char* root : {"stories", "tests/data"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      if (entry.is_regular_file() && entry.path().extension() == ".md") {
+        files.push_back(entry.path().string());
+      }
+    }
   }
-  EXPECT_GE(checked, 2);
+  std::sort(files.begin(), files.end());
+  std::string expected = qh_test::read_file("tests/data/check/expected_diagnostics.txt");
+  std::string got;
+  for (std::size_t at = 0; at < expected.size() && expected[at] == '#';) {  // the header
+    at = expected.find('\n', at) + 1;
+    got = expected.substr(0, at);
+  }
+  for (const std::string& file : files) {
+    CheckReport report;
+    check_story_file(file, *story_, report, true);
+    EXPECT_TRUE(report.readable) << file;
+    got += "== " + file + "\n";
+    for (const CheckFinding& f : report.findings)
+      got += std::to_string(f.line) + " " + f.code + "\n";
+    if (file.rfind("stories/", 0) == 0 || file == "tests/data/workshop_template.md") {
+      EXPECT_FALSE(check_has_problems(report)) << file << "\n" << check_format_text(report);
+    }
+  }
+  EXPECT_EQ(got, expected);
+  EXPECT_GE(std::count(files.begin(), files.end(), "tests/data/workshop_template.md"), 1);
+  // The recorded findings show every code at work.
+  for (const StoryCodeInfo& info : STORY_CODES) {
+    EXPECT_NE(expected.find(std::string(" ") + info.name + "\n"), std::string::npos) << info.name;
+  }
   std::filesystem::current_path(previous);
+}
+
+// The help, the README and the guide list exactly the codes of the table, with its severities.
+TEST_F(StoryCheck, HelpReadmeAndGuideListEveryCodeWithItsSeverity) {
+  std::vector<std::string> table;
+  for (const StoryCodeInfo& info : STORY_CODES) {
+    table.push_back(std::string(info.name) + " " + story_severity_name(info.severity));
+  }
+  std::sort(table.begin(), table.end());
+  // The pairs a text lists, in lines matching `row`, between `from` and the next `until`.
+  auto listed = [](const std::string& text, const std::string& from, const std::string& until,
+                   const std::regex& row) {
+    std::size_t begin = text.find(from);
+    EXPECT_NE(begin, std::string::npos) << from;
+    std::string part = text.substr(begin, text.find(until, begin + from.size()) - begin);
+    std::vector<std::string> pairs;
+    std::istringstream lines(part);
+    std::smatch m;
+    for (std::string line; std::getline(lines, line);) {
+      if (std::regex_match(line, m, row)) pairs.push_back(m[1].str() + " " + m[2].str());
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+  };
+  const std::regex table_row(R"(\| `([a-z-]+)` \| (error|aviso|nota) \|.*)");
+  qh_test::RunOptions options;
+  options.binary = QH_TOOLS_BINARY;
+  options.cwd = QH_SOURCE_DIR;
+  options.args = {"check", "--help"};
+  qh_test::RunResult help = qh_test::run_program(options);
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(
+      listed(help.out, "Códigos", "\n\n", std::regex(R"(  ([a-z-]+) \((error|aviso|nota)\))")),
+      table);
+  EXPECT_EQ(listed(qh_test::read_file(QH_SOURCE_DIR "/README.md"), "## The author's toolkit",
+                   "\n## ", table_row),
+            table);
+  EXPECT_EQ(listed(qh_test::read_file(QH_SOURCE_DIR "/GUIA_CREACION_HISTORIAS.md"),
+                   "### Revisar: `check`", "\n### ", table_row),
+            table);
+}
+
+// Notes are shown only when asked for, and never make the exit status fail.
+TEST_F(StoryCheck, NotesOnlyWhenAskedAndNeverAProblem) {
+  qh_test::TempDir dir;
+  qh_test::write_file(dir.file("final.md"), "## [1] Foso\nCaes sobre las estacas.\n");
+  qh_test::RunOptions options;
+  options.binary = QH_TOOLS_BINARY;
+  options.cwd = dir.path();
+  options.args = {"check", "final.md"};
+  qh_test::RunResult quiet = qh_test::run_program(options);
+  EXPECT_EQ(quiet.exit_code, 0);
+  EXPECT_EQ(quiet.out, "final.md: sin problemas.\n");
+  options.args = {"check", "--notas", "final.md"};
+  qh_test::RunResult notes = qh_test::run_program(options);
+  EXPECT_EQ(notes.exit_code, 0);
+  EXPECT_EQ(notes.out,
+            "final.md:1: La sección «1» no tiene opciones y es un final de derrota porque su texto "
+            "dice «caes sobre». [final-por-texto]\n");
 }
 
 TEST_F(StoryCheck, JsonListsTheSameFindings) {
@@ -192,9 +303,36 @@ TEST_F(StoryCheck, MapDrawsSectionsEndingsAndFailureEdges) {
        kEndings)
           .c_str(),
       "x"));
+  // A hidden option without a command takes no number: nothing typed reaches it.
+  StorySection& start = story_->sections[0];
+  start.transitions[2] = start.transitions[1];
+  start.transitions[1] = StoryTransition{};
+  start.transitions[1].target.assign("3");
+  start.transitions[1].is_hidden = true;
+  start.transition_count = 3;
   std::string dot = story_map_dot(*story_);
   EXPECT_TRUE(qh_test::contains_in_order(
-      dot, {"digraph historia {", "s0 [label=\"[1] Inicio\"", "s1 [label=\"[2] Gloria\", shape=doubleoctagon",
-            "s2 [label=\"[3] Caída\", shape=octagon", "s0 -> s1 [label=\"[1]\\nFuerza DC 7\"]",
-            "s0 -> s2 [style=dashed", "fallo (-2 PV)", "s0 -> s1 [label=\"[2]\\n🔒 Daga\"]", "}"}));
+      dot,
+      {"digraph historia {", "s0 [label=\"[1] Inicio\"",
+       "s1 [label=\"[2] Gloria\", shape=doubleoctagon", "s2 [label=\"[3] Caída\", shape=octagon",
+       "s0 -> s1 [label=\"[1]\\nFuerza DC 7\"]", "s0 -> s2 [style=dashed", "fallo (-2 PV)",
+       "s0 -> s2 [label=\"(oculta, inalcanzable)\"]", "s0 -> s1 [label=\"[2]\\n🔒 Daga\"]", "}"}));
+}
+
+TEST_F(StoryCheck, WalksTypeOnlyLinesThatTakeAnOption) {
+  // Neither a hidden command with nothing to type nor a command that reads as an option
+  // number is ever chosen: every run ends in the one reachable ending, and quietly.
+  ASSERT_TRUE(story_parser_load_string(
+      *story_,
+      (kHead + "- [CmdOculto: ] [-> 2]\n- [-> 2] Contar [Cmd: 42]\n- [-> 3] Caer\n" + kEndings)
+          .c_str(),
+      "x"));
+  WalkReport report;
+  const std::string screens = qh_test::capture_stdout(
+      [&] { ASSERT_TRUE(story_walk(*story_, "prueba.md", 40, 3, report)); });
+  EXPECT_EQ(screens, "");
+  EXPECT_EQ(report.endings, (std::map<std::string, int>{{"[3] Caída (derrota)", 40}}));
+  EXPECT_TRUE(report.deaths.empty() && report.other_ends.empty());
+  EXPECT_EQ(report.never_visited, std::vector<std::string>{"[2] Gloria"});
+  EXPECT_EQ(report.longest_run, 1);
 }

@@ -326,6 +326,30 @@ TEST(Resume, ListsTheSavesAndContinuesWithTheSavedHero) {
   EXPECT_EQ(stamped(box.read(file)), from_data("valle_resumed.json", {{"AT", "STAMP"}}));
 }
 
+// A story played from the fallback folder beside the game is found there again
+// by its save, and the resumed adventure keeps writing that same save.
+TEST(Resume, StoryFromTheFallbackFolder) {
+  Sandbox box(false);
+  qh_test::write_quiet_config(box.file("juego"));
+  box.add_story(kValle, QH_TEST_DATA_DIR, "Quillhaven-Lantern/stories/");
+  const std::string autosave = "autosave_quillhaven_lanternstoriesvalle_de_pruebamd.json";
+  box.run("1\n1\nLia\n1\n/salir\n6\n", "/juego");
+  ASSERT_TRUE(qh_test::file_exists(box.file("juego/saves/" + autosave)));
+
+  RunResult r = box.run("2\n1\n1\n/salir\n6\n", "/juego");
+  EXPECT_TRUE(contains_in_order(
+      r.out,
+      {"  [1] El Valle de Prueba | Héroe: Lia (8/10 HP) | Sec: 2 | ",
+       "📖 Iniciando 'El Valle de Prueba'", "📍 [2] El pozo", "📍 [1] ", kMenuPrompt + kFarewell}));
+  EXPECT_TRUE(qh_test::lacks(r.out, "No se localizó"));
+  EXPECT_TRUE(contains_in_order(box.read("juego/saves/" + autosave),
+                                {"\"story_slug\": \"quillhaven_lanternstoriesvalle_de_pruebamd\"",
+                                 "\"current_section_id\": \"1\"", "\"name\": \"Lia\""}));
+  // Still the one save: no second file under another slug.
+  EXPECT_TRUE(contains_in_order(box.run("2\n", "/juego").out,
+                                {"Lia (6/10 HP) | Sec: 1 | ", "reanudar (1-1): "}));
+}
+
 TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
   Sandbox box;
   box.add_story(kValle);

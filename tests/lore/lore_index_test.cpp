@@ -2,17 +2,155 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/fixed_list.h"
+#include "common/text_util.h"
 #include "story/story_parser.h"
 #include "support/test_support.h"
 
 namespace {
+
+constexpr std::string_view kDelimiters = " \t\r\n.,;:!?()[]\"'";
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+// The plain scan every answer must agree with, hit for hit and bit for bit:
+// lower-cased copies of every chunk searched term by term, left to right
+// without overlap, then the exchange sort, best first.
+class PlainScan {
+ public:
+  explicit PlainScan(const LoreIndex& index) : index_(index) {
+    for (const LoreChunk& c : list_used(index.chunks, index.chunk_count)) {
+      titles_.push_back(lowered(c.title.view()));
+      texts_.push_back(lowered(c.text.view()));
+    }
+  }
+
+  // (chunk, score) pairs, best first.
+  std::vector<std::pair<int, float>> query(std::string_view query, int wanted) const {
+    query = query.substr(0, std::min(query.find('\0'), std::size_t{511}));
+    std::vector<std::string> terms;
+    for (std::size_t i = 0; i < query.size() && terms.size() < LORE_MAX_TERMS;) {
+      std::size_t start = query.find_first_not_of(kDelimiters, i);
+      if (start == std::string_view::npos) break;
+      std::size_t end = std::min(query.find_first_of(kDelimiters, start), query.size());
+      std::string_view word = query.substr(start, end - start);
+      i = end;
+      bool stop = false;
+      for (const char* s : STOPWORDS) stop = stop || lowered(word) == lowered(s);
+      if (word.size() >= 3 && !stop) terms.push_back(lowered(word.substr(0, 63)));
+    }
+    std::vector<std::pair<int, float>> hits;
+    if (terms.empty()) return hits;
+    for (std::size_t c = 0; c < texts_.size(); ++c) {
+      float score = 0.0f;
+      for (const std::string& term : terms) {
+        if (titles_[c].find(term) != std::string::npos) score += 4.0f;
+        for (std::size_t at = texts_[c].find(term); at != std::string::npos;
+             at = texts_[c].find(term, at + term.size())) {
+          score += 1.0f;
+        }
+      }
+      const LoreChunk& chunk = index_.chunks[c];
+      if (chunk.kind == "lore" || chunk.kind == "section_lore") score *= 1.3f;
+      if (score > 0.0f) hits.emplace_back(static_cast<int>(c), score);
+    }
+    for (std::size_t i = 0; i + 1 < hits.size(); ++i) {
+      for (std::size_t j = i + 1; j < hits.size(); ++j) {
+        if (hits[j].second > hits[i].second) std::swap(hits[i], hits[j]);
+      }
+    }
+    hits.resize(std::min(hits.size(), static_cast<std::size_t>(wanted)));
+    return hits;
+  }
+
+  // The hits of rag_query against the plain scan: count, order, chunk (its
+  // title and text) and every bit of the score; nothing written past the count.
+  void expect_same(const std::string& query, int wanted) const {
+    LoreHit hits[6];
+    for (LoreHit& h : hits) h.score = -1.0f;
+    std::vector<std::pair<int, float>> expected = this->query(query, wanted);
+    std::int32_t n = rag_query(index_, query, hits, wanted);
+    ASSERT_EQ(n, static_cast<std::int32_t>(expected.size())) << query;
+    for (std::int32_t k = 0; k < n; ++k) {
+      auto [chunk, score] = expected[static_cast<std::size_t>(k)];
+      ASSERT_TRUE(hits[k].title == index_.chunks[chunk].title.view() &&
+                  hits[k].text == index_.chunks[chunk].text.view() &&
+                  std::bit_cast<std::uint32_t>(hits[k].score) ==
+                      std::bit_cast<std::uint32_t>(score))
+          << query << " hit " << k << ": " << hits[k].title.c_str() << "=" << hits[k].score;
+    }
+    for (int k = n; k < 6; ++k) ASSERT_EQ(hits[k].score, -1.0f) << query;
+  }
+
+ private:
+  const LoreIndex& index_;
+  std::vector<std::string> titles_, texts_;
+};
+
+// Queries drawn from the indexed text itself: each word alone (every
+// `stride`-th word when there are many), as capitals and cut to its first
+// and last three bytes, then mixes of story words, stop words, short words,
+// unknown words, accented capitals, punctuation and repeats, up to 24 words,
+// some longer than the 511 bytes a query keeps.
+void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stride = 1) {
+  PlainScan plain(index);
+  std::set<std::string> word_set;
+  for (const LoreChunk& c : list_used(index.chunks, index.chunk_count)) {
+    for (std::string_view field : {c.title.view(), c.text.view()}) {
+      for (std::size_t i = field.find_first_not_of(kDelimiters); i != std::string_view::npos;) {
+        std::size_t end = std::min(field.find_first_of(kDelimiters, i), field.size());
+        word_set.insert(std::string(field.substr(i, end - i)));
+        i = field.find_first_not_of(kDelimiters, end);
+      }
+    }
+  }
+  std::vector<std::string> words(word_set.begin(), word_set.end());
+  for (std::size_t k = 0; k < words.size(); k += stride) {
+    const std::string& w = words[k];
+    std::string upper = w;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    plain.expect_same(w, 2);
+    plain.expect_same(upper, 1);
+    if (w.size() > 3) {
+      plain.expect_same(w.substr(0, 3) + " " + w.substr(w.size() - 3), 3);
+    }
+  }
+  const char* const extra[] = {"de",    "la",      "que",  "Para",  "PORQUE",   "y",
+                               "zzq",   "¿Qué",    "¡Ay!", "ÁRBOL", "Ñandú",    "(llave)",
+                               "—dijo", "eco,eco", "aaa",  "ción",  "\tporque", "x"};
+  std::uint32_t seed = 7;
+  auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  for (int q = 0; q < mixes; ++q) {
+    std::string query;
+    for (std::uint32_t n = next() % 24 + 1; n > 0; --n) {
+      std::uint32_t pick = next() % 8;
+      if (pick == 0) {
+        query += extra[next() % std::size(extra)];
+      } else if (pick == 1 && !query.empty()) {
+        query += query.substr(0, query.find(' '));  // a repeated word
+      } else if (!words.empty()) {
+        query += words[next() % words.size()];
+      }
+      query += std::string_view(" .,;!?'").substr(next() % 7, 1);
+    }
+    plain.expect_same(query, static_cast<int>(next() % 5 + 1));
+  }
+}
 
 class Lore : public ::testing::Test {
  protected:
@@ -100,6 +238,128 @@ TEST_F(Lore, CountsMatchesAnywhereWithEverySearchWidth) {
     parse("## 2 S\n" + std::string(1023, 'a') + "\n## 3 T\n" + std::string(960, 'x') +
           std::string(63, 'b'));
     EXPECT_EQ(query("aaa " + std::string(63, 'b')), "Escena: S=341;Escena: T=1;");
+  }
+}
+
+// Every bundled story and the test stories, queried many ways, rank exactly
+// as the plain scan does.
+TEST_F(Lore, RanksExactlyAsThePlainScan) {
+  for (std::string path : {std::string(QH_SOURCE_DIR "/stories/la_cripta_del_rey_ceniza.md"),
+                           std::string(QH_SOURCE_DIR "/stories/intrusion_en_neon.md"),
+                           std::string(QH_TEST_DATA_DIR "/lore/query_story.md"),
+                           std::string(QH_TEST_DATA_DIR "/lore/chunks_story.md")}) {
+    SCOPED_TRACE(path);
+    parse(qh_test::read_file(path));
+    rag_index_story(index_, story_);
+    ASSERT_GT(index_.chunk_count, 5);
+    compare_with_plain_scan(index_, 400);
+  }
+}
+
+// A distinct word of `length` bytes for every `n`: "q", four letters, then "z"s.
+std::string numbered_word(int n, std::size_t length) {
+  std::string word = "q";
+  for (int digit = 0; digit < 4; ++digit, n /= 26) word += static_cast<char>('a' + n % 26);
+  return word + std::string(length - word.size(), 'z');
+}
+
+// Sections whose bodies and lore hold `words` in order, under 1,000 bytes a
+// chunk so that none is cut. Besides them, the index holds the words
+// "sinopsis", "escena" and "lore" (21 bytes with their separators).
+std::string story_of_words(const std::vector<std::string>& words) {
+  std::string story, chunk;
+  int chunks = 0;
+  auto flush = [&] {
+    story += chunks % 2 == 0 ? "## [" + std::to_string(chunks / 2 + 1) + "] S\n" : "### Lore\n";
+    story += chunk + "\n";
+    chunk.clear();
+    ++chunks;
+  };
+  for (const std::string& w : words) {
+    if (chunk.size() + w.size() >= 1000) flush();
+    chunk += w + " ";
+  }
+  flush();
+  return story;
+}
+
+// A full index of long passages from a small vocabulary: every chunk holds
+// most terms many times, and sixteen-term queries find every chunk.
+TEST_F(Lore, RanksAFullIndexExactlyAsThePlainScan) {
+  const char* const vocabulary[] = {"llave", "Llaves", "puerta", "PUERTA", "cripta", "aaa",
+                                    "aaaa",  "niebla", "río",    "RÍO",    "eco",    "ecoeco."};
+  std::vector<std::string> words;
+  for (std::uint32_t seed = 3; words.size() < 50000;) {
+    seed = seed * 1664525u + 1013904223u;
+    words.push_back(vocabulary[(seed >> 8) % std::size(vocabulary)]);
+  }
+  parse(story_of_words(words));
+  rag_index_story(index_, story_);
+  ASSERT_EQ(index_.chunk_count, 256);
+  compare_with_plain_scan(index_, 60);
+}
+
+// A damaged word table may rank wrongly but never reads outside its arrays
+// (the sanitizer build checks that): positions past the ends, lists that
+// run backwards or beyond, words out of order.
+TEST_F(Lore, DamagedWordTableStaysInsideItsArrays) {
+  parse(qh_test::read_file(QH_SOURCE_DIR "/stories/intrusion_en_neon.md"));
+  rag_index_story(index_, story_);
+  LoreWordTable& words = index_.words;
+  std::uint32_t seed = 11;
+  auto next = [&seed](std::uint32_t below) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % below;
+  };
+  for (int w = 0; w <= LORE_MAX_WORDS; ++w) {
+    words.word_start[w] = next(LORE_WORD_BYTES + 4096);
+    words.text_start[w] = next(2 * LORE_MAX_TEXT_WORDS);
+    words.title_start[w] = static_cast<std::uint16_t>(next(65536));
+  }
+  for (char& c : words.bytes) c = static_cast<char>('a' + next(3));
+  words.ready = 1;
+  words.word_count = LORE_MAX_WORDS;
+  words.bytes_used = LORE_WORD_BYTES;
+  for (const char* q : {"aaa", "abc bca cab", "aaaa bbbb cccc abcabc", "zzz"}) {
+    EXPECT_LE(rag_query(index_, q, hits_, 4), 4) << q;
+  }
+}
+
+// A story whose words just fit the word table, or overflow it by one word or
+// one byte, ranks as the plain scan does either way. In the first cases
+// every other word is the one before it less its last letter.
+TEST_F(Lore, RanksAsThePlainScanAtTheWordTableLimits) {
+  constexpr int kFixedWords = 3, kFixedBytes = 21;
+  struct Case {
+    int count;           // generated words
+    std::size_t length;  // bytes of each, or kTwins
+    std::size_t last;    // bytes of the last
+    int ready;           // the table is used
+  };
+  constexpr std::size_t kTwins = 0;
+  const int by_count = LORE_MAX_WORDS - kFixedWords;
+  const int by_bytes = (LORE_WORD_BYTES - kFixedBytes) / 64 + 1;
+  const std::size_t rest = (LORE_WORD_BYTES - kFixedBytes) % 64;
+  for (Case c : {Case{by_count - 1, kTwins, 0, 1}, Case{by_count, kTwins, 0, 1},
+                 Case{by_count + 1, kTwins, 0, 0}, Case{by_bytes, 63, rest - 1, 1},
+                 Case{by_bytes, 63, rest, 0}}) {
+    SCOPED_TRACE(testing::Message() << c.count << " words, " << c.length << " + " << c.last);
+    std::vector<std::string> words;
+    for (int n = 0; n < c.count; ++n) {
+      if (c.length == kTwins) {
+        words.push_back(numbered_word(n / 2, 6 - static_cast<std::size_t>(n % 2)));
+      } else {
+        words.push_back(numbered_word(n, n + 1 < c.count ? c.length : c.last));
+      }
+    }
+    parse(story_of_words(words));
+    rag_index_story(index_, story_);
+    ASSERT_EQ(index_.words.ready, c.ready);
+    if (c.ready != 0) {
+      EXPECT_EQ(index_.words.word_count, c.count + kFixedWords);
+    }
+    SCOPED_TRACE(rag_set_search_width(c.count % 3 == 0 ? 1 : 16 << (c.count % 2)));
+    compare_with_plain_scan(index_, 12, 300);
   }
 }
 

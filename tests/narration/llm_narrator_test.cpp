@@ -75,9 +75,16 @@ class LlmNarrator : public ::testing::Test {
     unlink(dir_.file("log").c_str());
     std::memset(out_, 'X', sizeof(out_) - 1);
     std::memset(&counters_, 0xAB, sizeof(counters_));
-    bool from_model = llm_narrate_action_at(base, &totals_, config_, hero_.get(), section_.get(),
-                                            "A \"q\" b\\c\td\ne\rf", nullptr, kOffline, &lore_,
-                                            out_, sizeof(out_), counted ? &counters_ : nullptr);
+    const NarrationRequest request{.config = config_,
+                                   .hero = hero_.get(),
+                                   .section = section_.get(),
+                                   .action = "A \"q\" b\\c\td\ne\rf",
+                                   .roll = nullptr,
+                                   .result = kOffline,
+                                   .lore = &lore_,
+                                   .totals = &totals_,
+                                   .counters = counted ? &counters_ : nullptr};
+    bool from_model = llm_narrate_action_at(base, request, out_, sizeof(out_));
     std::string log = read_file(dir_.file("log"));
     std::size_t at = log.find("\n@") + 2;
     file_ = log.empty() ? "" : log.substr(at, log.find('\n', at) - at);
@@ -276,7 +283,16 @@ TEST(OfflineNarrator, ActionsDrawAFlavourSentenceByTierAndScenesShowTheirEnding)
 // The prompt for `action` (with the result "b") and the request body built from it.
 std::pair<std::string, std::string> request(const std::string& action, const LoreHit* lore) {
   char prompt[LLM_PROMPT_CAPACITY], body[LLM_BODY_CAPACITY];
-  llm_build_prompt(nullptr, nullptr, action.c_str(), "b", lore, prompt, sizeof(prompt));
+  const NarrationRequest what{.config = nullptr,
+                              .hero = nullptr,
+                              .section = nullptr,
+                              .action = action.c_str(),
+                              .roll = nullptr,
+                              .result = "b",
+                              .lore = lore,
+                              .totals = nullptr,
+                              .counters = nullptr};
+  llm_build_prompt(what, prompt, sizeof(prompt));
   return {prompt, std::string(body, llm_build_request_body(prompt, body, sizeof(body)))};
 }
 

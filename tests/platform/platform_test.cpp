@@ -143,6 +143,10 @@ TEST_F(Platform, ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice) {
       std::fputs("x", stdout);  // still buffered when the child is forked
       platform_play_audio_async(i % 3 == 0 ? other_.c_str() : track_.c_str(), i % 2 == 0);
       if (i % 4 == 0) std::this_thread::sleep_for(milliseconds(20));  // let a player start
+      // At least the first one surely does, however busy the machine.
+      if (i == 0) {
+        EXPECT_TRUE(eventually([&] { return !runs().empty(); }));
+      }
       if (i % 5 != 4) platform_stop_audio();  // otherwise the next start replaces it
     }
     platform_stop_audio();
@@ -173,6 +177,21 @@ TEST_F(Platform, ThemesPlayThroughThePlayer) {
   EXPECT_EQ(found,
             "base/assets/audio/quillhaven_intro.wav;assets/audio/dungeon_ambient.wav;"
             "battle_tension.wav;base/assets/audio/victory_fanfare.wav;none;");
+  // Last, assets/audio beside the running program (here the test binary),
+  // found from any folder; one below the current folder still comes first.
+  std::error_code ec;
+  const std::string beside =
+      std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string() + "/assets/audio";
+  const std::string theme = "beside_" + std::to_string(getpid()), file = theme + ".wav";
+  write_file(beside + "/" + file, "RIFF");
+  for (const std::string& expected : {beside + "/" + file, "assets/audio/" + file}) {
+    char path[512] = "-";
+    EXPECT_TRUE(audio_find_track(state, theme.c_str(), path, sizeof path) && path == expected);
+    write_file("assets/audio/" + file, "RIFF");
+  }
+  unlink((beside + "/" + file).c_str());
+  rmdir(beside.c_str());  // only when the test made it
+  rmdir(beside.substr(0, beside.rfind('/')).c_str());
   audio_play(state, "dungeon", true);
   ASSERT_TRUE(eventually([&] { return runs().size() == 1; }));
   EXPECT_EQ(runs()[0].second, "assets/audio/dungeon_ambient.wav");

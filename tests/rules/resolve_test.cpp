@@ -3,6 +3,7 @@
 #include <sstream>
 #include <string>
 
+#include "rules/arrival.h"
 #include "rules/resolve.h"
 #include "support/test_support.h"
 
@@ -120,4 +121,95 @@ TEST_F(Resolve, EveryWriteRespectsTheCapacities) {
   t.label.assign("Cruzar");
   t.target.assign("seccion_larga");
   EXPECT_EQ(resolve(8, 16), "taken -> seccion: Avanzas: Cruzar");
+}
+
+// The resolution with chosen dice is the rolling one without the draw: the
+// same destination, summary, roll and hero for the dice the roll showed, and
+// without a summary buffer the same effects. It never touches the generator.
+TEST_F(Resolve, ChosenDiceResolveAsTheRolledOnes) {
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    SetUp();
+    t.check_dc = 8;
+    t.fail_target.assign("foso");
+    t.fail_damage = 3;
+    t.success_damage = 1;
+    t.gain_item.assign("Mapa");
+    hero.hp = static_cast<std::int32_t>(seed % 5);
+    const Character before = hero;
+    srand(seed);
+    const int first = rand();
+    srand(seed);
+    std::string rolled = resolve();
+    const RollResult rolled_roll = roll;
+    const Character rolled_hero = hero;
+
+    srand(seed);
+    hero = before;
+    char target[32], message[512];
+    RollResult chosen;
+    ASSERT_TRUE(rules_resolve_transition_with_dice(hero, t, rolled_roll.die1, rolled_roll.die2,
+                                                   target, sizeof target, &chosen, message,
+                                                   sizeof message));
+    EXPECT_EQ("taken -> " + std::string(target) + ": " + message, rolled);
+    EXPECT_EQ(std::memcmp(&chosen, &rolled_roll, sizeof chosen), 0);
+    EXPECT_EQ(std::memcmp(&hero, &rolled_hero, sizeof hero), 0);
+
+    hero = before;
+    ASSERT_TRUE(rules_resolve_transition_with_dice(hero, t, rolled_roll.die1, rolled_roll.die2,
+                                                   target, sizeof target, nullptr, nullptr, 0));
+    EXPECT_EQ(rolled.substr(9, std::strlen(target)), target);
+    EXPECT_EQ(std::memcmp(&hero, &rolled_hero, sizeof hero), 0);
+    EXPECT_EQ(rand(), first) << "the chosen dice drew from the generator";
+  }
+
+  // Refused without a summary buffer: false, nothing changed, nothing written but the target.
+  SetUp();
+  t.required_item.assign("Red");
+  const Character before = hero;
+  char target[4] = "xyz";
+  EXPECT_FALSE(rules_resolve_transition_with_dice(hero, t, 6, 6, target, sizeof target, nullptr,
+                                                  nullptr, 0));
+  EXPECT_EQ(std::string(target), "");
+  EXPECT_EQ(std::memcmp(&hero, &before, sizeof hero), 0);
+  EXPECT_FALSE(rules_resolve_transition_with_dice(hero, t, 6, 6, nullptr, 0, nullptr, nullptr, 0));
+}
+
+// Arriving at a scene: the hazard first, then the items not yet carried (a
+// full backpack still "finds" them), and death decides before an ending.
+TEST(Arrival, HazardThenItemsThenDeathBeforeEnding) {
+  StorySection section;
+  std::memset(static_cast<void*>(&section), 0, sizeof section);
+  section.items[0].assign("Llave");
+  section.items[1].assign("Antorcha");
+  section.items[2].assign("llave");  // same item, another spelling: already carried by then
+  section.item_count = 3;
+  section.is_ending = true;
+
+  Character hero;
+  character_init(hero, "Ana", 10);
+  character_add_item(hero, "Antorcha");
+  Arrival a;
+  rules_arrive(hero, section, a);
+  EXPECT_FALSE(a.hazard);
+  EXPECT_EQ(a.damage_dealt, 0);
+  ASSERT_EQ(a.found_count, 1);
+  EXPECT_EQ(a.found[0], 0);
+  EXPECT_EQ(a.end, ArrivalEnd::kEnding);
+
+  section.damage = 4;
+  for (int i = 0; i < CHARACTER_MAX_ITEMS; ++i) character_add_item(hero, "x" + std::to_string(i));
+  section.items[0].assign("Espada");  // no room left, yet found
+  rules_arrive(hero, section, a);
+  EXPECT_TRUE(a.hazard);
+  EXPECT_EQ(a.damage_dealt, 4);
+  EXPECT_EQ(hero.hp, 6);
+  ASSERT_EQ(a.found_count, 1);
+  EXPECT_EQ(a.found[0], 0);
+  EXPECT_FALSE(character_has_item(hero, "Espada"));
+  EXPECT_EQ(a.end, ArrivalEnd::kEnding);
+
+  section.damage = 6;
+  rules_arrive(hero, section, a);
+  EXPECT_EQ(a.damage_dealt, 6);
+  EXPECT_EQ(a.end, ArrivalEnd::kDeath);
 }

@@ -1,4 +1,6 @@
 // Adventures played in-process from scripted input, in a fresh folder where saves land.
+#include "session/session.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -8,11 +10,9 @@
 #include <vector>
 
 #include "platform/audio.h"
-#include "platform/platform.h"
-#include "session/session.h"
 #include "story/story_parser.h"
+#include "support/scripted_ui.h"
 #include "support/test_support.h"
-#include "ui/text_output.h"
 
 using namespace qh_test;
 
@@ -49,22 +49,18 @@ struct Session : ::testing::Test {
     const std::string text = read_file(QH_TEST_DATA_DIR "/cripta_de_prueba.md");
     ASSERT_TRUE(story_parser_load_string(*story, text.c_str(), "x"));
     config.offline_mode = true;
-    platform_set_sleep_hook([](std::int32_t) {});
   }
   void TearDown() override {
-    platform_set_sleep_hook(nullptr);
     std::free(story);
     EXPECT_EQ(chdir(old_cwd), 0);
   }
   std::string play(const std::string& input, const char* start = nullptr,
-                   const Character* saved = nullptr, AudioState* audio = nullptr) {
-    std::string out;
-    with_stdin(input, [&] {
-      out = capture_stdout([&] {
-        game_session_run(story, "stories/prueba.md", &config, audio, "Ana", start, saved);
-      });
-    });
-    return out;
+                   const Character* saved = nullptr, AudioState* audio = nullptr,
+                   const SessionObserver* observer = nullptr) {
+    ScriptedUi player(input);
+    game_session_run({player.ui(), observer}, story, "stories/prueba.md", &config, audio, "Ana",
+                     start, saved);
+    return player.output();
   }
 };
 
@@ -198,15 +194,15 @@ TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
   struct Watch { AudioState audio; std::vector<std::string> themes; } w{};
   audio_init(w.audio, dir.path().c_str(), true, 0.7f);
   SessionObserver watch{[](const StorySection&, const Character&, void* seen) {  // each prompt
-                          auto* w = static_cast<Watch*>(seen);
-                          w->themes.emplace_back(w->audio.current_theme.view());
-                        }, nullptr, &w};
-  session_set_observer(&watch);
+                          auto* watched = static_cast<Watch*>(seen);
+                          watched->themes.emplace_back(watched->audio.current_theme.view());
+                        },
+                        nullptr, &w};
   // A missing number reads as 0; one past the 32-bit range must not wrap into 0..100.
   std::string out = play(
       "/volumen\n/volumen 150\n/volumen -5\n/volumen 4294967346\n/volumen 35\n/tema victoria\n"
-      "/tema nada\n2\n/musica\n/audio\n1\n/salir\n", nullptr, nullptr, &w.audio);
-  session_set_observer(nullptr);
+      "/tema nada\n2\n/musica\n/audio\n1\n/salir\n",
+      nullptr, nullptr, &w.audio, &watch);
   // Without any player a known theme is not "missing": the player is told why it is silent.
   setenv("PATH", dir.file("sin_reproductor").c_str(), 1);
   const std::string silent = play("/tema combate\n/tema nada\n", nullptr, nullptr, &w.audio);

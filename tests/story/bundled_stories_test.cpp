@@ -36,7 +36,7 @@ class BundledStories : public story_test::StoryTest {
         if (!t.check_stat.empty()) f["check " + std::string(t.check_stat)]++;
         if (!t.has_command) continue;
         std::string label(t.label), command(t.command);
-        f["longest command"] = std::max<int>(f["longest command"], command.size());
+        f["longest command"] = std::max(f["longest command"], static_cast<int>(command.size()));
         std::string_view hint = std::string_view(command).substr(command.rfind(' ') + 1);
         f["hinted"] += t.is_hidden && sec.text.view().find(hint) != hint.npos;  // found by a hint
         f[t.is_hidden ? "hidden command" : label == command ? "command by word"

@@ -62,3 +62,65 @@ TEST(OptionLine, FormsFieldsAndPrecedence) {
     EXPECT_EQ(expected.empty() ? "" : story_test::describe(t), expected) << line;
   }
 }
+
+// What a line told to report says, and that it parses the same as without a sink.
+TEST(OptionLine, ReportsWhyALineIsNoOptionAndWhatItCouldNotRead) {
+  const std::string id(32, 'n'), target(40, 'd'), label(600, 'e');
+  const std::pair<std::string, std::string> cases[] = {
+      {"- Sin corchetes",
+       "no lleva «[-> id]», «[Check: ...]», «[Requiere: ...]» ni «[id]» al "
+       "principio"},
+      {"-", "no hay nada tras el guion"},
+      {"- [] Nada", "los corchetes del principio están vacíos"},
+      {"- [" + id + "] x",
+       "el texto entre los corchetes del principio pasa de 31 bytes, el "
+       "máximo de un id"},
+      {"- [Sin cierre", "el «[» del principio no se cierra"},
+      {"- [Check: Fuerza | DC: 7 Empujar", "la etiqueta «[Check:» no se cierra con «]»"},
+      {"- [CmdOculto: ls -la]",
+       "un comando oculto necesita además un destino, como «[-> id]», y "
+       "sin él la línea muestra el secreto"},
+      {"- [Check: Fuerza | DC: siete | éxito: 2 | Daño: 1] Empujar",
+       "valor-no-numerico: «DC: siete» no es un número: vale 0.\n"
+       "clave-ignorada: La clave «éxito» con «é» minúscula se ignora: escribe «Éxito» o "
+       "«Exito».\n"
+       "clave-ignorada: La clave «Daño» de [Check:] no se reconoce y se ignora.\n"},
+      {"- [Requiere: Cuerda | Otro: x] Trepar",
+       "clave-ignorada: La clave «Otro» de [Requiere:] no se reconoce y se ignora.\n"},
+      {"- [-> " + target + "] Ir",  // the blank after the arrow counts toward the 31 bytes
+       "texto-cortado: El destino pasa de 31 bytes y se corta: queda «" + target.substr(0, 30) +
+           "».\n"},
+      {"- [2] " + label,
+       "texto-cortado: El texto de la opción pasa de 511 bytes y se corta: "
+       "queda «" +
+           label.substr(0, 60) + "…».\n"},
+      {"- [-> 2] Echo de menos la luz",
+       "comando-por-palabra: La opción «Echo de menos la luz» se convirtió en comando de "
+       "terminal solo porque su primera palabra es un comando: no se podrá elegir por número.\n"},
+      {"- [-> 2] ls -la /home", ""},  // a command line, as meant
+      {"- [-> 2] [Item: Llave] Coger la llave",
+       "etiqueta-desconocida: La etiqueta «[Item:» no tiene efecto en esta opción: se muestra en "
+       "su texto.\n"},
+      {"- [Check: Sigilo | DC: 7 | Éxito: 3 | Fallo: 2 | DañoFallo: 2] Rodear", ""},
+  };
+  for (const auto& [line, expected] : cases) {
+    std::string got;
+    StoryDiagnosticSink sink;
+    sink.context = &got;
+    sink.report = [](void* context, const StoryDiagnostic& d) {
+      EXPECT_EQ(d.line, 7);
+      *static_cast<std::string*>(context) +=
+          std::string(story_code_info(d.code).name) + ": " + d.message + "\n";
+    };
+    StoryTransition quiet, told;
+    bool option = parse_transition_line(line, quiet);
+    EXPECT_EQ(parse_transition_line(line, told, sink, 7), option) << line;
+    if (option) {
+      EXPECT_EQ(story_test::describe(told), story_test::describe(quiet)) << line;
+      EXPECT_EQ(got, expected) << line;
+    } else {  // a rejected line says why, and nothing else
+      EXPECT_EQ(got, "opcion-rechazada: La línea empieza con «-» o «*» pero no es una opción: " +
+                         expected + ". Se muestra como texto de la escena.\n");
+    }
+  }
+}

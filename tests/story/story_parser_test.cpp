@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,20 @@ std::vector<std::array<std::string, 3>> read_cases(const std::string& path) {
                    text.substr(mid + 5, next - mid - 4)});
     at = next;
   }
+  return out;
+}
+
+// Every report a parse makes, one "line code: message" per line, in the order made.
+std::string reports_of(Story& story, const std::string& text, bool* ok = nullptr) {
+  std::string out;
+  StoryDiagnosticSink sink;
+  sink.context = &out;
+  sink.report = [](void* context, const StoryDiagnostic& d) {
+    *static_cast<std::string*>(context) +=
+        std::to_string(d.line) + " " + story_code_info(d.code).name + ": " + d.message + "\n";
+  };
+  bool result = story_parser_load_string(story, text.c_str(), "Defecto", &sink);
+  if (ok != nullptr) *ok = result;
   return out;
 }
 
@@ -134,4 +150,59 @@ TEST_F(StoryParser, LoadFileTakesRegularFilesUpToTheLimit) {
     EXPECT_FALSE(story_parser_load_file(story(), path.c_str())) << path;
     EXPECT_EQ(story().title.view(), "Ruta.Windows") << path;  // untouched
   }
+}
+
+// A parse told to report fills the very same record: over every story the tests know, with
+// either line end. Its reports name lines inside the text, the same with either line end.
+TEST_F(StoryParser, ReportingChangesNothingAndCountsLinesEitherWay) {
+  std::vector<std::string> texts;
+  for (const auto& c : read_cases(QH_TEST_DATA_DIR "/story/parser_cases.txt"))
+    texts.push_back(c[1]);
+  for (const char* dir :
+       {QH_SOURCE_DIR "/stories", QH_TEST_DATA_DIR, QH_SOURCE_DIR "/tests/fuzz"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+      if (entry.path().extension() == ".md") texts.push_back(qh_test::read_file(entry.path()));
+    }
+  }
+  EXPECT_GT(texts.size(), 25u);
+  auto reported = std::make_unique<Story>();
+  for (const std::string& text : texts) {
+    const std::string lf_reports = reports_of(*reported, text);
+    for (const std::string& variant : {text, crlf(text)}) {
+      bool ok = false;
+      const std::string reports = reports_of(*reported, variant, &ok);
+      EXPECT_EQ(parsed(variant), (ok ? "" : "(false) ") + story_test::dump(*reported));
+      EXPECT_EQ(reports, lf_reports);
+      const long lines = std::count(variant.begin(), variant.end(), '\n') + 1;
+      for (std::size_t at = 0; at < reports.size(); at = reports.find('\n', at) + 1) {
+        const long line = std::stol(reports.substr(at));
+        EXPECT_TRUE(line >= 1 && line <= lines) << reports.substr(at, reports.find('\n', at) - at);
+      }
+    }
+  }
+}
+
+// Each decision at its line: a lone carriage return ends a line too, and the control bytes the
+// parser drops do not move the count. A field that just fits is not reported as cut.
+TEST_F(StoryParser, ReportsEachDecisionAtItsLine) {
+  const std::string full(2047, 'a');
+  const std::pair<std::string, std::string> cases[] = {
+      {"Antes\rTambién\r## [1] Uno\r\r[Final]\r\x07[Daño: x]\r",
+       "1 fuera-de-seccion: Esta línea y la siguiente están antes de la primera sección y no son "
+       "lore: se ignoran.\n"
+       "5 etiqueta-sin-dos-puntos: La etiqueta «[Final» no lleva «:» tras su nombre: se muestra "
+       "como texto y no tiene efecto.\n"
+       "6 valor-no-numerico: «[Daño: x]» no es un número: el daño vale 0.\n"},
+      {"## [1] Uno\n### Lore\n" + full + "\n## [1] Dos\nHas vencido.\n",
+       "4 id-duplicado: La sección «1» repite el id de la línea 1: solo la primera es alcanzable.\n"
+       "4 final-por-texto: La sección «1» no tiene opciones y es un final de victoria porque su "
+       "texto dice «has vencido».\n"},
+      {"## [1] Uno\n### Lore\n" + full + "\nmás\n",
+       "4 texto-cortado: El bloque de lore de la sección «1» llega al máximo de 2047 bytes: lo "
+       "que sigue desde esta línea se pierde.\n"},
+      {"---\ntitle: T\n---\n## 1\n- [-> 2] [Obtener: Oro] Ir\n- [-> 2 Ir\n",
+       "6 opcion-rechazada: La línea empieza con «-» o «*» pero no es una opción: la etiqueta "
+       "«[->» no se cierra con «]». Se muestra como texto de la escena.\n"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(reports_of(story(), text), expected) << text;
 }

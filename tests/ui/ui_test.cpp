@@ -3,15 +3,15 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/platform.h"
 #include "story/option_line.h"
+#include "support/scripted_ui.h"
 #include "support/test_support.h"
 #include "ui/dice_view.h"
 #include "ui/panels.h"
 #include "ui/text_output.h"
 
-using qh_test::capture_stdout;
 using qh_test::contains_in_order;
+using qh_test::ScriptedUi;
 
 #define FG(n) "\x1b[38;5;" #n "m"
 #define BOLD "\x1b[1m"
@@ -35,12 +35,12 @@ static std::string hud(int hp, int max_hp, Character c = {}, bool classic = true
   c.name.assign("Ana");
   c.hp = hp;
   c.max_hp = max_hp;
-  return capture_stdout([&] { ui_print_hud(&c, classic, counters, show_tokens); });
+  ScriptedUi ui;
+  ui_print_hud(ui.ui(), &c, classic, counters, show_tokens);
+  return ui.output();
 }
 
 TEST(TextOutput, TypewriterPausesAndMessageColours) {
-  static std::vector<int> sleeps;
-  platform_set_sleep_hook([](std::int32_t ms) { sleeps.push_back(ms); });
   // A line feed only flushes; pauses truncate to whole ms, at least 1; 0.1 ms means none;
   // a huge speed from the settings saturates.
   const std::tuple<const char*, float, std::vector<int>> cases[] = {
@@ -48,47 +48,70 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
       {"todo", 0.0f, {}}, {"sin", 0.0001f, {}}, {nullptr, 0.01f, {}},
       {"ab", 3e9f, {2147483647}}};
   for (const auto& [text, speed, pauses] : cases) {
-    sleeps.clear();
-    EXPECT_EQ(capture_stdout([&] { ui_typewriter(text, speed); }), text ? text : "");
-    EXPECT_EQ(sleeps, pauses) << speed;
+    ScriptedUi ui;
+    ui_typewriter(ui.ui(), text, speed);
+    EXPECT_EQ(ui.output(), text ? text : "");
+    EXPECT_EQ(ui.sleeps, pauses) << speed;
   }
-  platform_set_sleep_hook(nullptr);
 
   // Message kinds select the colour; the text is never a format.
   const std::tuple<const char*, const char*, const char*> messages[] = {
       {"fallo %s %n", "error", FG(196) BOLD}, {"ojo", "warning", FG(226) BOLD},
       {"bien", "success", FG(46) BOLD},       {"dato", "info", FG(51)},
       {"vacío", "", FG(51)},                  {"mayúsculas", "ERROR", FG(51)}};
+  ScriptedUi ui;
   for (auto [text, kind, colour] : messages) {
-    EXPECT_EQ(capture_stdout([&] { ui_print_message(text, kind); }),
-              std::string(colour) + text + RESET "\n");
+    ui_print_message(ui.ui(), text, kind);
+    EXPECT_EQ(ui.output(), std::string(colour) + text + RESET "\n");
   }
+  // Without a sink nothing is written anywhere, and nothing breaks.
+  UiContext silent{nullptr, nullptr, nullptr, nullptr, nullptr, false};
+  ui_print_message(silent, "nada", "info");
+  char buf[8];
+  EXPECT_FALSE(ui_read_line(silent, buf, sizeof buf));
+  EXPECT_TRUE(ui_input_closed(silent));
 }
 
 TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
   const std::string input = "\nhola\r\n" + std::string(600, 'x') + "\n" + std::string(100, 'n') +
                             "\nuno\n" + std::string(100, 'z') + "\ndos\n";
   std::vector<std::string> got;
-  std::string out = capture_stdout([&] {
-    qh_test::with_stdin(input, [&] {
-      char buf[512];
-      auto keep = [&](bool read) {  // an empty line is not the end of input
-        got.push_back(buf + std::string(read ? "" : "<end>") + (ui_input_closed() ? "+" : ""));
-      };
-      for (int i = 0; i < 4; ++i) ui_prompt_action(buf, sizeof buf), keep(true);
-      keep(ui_read_line_discard_rest(buf, 64));  // how the hero's name is read
-      keep(ui_read_line(buf, sizeof buf));
-      auto pause = [&] { got.push_back(ui_pause_enter() ? "pausa" : "fin"); };
-      pause();  // ignores the whole of an overlong line
-      keep(ui_read_line(buf, sizeof buf));
-      pause();
-    });
-  });
+  ScriptedUi player(input);
+  UiContext& ui = player.ui();
+  char buf[512];
+  auto keep = [&](bool read) {  // an empty line is not the end of input
+    got.push_back(buf + std::string(read ? "" : "<end>") + (ui_input_closed(ui) ? "+" : ""));
+  };
+  for (int i = 0; i < 4; ++i) ui_prompt_action(ui, buf, sizeof buf), keep(true);
+  keep(ui_read_line_discard_rest(ui, buf, 64));  // how the hero's name is read
+  keep(ui_read_line(ui, buf, sizeof buf));
+  auto pause = [&] { got.push_back(ui_pause_enter(ui) ? "pausa" : "fin"); };
+  pause();  // ignores the whole of an overlong line
+  keep(ui_read_line(ui, buf, sizeof buf));
+  pause();
+  keep(ui_read_line(ui, buf, sizeof buf));
   EXPECT_EQ(got, (std::vector<std::string>{"", "hola", std::string(511, 'x'), std::string(89, 'x'),
-                                           std::string(63, 'n'), "uno", "pausa", "dos", "fin"}));
+                                           std::string(63, 'n'), "uno", "pausa", "dos", "fin",
+                                           "<end>+"}));
   const std::string prompt = "\n" FG(214) BOLD "¿Qué deseas hacer? ❯ " RESET;
-  const std::string pause = FG(244) "\nPresiona Enter para continuar..." RESET;
-  EXPECT_EQ(out, prompt + prompt + prompt + prompt + pause + pause);
+  const std::string pause_line = FG(244) "\nPresiona Enter para continuar..." RESET;
+  EXPECT_EQ(player.output(), prompt + prompt + prompt + prompt + pause_line + pause_line);
+
+  // The end of one player's input is that player's alone; the next read decides again.
+  ScriptedUi other("sigo\n");
+  EXPECT_TRUE(ui_read_line(other.ui(), buf, sizeof buf) && !ui_input_closed(other.ui()));
+  EXPECT_STREQ(buf, "sigo");
+  EXPECT_TRUE(ui_input_closed(ui));
+  UiContext again{nullptr,
+                  nullptr,
+                  [](char* line, std::size_t, void*) {
+                    line[0] = 'y', line[1] = '\0';
+                    return true;
+                  },
+                  nullptr,
+                  nullptr,
+                  true};
+  EXPECT_TRUE(ui_read_line(again, buf, sizeof buf) && !ui_input_closed(again));
 
   // A menu answer is exactly one character from '1' to the last entry.
   const std::pair<const char*, char> answers[] = {{"1", '1'}, {"6", '6'}, {"0", 0}, {"7", 0},
@@ -140,7 +163,9 @@ TEST(OptionList, MixedListNumbersOnlyPlainLockedAndCheckOptions) {
   Character c{};
   auto shown = [&](int options, const Character* hero) {
     s.transition_count = options;
-    return capture_stdout([&] { ui_print_options(&s, hero); });
+    ScriptedUi ui;
+    ui_print_options(ui.ui(), &s, hero);
+    return ui.output();
   };
   // No options at all, or only a hidden command: no note either.
   EXPECT_EQ(shown(0, &c) + shown(1, &c), screen("options_none"));
@@ -154,22 +179,21 @@ TEST(OptionList, MixedListNumbersOnlyPlainLockedAndCheckOptions) {
 }
 
 TEST(DiceView, AnimationOutcomeColoursAndDiceOutsideOneToSix) {
-  static std::vector<int> sleeps;
-  platform_set_sleep_hook([](std::int32_t ms) { sleeps.push_back(ms); });
+  ScriptedUi ui;
   std::srand(1);  // glibc's first eight values, mod 6: 1 4, 3 1, 5 1, 4 0
   RollResult r{6, 3, 2, 11, 9, OUTCOME_SUCCESS, {}};
   r.text.assign("Éxito Total (11 vs DC 9)");
-  std::string out = capture_stdout([&] { ui_animate_dice_roll(&r, "Sigilo"); });
-  platform_set_sleep_hook(nullptr);
-  EXPECT_EQ(out, screen("dice"));
-  EXPECT_EQ(sleeps, (std::vector<int>{60, 60, 60, 60}));
+  ui_animate_dice_roll(ui.ui(), &r, "Sigilo");
+  EXPECT_EQ(ui.output(), screen("dice"));
+  EXPECT_EQ(ui.sleeps, (std::vector<int>{60, 60, 60, 60}));
   EXPECT_EQ(std::rand(), 596516649);  // exactly eight values were consumed
 
   // By outcome, from none to a critical failure, then an unknown one.
   const char* colours[] = {FG(46), FG(214), FG(46), FG(226), FG(196), FG(196) BOLD, FG(46)};
   for (int outcome = 0; outcome < 7; ++outcome) {
     r = RollResult{0, 7, 1, 8, 7, outcome, {}};
-    out = capture_stdout([&] { ui_animate_dice_roll(&r, ""); });
+    ui_animate_dice_roll(ui.ui(), &r, "");
+    const std::string out = ui.output();
     // Dice outside 1..6 show face 1 but print their value; an empty label shows no stat.
     EXPECT_EQ(out.substr(0, out.find('\r')) + out.substr(out.rfind("\x1b[5A") + 4),
               "\n" FG(226) "🎲 Tirando dados 2d6" RESET "...\n\r" FG(231) "  ┌───────┐ ┌───────┐\n"
@@ -183,7 +207,9 @@ TEST(NarrationPanel, HeaderTextFrameAndConsumptionLine) {
   ui_set_typewriter_speed(0);
   TokenCounters counters{0, 0, 120, 0, 0, 480};
   auto panel = [&](const char* text, bool classic, const TokenCounters* c) {
-    return capture_stdout([&] { ui_print_dm_narration(text, classic, c); });
+    ScriptedUi ui;
+    ui_print_dm_narration(ui.ui(), text, classic, c);
+    return ui.output();
   };
   // Only an AI panel with counters shows the consumption line: not classic mode, nor absent
   // or zero counters. No text, no panel.

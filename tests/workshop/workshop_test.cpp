@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "ui/text_output.h"
 
 namespace {
 
@@ -108,13 +109,19 @@ TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
       menu + "\x1b[38;5;226m\x1b[1mOpción inválida. Elige del 1 al 8.\x1b[0m\n";
 
   qh_test::TempDir dir;
-  platform_set_sleep_hook([](std::int32_t) {});  // the notes and the fanfare wait
+  // The notes and the fanfare wait on the terminal; here they are only counted.
+  int pauses = 0;
+  UiContext& terminal = ui_terminal();
+  const UiContext before = terminal;
+  terminal.sleep = [](std::int32_t, void* counted) { ++*static_cast<int*>(counted); };
+  terminal.user = &pauses;
   AudioState audio;
   audio_init(audio, dir.path().c_str(), false, 0.7f);
   // The rest of an overlong answer ("2") is dropped, never taken as the next one.
   const std::string out = run_menu(
       "9\n01\n\n" + std::string(15, '7') + "2\n2\n\n3\n\n4\n\n5\n\n8\n", dir.path(), &audio);
-  platform_set_sleep_hook(nullptr);
+  terminal = before;
+  EXPECT_EQ(pauses, 5);  // four notes, then the fanfare
   // Entries 3 and 4 show the same gallery, its terminal frame on a made-up host.
   const std::size_t art = out.find("\n\x1b[38;5;214m\x1b[1m=== 🎨 GALERÍA Y ESTUDIO DE ARTE RETRO");
   const std::string gallery = out.substr(art, out.find(kPause, art) + kPause.size() - art);

@@ -431,21 +431,23 @@ void render_channel(const ChipScore& score, const ChipChannel& ch, std::vector<f
     if (sounding > length) sounding = length;
     // Ramps at both ends keep every note click-free, and keep all sound inside
     // the note, so a loop's last sample meets its first one smoothly.
-    double attack = std::min(v.attack_ms * rate / 1000.0, sounding / 2.0);
-    double release = std::min(v.release_ms * rate / 1000.0, sounding / 2.0);
-    double sweep_seconds = v.decay_ms > 0 ? v.decay_ms / 1000.0 : sounding / rate;
+    const double span = static_cast<double>(sounding);
+    double attack = std::min(v.attack_ms * rate / 1000.0, span / 2.0);
+    double release = std::min(v.release_ms * rate / 1000.0, span / 2.0);
+    double sweep_seconds = v.decay_ms > 0 ? v.decay_ms / 1000.0 : span / rate;
     bool bends = v.sweep_semitones != 0 || v.vibrato_cents != 0;
     double freq = note_frequency(note.midi);
     double phase = 0;
     double noise_clock = 0;
     for (std::int64_t i = 0; i < sounding; ++i) {
-      double t = i / rate;
+      const double at = static_cast<double>(i);
+      double t = at / rate;
       double level = 1.0;
       if (v.decay_ms > 0) {
         double x = std::min(t * 1000.0 / v.decay_ms, 1.0);
         level = v.sustain + (1.0 - v.sustain) * (1.0 - x) * (1.0 - x);
       }
-      if (attack > 0 && i < attack) level *= i / attack;
+      if (attack > 0 && at < attack) level *= at / attack;
       double left = static_cast<double>(sounding - i);
       if (release > 0 && left < release) level *= left / release;
 

@@ -211,4 +211,17 @@ TEST(Chiptune, ComposersGuideExampleAndGameScoresRender) {
     double seconds = static_cast<double>(chip_total_samples(score)) / score.rate;
     EXPECT_TRUE(score.loop && seconds >= 10 && seconds <= 30) << name << " " << seconds;
   }
+
+#ifdef QH_AUDIO_DIR
+  // The build rendered every game score, whole, into its own tree.
+  for (const char* name :
+       {"quillhaven_intro", "dungeon_ambient", "battle_tension", "victory_fanfare"}) {
+    ChipScore score = parse_ok(read(root + "/tools/chiptune/scores/" + name + ".score"));
+    std::string wav = read(std::string(QH_AUDIO_DIR) + "/" + name + ".wav");
+    ASSERT_GE(wav.size(), 44u) << name;
+    EXPECT_EQ(wav.substr(0, 4), "RIFF") << name;
+    EXPECT_EQ(le32(wav, 24), static_cast<std::uint32_t>(score.rate)) << name;
+    EXPECT_EQ(wav.size(), 44 + 2 * static_cast<std::size_t>(chip_total_samples(score))) << name;
+  }
+#endif
 }
