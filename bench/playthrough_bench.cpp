@@ -72,9 +72,9 @@ std::string generated_story() {
       // The other options lead back to this section or an earlier one.
       int to = o == forward_option(n) ? n + 1 : (n * 7 + o * 13) % n + 1;
       s += "- [-> " + std::to_string(to) + "] " +
-           (o == forward_option(n) ? "Seguir adelante por el pasadizo que desciende"
-                                   : "Volver sobre tus pasos hacia la estancia " +
-                                         std::to_string(to)) +
+           (o == forward_option(n)
+                ? "Seguir adelante por el pasadizo que desciende"
+                : "Volver sobre tus pasos hacia la estancia " + std::to_string(to)) +
            "\n";
     }
     s += "\n";

@@ -221,8 +221,7 @@ int run_analyze(int argc, char** argv) {
       char* end = nullptr;
       long long n = std::strtoll(argv[++i], &end, 10);
       if (end == argv[i] || *end != '\0' || n < 1 || n > 1000000000) {
-        std::fprintf(stderr,
-                     "analyze: --max-states necesita un número entre 1 y 1000000000.\n\n%s",
+        std::fprintf(stderr, "analyze: --max-states necesita un número entre 1 y 1000000000.\n\n%s",
                      kAnalyzeHelp);
         return 2;
       }

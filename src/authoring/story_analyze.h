@@ -85,7 +85,7 @@ struct AnalyzeReport {
   bool complete = false;  // false when the state cap stopped the exploration
   AnalyzeRandomPlay random_play;
   std::vector<AnalyzeEnding> endings;  // every ending section, story order
-  int start_section = -1;  // where the first state stands; -1 when the start is an end
+  int start_section = -1;              // where the first state stands; -1 when the start is an end
   double best_victory = 0;
   int best_first_option = 0;  // 1-based option of the start state; 0 when none
   std::vector<AnalyzeTrap> traps;

@@ -9,9 +9,9 @@
 #include "story/story_diagnostics.h"
 
 struct CheckFinding {
-  int line;              // 1-based line in the file; 0 when the finding has no line
-  std::string code;      // stable identifier for editors, e.g. "destino-inexistente"
-  std::string message;   // Spanish, one line
+  int line;             // 1-based line in the file; 0 when the finding has no line
+  std::string code;     // stable identifier for editors, e.g. "destino-inexistente"
+  std::string message;  // Spanish, one line
   StorySeverity severity;
 };
 

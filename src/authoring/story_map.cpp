@@ -86,8 +86,8 @@ std::string story_map_dot(const Story& story) {
       }
       if (!t.required_item.empty()) label += join({"\n🔒 ", t.required_item.view()});
       if (!t.gain_item.empty()) label += join({"\n+ ", t.gain_item.view()});
-      out += "  " + node(s) + " -> " + target_node(t.target) + " [label=" + dot_quote(label) +
-             "];\n";
+      out +=
+          "  " + node(s) + " -> " + target_node(t.target) + " [label=" + dot_quote(label) + "];\n";
       if (!t.check_stat.empty() && t.check_dc >= 1 && !t.fail_target.empty()) {
         std::string fail = "fallo";
         if (t.fail_damage > 0) fail += join({" (-", std::to_string(t.fail_damage), " PV)"});

@@ -23,7 +23,7 @@ constexpr int kTurnLimit = 1000;
 struct Walker {
   const Story* story = nullptr;
   std::mt19937 rng;
-  std::string pending;                 // the next line the "player" types
+  std::string pending;                    // the next line the "player" types
   const StoryTransition* last = nullptr;  // the option chosen last
   int last_section = -1;
   int turns = 0;
@@ -119,18 +119,17 @@ void record_end(const Story& story, const Walker& w, WalkReport& report) {
     case SESSION_END_DEATH_AFTER_ACTION: {
       std::string cause = "daño de una opción";
       if (w.last != nullptr) {
-        cause = w.last->check_stat.empty()
-                    ? join({"daño al elegir «", w.last->label.view(), "»"})
-                    : join({"prueba de ", w.last->check_stat.view(), " fallida en «",
-                            w.last->label.view(), "»"});
+        cause = w.last->check_stat.empty() ? join({"daño al elegir «", w.last->label.view(), "»"})
+                                           : join({"prueba de ", w.last->check_stat.view(),
+                                                   " fallida en «", w.last->label.view(), "»"});
       }
       if (last != nullptr) cause += join({" (", section_name(*last), ")"});
       report.deaths[cause]++;
       return;
     }
     case SESSION_END_MISSING_SECTION:
-      report.other_ends[join({"sección inexistente tras ",
-                              last != nullptr ? section_name(*last) : "el inicio"})]++;
+      report.other_ends[join(
+          {"sección inexistente tras ", last != nullptr ? section_name(*last) : "el inicio"})]++;
       return;
     default:
       if (w.stuck && last != nullptr) {
@@ -229,12 +228,13 @@ std::string story_walk_format(const Story& story, const WalkReport& report) {
     }
     return out;
   };
-  std::string out = join({"Recorridos de «", story.title.view(), "»: ",
-                          std::to_string(report.walks), "\n\nFinales alcanzados:\n"});
+  std::string out = join({"Recorridos de «", story.title.view(),
+                          "»: ", std::to_string(report.walks), "\n\nFinales alcanzados:\n"});
   out += report.endings.empty() ? "  (ninguno)\n" : rows(report.endings);
   out += "\nMuertes:\n";
   out += report.deaths.empty() ? "  (ninguna)\n" : rows(report.deaths);
-  if (!report.other_ends.empty()) out += join({"\nOtras terminaciones:\n", rows(report.other_ends)});
+  if (!report.other_ends.empty())
+    out += join({"\nOtras terminaciones:\n", rows(report.other_ends)});
   out += "\nSecciones nunca visitadas:\n";
   if (report.never_visited.empty()) out += "  (ninguna)\n";
   for (const auto& name : report.never_visited) out += join({"  ", name, "\n"});

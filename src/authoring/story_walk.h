@@ -10,12 +10,12 @@
 
 struct WalkReport {
   int walks = 0;
-  std::map<std::string, int> endings;   // "[id] title (type)" -> times reached
-  std::map<std::string, int> deaths;    // cause -> times
-  std::map<std::string, int> other_ends;  // missing sections, turn limit
+  std::map<std::string, int> endings;      // "[id] title (type)" -> times reached
+  std::map<std::string, int> deaths;       // cause -> times
+  std::map<std::string, int> other_ends;   // missing sections, turn limit
   std::vector<std::string> never_visited;  // "[id] title", in story order
-  int longest_run = 0;                  // turns of the longest playthrough
-  std::vector<std::string> longest_path;  // section ids of that run
+  int longest_run = 0;                     // turns of the longest playthrough
+  std::vector<std::string> longest_path;   // section ids of that run
 };
 
 // Plays `walks` adventures choosing at random among the moves (the options a

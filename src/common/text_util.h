@@ -11,7 +11,9 @@ constexpr bool is_blank(char c) {
 }
 constexpr bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 // Folding is ASCII-only: bytes of UTF-8 sequences are never changed.
-constexpr char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+constexpr char ascii_lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // Lower-cases the ASCII letters of a terminated text in place.
 void ascii_lower_in_place(char* text);

@@ -18,5 +18,5 @@ extern const std::array<const char*, 3> FAILURE_FLAVOR;
 void offline_narrator_describe_action(const char* action, const RollResult* roll,
                                       const char* result, const LoreHit* lore, char* out,
                                       std::size_t capacity);
-void offline_narrator_describe_scene(const StorySection* section, const Character* hero,
-                                     char* out, std::size_t capacity);
+void offline_narrator_describe_scene(const StorySection* section, const Character* hero, char* out,
+                                     std::size_t capacity);

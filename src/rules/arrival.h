@@ -17,8 +17,8 @@ enum class ArrivalEnd : std::uint8_t {
 };
 
 struct Arrival {
-  bool hazard;                       // the scene deals damage on every arrival
-  std::int32_t damage_dealt;         // what the hazard actually took
+  bool hazard;                            // the scene deals damage on every arrival
+  std::int32_t damage_dealt;              // what the hazard actually took
   std::int32_t found[SECTION_MAX_ITEMS];  // indexes into section.items, in order
   std::int32_t found_count;
   ArrivalEnd end;

@@ -46,8 +46,8 @@ RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_
   const std::int32_t total = r.total;
   switch (r.outcome) {
     case OUTCOME_CRIT_SUCCESS:
-      std::snprintf(line, sizeof line,
-                    "¡Éxito Crítico Espectacular! (Doble 6, total %d vs DC %d)", total, dc);
+      std::snprintf(line, sizeof line, "¡Éxito Crítico Espectacular! (Doble 6, total %d vs DC %d)",
+                    total, dc);
       break;
     case OUTCOME_CRIT_FAILURE:
       std::snprintf(line, sizeof line, "¡Pifia Crítica Desastrosa! (Doble 1, total %d vs DC %d)",

@@ -10,9 +10,9 @@
 #include "story/story.h"
 
 struct TransitionResult {
-  IdText target;            // empty when refused
-  FixedText<512> message;   // mechanical summary or the reason for a refusal
-  RollResult roll;          // all zero when no check was rolled
+  IdText target;           // empty when refused
+  FixedText<512> message;  // mechanical summary or the reason for a refusal
+  RollResult roll;         // all zero when no check was rolled
 };
 static_assert(std::is_trivially_copyable_v<TransitionResult>);
 

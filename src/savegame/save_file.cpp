@@ -214,9 +214,8 @@ bool save_game(const char* folder, const char* slug, const char* story_title,
                const char* file_name) {
   if (hero == nullptr) return false;
   const char* dir = or_default(folder, kDefaultFolder);
-  std::string name = (file_name != nullptr && file_name[0] != '\0')
-                         ? std::string(file_name)
-                         : slot_name("quicksave_", slug);
+  std::string name = (file_name != nullptr && file_name[0] != '\0') ? std::string(file_name)
+                                                                    : slot_name("quicksave_", slug);
   std::string path = save_path(dir, name);
   if (path.empty()) return false;
   // A folder that cannot be made shows up as the write failing.

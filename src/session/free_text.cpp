@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr std::size_t kWordMax = 63;         // first words are compared up to this length
-constexpr std::size_t kDistanceWordMax = 64; // words are cut to this before measuring
-constexpr int kNearMissLimit = 3;            // a distance below this earns a hint
+constexpr std::size_t kWordMax = 63;          // first words are compared up to this length
+constexpr std::size_t kDistanceWordMax = 64;  // words are cut to this before measuring
+constexpr int kNearMissLimit = 3;             // a distance below this earns a hint
 
 using Word = FixedText<kWordMax + 1>;
 

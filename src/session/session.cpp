@@ -151,7 +151,8 @@ bool play_pass(SessionState& s) {
     session_message(s, "warning", SESSION_SHORT_MESSAGE,
                     "⚠\uFE0F ¡Peligro de entorno! Sufres %d de daño.", arrival.damage_dealt);
   }
-  for (std::int32_t item : std::span(arrival.found, static_cast<std::size_t>(arrival.found_count))) {
+  for (std::int32_t item :
+       std::span(arrival.found, static_cast<std::size_t>(arrival.found_count))) {
     session_message(s, "success", SESSION_SHORT_MESSAGE, "🎁 Has encontrado un objeto: %s",
                     section.items[item].c_str());
   }

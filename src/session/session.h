@@ -16,11 +16,11 @@ inline constexpr std::size_t SESSION_SLUG_MAX = 124;
 // How a session ended, for tools that drive sessions (the author's playthrough runner).
 enum SessionEnd : int {
   SESSION_END_NONE = 0,
-  SESSION_END_ENDING,             // an ending scene was shown
-  SESSION_END_DEATH_AT_SCENE,     // the hero died at the top of a pass (hazard)
-  SESSION_END_DEATH_AFTER_ACTION, // the hero died from the option just taken
-  SESSION_END_MISSING_SECTION,    // the current section id names no section
-  SESSION_END_EXIT,               // exit command or closed input (autosaved)
+  SESSION_END_ENDING,              // an ending scene was shown
+  SESSION_END_DEATH_AT_SCENE,      // the hero died at the top of a pass (hazard)
+  SESSION_END_DEATH_AFTER_ACTION,  // the hero died from the option just taken
+  SESSION_END_MISSING_SECTION,     // the current section id names no section
+  SESSION_END_EXIT,                // exit command or closed input (autosaved)
 };
 
 // Optional callbacks; a null function is skipped. The game itself has none.
@@ -28,8 +28,7 @@ struct SessionObserver {
   // Called right before the player is asked for a line.
   void (*before_prompt)(const StorySection& section, const Character& hero, void* context);
   // Called once when the session ends; `section` is the scene it ended in, or null.
-  void (*on_end)(SessionEnd end, const StorySection* section, const Character& hero,
-                 void* context);
+  void (*on_end)(SessionEnd end, const StorySection* section, const Character& hero, void* context);
   void* context;
 };
 

@@ -14,9 +14,9 @@
 #include "ui/text_output.h"
 
 // Capacities of the work buffers of one turn.
-inline constexpr std::size_t SESSION_LINE_CAPACITY = 512;       // the player's line
-inline constexpr std::size_t SESSION_NARRATION_CAPACITY = 2048; // narrated text
-inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;       // formatted one-line messages
+inline constexpr std::size_t SESSION_LINE_CAPACITY = 512;        // the player's line
+inline constexpr std::size_t SESSION_NARRATION_CAPACITY = 2048;  // narrated text
+inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;        // formatted one-line messages
 
 // Everything one call of game_session_run owns, plus the records it borrows.
 // About 800 KB because of the lore index, whose word table is written only as
@@ -34,9 +34,9 @@ struct SessionState {
   LoreIndex lore;
   LlmTotals totals;
   TokenCounters counters;
-  Character loaded;                 // scratch record for the load command
-  FixedText<64> chosen_theme;       // theme picked with /tema, kept while its scene lasts
-  IdText chosen_theme_section;      // the scene in which it was picked
+  Character loaded;             // scratch record for the load command
+  FixedText<64> chosen_theme;   // theme picked with /tema, kept while its scene lasts
+  IdText chosen_theme_section;  // the scene in which it was picked
 };
 
 enum class SlashOutcome { kStay, kLeave };

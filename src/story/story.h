@@ -26,23 +26,23 @@ static_assert(std::is_trivially_copyable_v<StatEntry>);
 
 // One option (exit) of a section.
 struct StoryTransition {
-  IdText target;              // destination; for a check, the destination on success
-  FixedText<512> label;       // the text shown to the player
-  NameText required_item;     // item the hero must carry
-  NameText required_flag;     // flag that must be set
-  NameText blocking_flag;     // flag that, when set, makes the option unavailable
-  NameText check_stat;        // stat tested by a check; empty = no check
-  std::int32_t check_dc;      // difficulty of the check
-  IdText fail_target;         // destination on a failed check; empty = target
-  std::int32_t fail_damage;   // damage on a failed check
+  IdText target;             // destination; for a check, the destination on success
+  FixedText<512> label;      // the text shown to the player
+  NameText required_item;    // item the hero must carry
+  NameText required_flag;    // flag that must be set
+  NameText blocking_flag;    // flag that, when set, makes the option unavailable
+  NameText check_stat;       // stat tested by a check; empty = no check
+  std::int32_t check_dc;     // difficulty of the check
+  IdText fail_target;        // destination on a failed check; empty = target
+  std::int32_t fail_damage;  // damage on a failed check
   std::int32_t success_damage;
   NameText gain_item;
   NameText lose_item;
   NameText set_flag;
   NameText add_state;
-  FixedText<256> command;     // terminal command bound to the option
-  bool is_hidden;             // never listed; taken only by typing its command
-  bool has_command;           // listed and taken as a command line, not a number
+  FixedText<256> command;  // terminal command bound to the option
+  bool is_hidden;          // never listed; taken only by typing its command
+  bool has_command;        // listed and taken as a command line, not a number
 };
 static_assert(std::is_trivially_copyable_v<StoryTransition>);
 
@@ -57,7 +57,7 @@ struct StorySection {
   FixedText<32> ending_type;  // "victory", "defeat", "neutral" or empty
   NameText items[SECTION_MAX_ITEMS];
   std::int32_t item_count;
-  std::int32_t damage;        // hazard damage applied each time the section is shown
+  std::int32_t damage;  // hazard damage applied each time the section is shown
   FixedText<64> music;
   FixedText<128> art;
 };

@@ -519,7 +519,8 @@ void zero_all_but(Record& record, KeptBytes (&kept)[K]) {
   std::memset(bytes + at, 0, sizeof(Record) - at);
 }
 
-#define QH_KEPT(Record, field) KeptBytes{offsetof(Record, field), sizeof(Record::field)}
+#define QH_KEPT(Record, field) \
+  KeptBytes { offsetof(Record, field), sizeof(Record::field) }
 
 // A full section takes about 10 KB of text; from a megabyte of text on, a
 // story fills most of its record.

@@ -21,19 +21,27 @@ constexpr int kRollingFrames = 4;
 constexpr int kFramePauseMs = 60;
 
 // Row 0..2 of a face index 0..5.
-const char* face_row(int face, int row) { return DICE_FACES[static_cast<std::size_t>(face * 3 + row)]; }
+const char* face_row(int face, int row) {
+  return DICE_FACES[static_cast<std::size_t>(face * 3 + row)];
+}
 
 // The face index shown for a die value; anything outside 1..6 shows face 1.
 int face_of(std::int32_t value) { return (value >= 1 && value <= 6) ? value - 1 : 0; }
 
 const char* outcome_colour(std::int32_t outcome) {
   switch (outcome) {
-    case OUTCOME_CRIT_SUCCESS: return QH_ORANGE;
-    case OUTCOME_SUCCESS: return QH_GREEN;
-    case OUTCOME_COST: return QH_YELLOW;
-    case OUTCOME_FAILURE: return QH_RED;
-    case OUTCOME_CRIT_FAILURE: return QH_RED QH_BOLD;
-    default: return QH_GREEN;
+    case OUTCOME_CRIT_SUCCESS:
+      return QH_ORANGE;
+    case OUTCOME_SUCCESS:
+      return QH_GREEN;
+    case OUTCOME_COST:
+      return QH_YELLOW;
+    case OUTCOME_FAILURE:
+      return QH_RED;
+    case OUTCOME_CRIT_FAILURE:
+      return QH_RED QH_BOLD;
+    default:
+      return QH_GREEN;
   }
 }
 

@@ -1,10 +1,11 @@
+#include "app/shell.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
 #include <string>
 
-#include "app/shell.h"
 #include "app/story_files.h"
 #include "support/test_support.h"
 #include "ui/text_output.h"
@@ -30,7 +31,8 @@ TEST(ListStories, NamesWithMdTitlesFromThemAndTheLimits) {
   ASSERT_EQ(mkdir(dir.file("carpeta.md").c_str(), 0755), 0);
   EXPECT_EQ(listed(dir.path()), (Listing{{"la_cripta_oscura.md", "la cripta oscura"},
                                          {"mi.historia.md", "mi.historia"},
-                                         {"x.md.bak", "x.md"}, {"carpeta.md", "carpeta"}}));
+                                         {"x.md.bak", "x.md"},
+                                         {"carpeta.md", "carpeta"}}));
   EXPECT_TRUE(listed(dir.file("no_existe")).empty() && listed(longdir.path()).empty());
   EXPECT_EQ(list_stories_in_dir(nullptr, nullptr, nullptr), 0);
 

@@ -39,7 +39,8 @@ class StoryCheck : public ::testing::Test {
 
   static std::string describe(const std::vector<CheckFinding>& findings) {
     std::string out;
-    for (const auto& f : findings) out += std::to_string(f.line) + " " + f.code + ": " + f.message + "\n";
+    for (const auto& f : findings)
+      out += std::to_string(f.line) + " " + f.code + ": " + f.message + "\n";
     return out;
   }
 
@@ -48,7 +49,7 @@ class StoryCheck : public ::testing::Test {
 
 // A tiny story that checks clean: a start, one choice and two endings.
 const std::string kHead =
-    "---\n"           // 1
+    "---\n"            // 1
     "title: Prueba\n"  // 2
     "stats:\n"         // 3
     "  Fuerza: 1\n"    // 4
@@ -81,19 +82,23 @@ TEST_F(StoryCheck, EachProblemIsReportedOnceAtItsLine) {
        "destino-inexistente", 8},
       // Unreachable, dead end, repeated id.
       {"- [-> 2] Ir\n- [-> 3] c\n", "## [4] Olvidada\n[Final: Fin]\n", "inalcanzable", 14},
-      {"- [-> 2] Ir\n- [-> 3] c\n- [-> 4] d\n", "## [4] Pasillo\nNada.\n", "callejon-sin-salida", 15},
+      {"- [-> 2] Ir\n- [-> 3] c\n- [-> 4] d\n", "## [4] Pasillo\nNada.\n", "callejon-sin-salida",
+       15},
       {"- [-> 2] Ir\n- [-> 3] c\n", "## [2] Otra\n[Final: Victoria]\n", "id-duplicado", 14},
       // A rejected bullet, a difficulty below 1, an unknown key, an unknown stat.
       {"- una lista sin corchetes\n- [-> 2] Ir\n- [-> 3] c\n", "", "opcion-rechazada", 8},
       {"- [Check: Fuerza | Éxito: 2 | Fallo: 3] Empujar\n", "", "dificultad-invalida", 8},
-      {"- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | Daño: 2] Empujar\n", "", "clave-ignorada", 8},
-      {"- [Check: Magia | DC: 7 | Éxito: 2 | Fallo: 3] Conjurar\n", "", "estadistica-desconocida", 8},
+      {"- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | Daño: 2] Empujar\n", "", "clave-ignorada",
+       8},
+      {"- [Check: Magia | DC: 7 | Éxito: 2 | Fallo: 3] Conjurar\n", "", "estadistica-desconocida",
+       8},
       // Sentences whose first word happens to be a command word.
       {"- [-> 2] Echo de menos la luz\n- [-> 3] c\n- [-> 2] d\n", "", "comando-por-palabra", 8},
       {"- [-> 2] sed de venganza ciega\n- [-> 3] c\n", "", "comando-por-palabra", 8},
       // A tag word without its colon, a gate nobody opens, a theme without a file (last tag wins).
       {"[Final]\n- [-> 2] Ir\n- [-> 3] c\n", "", "etiqueta-sin-dos-puntos", 8},
-      {"- [Requiere: Llave de Plata | Destino: 2] Abrir\n- [-> 3] c\n", "", "objeto-inalcanzable", 8},
+      {"- [Requiere: Llave de Plata | Destino: 2] Abrir\n- [-> 3] c\n", "", "objeto-inalcanzable",
+       8},
       {"[Musica: combate]\n[Musica: tema_inexistente]\n- [-> 2] Ir\n- [-> 3] c\n", "",
        "musica-no-encontrada", 9},
   };
@@ -115,8 +120,8 @@ TEST_F(StoryCheck, EachProblemIsReportedOnceAtItsLine) {
   expect_only("---\nmusic:\n  explore: tema_perdido\n---\n## [1] Solo\n[Final: Victoria]\n",
               "musica-no-encontrada", 3);
   // A small accented "é" is an unknown key, so the check also loses its destination.
-  auto findings = check(kHead + "- [Check: Fuerza | DC: 7 | éxito: 2 | Fallo: 3] Empujar\n- [-> 2] x\n" +
-                        kEndings);
+  auto findings = check(
+      kHead + "- [Check: Fuerza | DC: 7 | éxito: 2 | Fallo: 3] Empujar\n- [-> 2] x\n" + kEndings);
   ASSERT_EQ(findings.size(), 2u) << describe(findings);
   EXPECT_EQ(findings[0].code, "clave-ignorada");
   EXPECT_NE(findings[0].message.find("«Éxito»"), std::string::npos);
@@ -141,7 +146,8 @@ TEST_F(StoryCheck, WhatTheParserDropsOrCutsIsReported) {
 
   std::string sections;
   for (int i = 0; i < 129; ++i) {
-    sections += "## [" + std::to_string(i + 1) + "] S\n- [-> " + std::to_string(i + 2) + "] Sigue\n";
+    sections +=
+        "## [" + std::to_string(i + 1) + "] S\n- [-> " + std::to_string(i + 2) + "] Sigue\n";
   }
   findings = check(sections + "## [130] Fin\n[Final: Victoria]\n");
   bool dropped = false;
@@ -287,19 +293,20 @@ TEST_F(StoryCheck, JsonListsTheSameFindings) {
   CheckReport report;
   report.file = "a\"b.md";
   report.readable = true;
-  check_story_text(kHead + "- [-> 9] Saltar\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings, "a", ".", *story_,
-                   report);
+  check_story_text(kHead + "- [-> 9] Saltar\n- [-> 2] Ir\n- [-> 3] c\n" + kEndings, "a", ".",
+                   *story_, report);
   std::string json = check_format_json({report});
-  EXPECT_TRUE(qh_test::contains_in_order(
-      json, {"\"file\": \"a\\\"b.md\"", "\"readable\": true", "\"line\": 8",
-             "\"code\": \"destino-inexistente\""}));
+  EXPECT_TRUE(
+      qh_test::contains_in_order(json, {"\"file\": \"a\\\"b.md\"", "\"readable\": true",
+                                        "\"line\": 8", "\"code\": \"destino-inexistente\""}));
 }
 
 TEST_F(StoryCheck, MapDrawsSectionsEndingsAndFailureEdges) {
   ASSERT_TRUE(story_parser_load_string(
       *story_,
-      (kHead + "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | DañoFallo: 2] Empujar\n"
-               "- [Requiere: Daga | Destino: 2] Cortar\n" +
+      (kHead +
+       "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | DañoFallo: 2] Empujar\n"
+       "- [Requiere: Daga | Destino: 2] Cortar\n" +
        kEndings)
           .c_str(),
       "x"));

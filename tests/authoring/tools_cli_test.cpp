@@ -119,16 +119,18 @@ TEST(ToolsCli, WalksReachEveryEndingAndRepeatWithTheSameSeed) {
     ASSERT_EQ(first.exit_code, 0) << first.err;
     EXPECT_EQ(first.err, "");
     EXPECT_EQ(first.out, again.out);
-    EXPECT_TRUE(contains_in_order(first.out, {"Recorridos de «", "»: 1000", "Finales alcanzados:",
-                                              "Muertes:", "Secciones nunca visitadas:\n  (ninguna)",
-                                              "Recorrido más largo: "}));
+    EXPECT_TRUE(contains_in_order(
+        first.out, {"Recorridos de «", "»: 1000", "Finales alcanzados:", "Muertes:",
+                    "Secciones nunca visitadas:\n  (ninguna)", "Recorrido más largo: "}));
     ASSERT_TRUE(story_parser_load_file(*story, path.c_str()));
     for (int s = 0; s < story->section_count; ++s) {
       const StorySection& sec = story->sections[s];
       if (!sec.is_ending) continue;
       std::string_view type = sec.ending_type.view();
       std::string name = "[" + std::string(sec.id.view()) + "] " + std::string(sec.title.view()) +
-                         (type == "victory" ? " (victoria)" : type == "defeat" ? " (derrota)" : " (neutral)");
+                         (type == "victory"  ? " (victoria)"
+                          : type == "defeat" ? " (derrota)"
+                                             : " (neutral)");
       EXPECT_NE(first.out.find(name), std::string::npos) << path << " never reached " << name;
     }
     EXPECT_NE(first.out, other.out);

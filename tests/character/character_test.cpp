@@ -1,10 +1,10 @@
+#include "character/character.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <tuple>
-
-#include "character/character.h"
 
 TEST(Character, InitDamageAndHealing) {
   Character c;
@@ -14,11 +14,13 @@ TEST(Character, InitDamageAndHealing) {
   character_init(c, "", 0);
   EXPECT_TRUE(c.name == "Valiente" && c.inventory_count == 0);
   // From 10/10, one step after another; a `set_hp` first forces a hand-edited value.
-  struct Step { int32_t set_hp, damage, heal, result, hp, wounded; };
+  struct Step {
+    int32_t set_hp, damage, heal, result, hp, wounded;
+  };
   const Step steps[] = {
-      {0, -3, 0, 0, 10, 0}, {0, 7, 0, 7, 3, 1},   {0, 1, 0, 1, 2, 1},  // wounded only once
-      {0, 0, 1, 1, 3, 1},   {0, 0, 5, 5, 8, 0},   {0, 0, 100, 2, 10, 0},
-      {0, 15, 0, 10, 0, 0}, {0, 4, 0, 0, 0, 0},   {-5, 3, 0, 0, -5, 0},  // never raises hp
+      {0, -3, 0, 0, 10, 0}, {0, 7, 0, 7, 3, 1}, {0, 1, 0, 1, 2, 1},  // wounded only once
+      {0, 0, 1, 1, 3, 1},   {0, 0, 5, 5, 8, 0}, {0, 0, 100, 2, 10, 0},
+      {0, 15, 0, 10, 0, 0}, {0, 4, 0, 0, 0, 0}, {-5, 3, 0, 0, -5, 0},  // never raises hp
       {12, 0, 3, 0, 12, 0},  // never lowers an hp above the maximum
   };
   for (const Step& s : steps) {

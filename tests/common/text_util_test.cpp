@@ -1,19 +1,29 @@
+#include "common/text_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "common/fixed_list.h"
 #include "common/fixed_text.h"
-#include "common/text_util.h"
 
 TEST(TextUtil, DecimalReaderSaturatesAndFollowsTheCRule) {
   struct Case {
     const char* text;
     int32_t expected;
   } cases[] = {
-      {"42", 42}, {"\t\n -7x", -7}, {"+3", 3}, {"", 0}, {"abc", 0}, {"-", 0}, {"1883.9", 1883},
-      {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX}, {"4294967297", INT32_MAX},
-      {"-2147483648", INT32_MIN}, {"-18446744073709551617", INT32_MIN},
+      {"42", 42},
+      {"\t\n -7x", -7},
+      {"+3", 3},
+      {"", 0},
+      {"abc", 0},
+      {"-", 0},
+      {"1883.9", 1883},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"4294967297", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"-18446744073709551617", INT32_MIN},
   };
   for (const auto& c : cases) EXPECT_EQ(read_decimal_i32(c.text), c.expected) << c.text;
   EXPECT_EQ(read_decimal_i32(static_cast<const char*>(nullptr)), 0);

@@ -1,7 +1,8 @@
+#include "rules/dice.h"
+
 #include <sstream>
 #include <string>
 
-#include "rules/dice.h"
 #include "support/test_support.h"
 
 TEST(Dice, TiersAndSummaries) {

@@ -1,10 +1,11 @@
+#include "rules/resolve.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 
 #include "rules/arrival.h"
-#include "rules/resolve.h"
 #include "support/test_support.h"
 
 class Resolve : public ::testing::Test {
@@ -38,7 +39,11 @@ class Resolve : public ::testing::Test {
 
 // Refusals come in a fixed order; they, and options without a check, draw no die.
 TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
-  struct Case { const char *item, *required_flag, *blocking_flag; int32_t dc; const char* result; };
+  struct Case {
+    const char *item, *required_flag, *blocking_flag;
+    int32_t dc;
+    const char* result;
+  };
   const Case cases[] = {
       {"Red", "abierta", "", 7, "refused -> : Necesitas tener el objeto 'Red' para hacer esto."},
       {"", "abierta", "usada", 7,

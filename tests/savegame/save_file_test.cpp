@@ -1,3 +1,5 @@
+#include "savegame/save_file.h"
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <utility>
 
 #include "savegame/save_browser.h"
-#include "savegame/save_file.h"
 #include "support/test_support.h"
 
 namespace {
@@ -86,8 +87,9 @@ TEST_F(SaveFile, QuotesBracketsBackslashesAndTheLongestSlugSurviveARoundTrip) {
 TEST_F(SaveFile, LoaderIsTolerantOfHandEditedFiles) {
   // Written without escapes, with a CRLF line end and odd spacing; "max_hp" before a space
   // is not found. The rest of the file holds a 40-byte section id and an 80-byte stat name.
-  qh_test::write_file(dir.file("vieja.json"), "{\"current_section_id\":\r\n\t" +
-      qh_test::read_file(QH_TEST_DATA_DIR "/savegame/hand_edited_rest.txt"));
+  qh_test::write_file(dir.file("vieja.json"),
+                      "{\"current_section_id\":\r\n\t" +
+                          qh_test::read_file(QH_TEST_DATA_DIR "/savegame/hand_edited_rest.txt"));
   EXPECT_EQ(load("x", "vieja.json"), std::string(31, '7'));
   character_init(hero, "Lia", 10);
   hero.hp = 0;  // a dead hero stays dead

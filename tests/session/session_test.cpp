@@ -69,8 +69,10 @@ struct Session : ::testing::Test {
 TEST(SessionText, SlugFromThePathAndCleanSpaces) {
   const std::string long_source(200, 'A');
   const std::pair<const char*, std::string> cases[] = {
-      {"stories/La Cripta-2.md", "storiesla_cripta_2md"}, {"", "adventure"},
-      {nullptr, "adventure"}, {"///..", "adventure"},
+      {"stories/La Cripta-2.md", "storiesla_cripta_2md"},
+      {"", "adventure"},
+      {nullptr, "adventure"},
+      {"///..", "adventure"},
       {"Ñandú Épico_v2", "and_pico_v2"},  // every byte of a multi-byte character is dropped
       {long_source.c_str(), std::string(124, 'a')}};
   for (const auto& [source, expected] : cases) {
@@ -80,8 +82,12 @@ TEST(SessionText, SlugFromThePathAndCleanSpaces) {
   }
 
   const std::tuple<const char*, std::size_t, const char*> lines[] = {
-      {"  Hola \t\n  MUNDO  ", 64, "hola mundo"}, {"ÉXITO", 64, "Éxito"}, {" \t\r\n", 64, ""},
-      {"abc   defg", 5, "abc"}, {"x", 1, ""}, {nullptr, 8, ""}};  // cut first, then trim
+      {"  Hola \t\n  MUNDO  ", 64, "hola mundo"},
+      {"ÉXITO", 64, "Éxito"},
+      {" \t\r\n", 64, ""},
+      {"abc   defg", 5, "abc"},
+      {"x", 1, ""},
+      {nullptr, 8, ""}};  // cut first, then trim
   for (auto [in, capacity, clean] : lines) {
     char out[64];
     std::memset(out, 'z', sizeof out);
@@ -134,8 +140,8 @@ TEST_F(Session, ResumedHeroAndBrokenStarts) {
                                 {"Sufres 4 de daño.", "Bea", " 5/12", scene("5", "Pozo venenoso"),
                                  scene("1", "Entrada"), kFarewell}));
   EXPECT_EQ(hero.hp, 9);
-  EXPECT_TRUE(contains_in_order(play("", "nope"),
-                                {error("Error: No se encontró la sección 'nope'.")}));
+  EXPECT_TRUE(
+      contains_in_order(play("", "nope"), {error("Error: No se encontró la sección 'nope'.")}));
 }
 
 TEST_F(Session, EveryCommandAndItsMessagesWithoutAudio) {
@@ -168,17 +174,33 @@ TEST_F(Session, EveryCommandAndItsMessagesWithoutAudio) {
       "/velocidad off\n/stats\n/ficha\n/inv\n/mochila\n/lore\n/lore   \n/lore rey antiguo\n"
       "/lore zzzz\n/musica\n/volumen 50\n/tema\n/tema combate\n/salir\n");
   EXPECT_TRUE(contains_in_order(
-      out, {help, help, unknown, unknown, success("⚡ MODO NARRADOR IA ACTIVADO"),
+      out, {help,
+            help,
+            unknown,
+            unknown,
+            success("⚡ MODO NARRADOR IA ACTIVADO"),
             success("💾 MODO NARRADOR CLÁSICO (Sin IA - 0 tokens)"),
-            info("Telemetría de tokens activada."), info("Telemetría de tokens desactivada."),
-            speed, success("Velocidad: Rápida."), success("Velocidad: Media."),
-            success("Velocidad: Lenta."), speed, success("Velocidad: Instantánea (sin pausas)."),
-            sheet, sheet, pack, pack, lore, lore,
+            info("Telemetría de tokens activada."),
+            info("Telemetría de tokens desactivada."),
+            speed,
+            success("Velocidad: Rápida."),
+            success("Velocidad: Media."),
+            success("Velocidad: Lenta."),
+            speed,
+            success("Velocidad: Instantánea (sin pausas)."),
+            sheet,
+            sheet,
+            pack,
+            pack,
+            lore,
+            lore,
             "\n\x1b[38;5;214m📚 Conocimiento recuperado sobre 'rey antiguo':\x1b[0m\n"
             "\x1b[38;5;51m[El Rey Antiguo]: \x1b[38;5;231mUn monarca olvidado duerme bajo la "
             "cripta.\n\n\x1b[0m",
             warning("No hay recuerdos en los anales sobre ese término."),
-            warning("Uso: /volumen <0-100>"), warning("Uso: /tema <nombre>"), kFarewell}));
+            warning("Uso: /volumen <0-100>"),
+            warning("Uso: /tema <nombre>"),
+            kFarewell}));
   EXPECT_TRUE(lacks(out, "🎵"));  // without an audio state the music commands stay silent
   EXPECT_FALSE(file_exists("config.json"));  // settings change in memory only
 }
@@ -191,7 +213,10 @@ TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
   setenv("PATH", (dir.file("bin") + ":" + old_path).c_str(), 1);
   config.music_enabled = true;
-  struct Watch { AudioState audio; std::vector<std::string> themes; } w{};
+  struct Watch {
+    AudioState audio;
+    std::vector<std::string> themes;
+  } w{};
   audio_init(w.audio, dir.path().c_str(), true, 0.7f);
   SessionObserver watch{[](const StorySection&, const Character&, void* seen) {  // each prompt
                           auto* watched = static_cast<Watch*>(seen);
@@ -233,17 +258,16 @@ TEST_F(Session, QuickSaveAndLoad) {
   ASSERT_EQ(std::remove("saves"), 0);
 
   std::string out = play("/cargar\n/guardar\n2\n/cargar\n/salir\n");
-  EXPECT_TRUE(contains_in_order(
-      out, {warning("No se encontró ningún guardado para esta historia."),
-            success("💾 Partida guardada con éxito."), "Has encontrado un objeto: Llave",
-            scene("2", "Tesoro del Rey"), success("📂 Partida cargada con éxito."),
-            scene("1", "Entrada")}));
+  EXPECT_TRUE(
+      contains_in_order(out, {warning("No se encontró ningún guardado para esta historia."),
+                              success("💾 Partida guardada con éxito."),
+                              "Has encontrado un objeto: Llave", scene("2", "Tesoro del Rey"),
+                              success("📂 Partida cargada con éxito."), scene("1", "Entrada")}));
   // The loaded hero replaced the one who had found the key.
   EXPECT_TRUE(lacks(read_file(kAutosave), "Llave"));
 
   // A save without a section id resumes at the story's start, never at an empty id.
-  write_file("saves/quicksave_storiespruebamd.json",
-             R"({"character": {"name": "Bea", "hp": 4}})");
+  write_file("saves/quicksave_storiespruebamd.json", R"({"character": {"name": "Bea", "hp": 4}})");
   out = play("2\n/cargar\n/inv\n/salir\n");
   EXPECT_TRUE(contains_in_order(out, {scene("2", "Tesoro del Rey"), "Partida cargada", "Bea",
                                       scene("1", "Entrada"), "Tu mochila está vacía.\n\n"}));
@@ -254,25 +278,26 @@ TEST_F(Session, QuickSaveAndLoad) {
 TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
   std::string out = play(
       "nmap -sV\nnmpa -sV 10.0.0.5\nnmxyz -sV\nrm basura\n>_  NMAP   -sV   10.0.0.5\n1\npsh x\n"
-      "$ ssh ADMIN@10.0.0.5\n", "c1");
+      "$ ssh ADMIN@10.0.0.5\n",
+      "c1");
   EXPECT_TRUE(contains_in_order(
       // The same first word, or one within two edits, earns a hint; three edits, or a hidden
       // command's word without its marker, is free text.
-      out, {misspelt("nmap -sV", "nmap -sV 10.0.0.5"),
-            misspelt("nmpa -sV 10.0.0.5", "nmap -sV 10.0.0.5"), kNoEffect, kNoEffect,
-            "Avanzas: nmap -sV 10.0.0.5", scene("c2", "Servidor"),
-            warning("⚠️ Esta escena requiere ejecutar un comando de terminal en tu cyberdeck, no "
-                    "una opción numérica.\n   Teclea el comando tal cual (ej: 'nmap ...') en la "
-                    "consola para proceder."),
-            misspelt("psh x", "ssh admin@10.0.0.5"),  // on a tie, the earlier command
-            "Avanzas: ssh admin@10.0.0.5", scene("3", "Salida"), "¡Felicidades!"}));
+      out,
+      {misspelt("nmap -sV", "nmap -sV 10.0.0.5"),
+       misspelt("nmpa -sV 10.0.0.5", "nmap -sV 10.0.0.5"), kNoEffect, kNoEffect,
+       "Avanzas: nmap -sV 10.0.0.5", scene("c2", "Servidor"),
+       warning("⚠️ Esta escena requiere ejecutar un comando de terminal en tu cyberdeck, no "
+               "una opción numérica.\n   Teclea el comando tal cual (ej: 'nmap ...') en la "
+               "consola para proceder."),
+       misspelt("psh x", "ssh admin@10.0.0.5"),  // on a tie, the earlier command
+       "Avanzas: ssh admin@10.0.0.5", scene("3", "Salida"), "¡Felicidades!"}));
   EXPECT_TRUE(lacks(out, "rm -rf"));  // a hidden command is never listed nor hinted
 
   // A hidden command is found by its first word and a marker.
-  EXPECT_TRUE(contains_in_order(
-      play("rm -d basura\n", "c1"),
-      {success("🔓 ¡Comando de terminal oculto descubierto con éxito!"), "NARRADOR",
-       "Avanzas: Borrar rastros", scene("3", "Salida")}));
+  EXPECT_TRUE(contains_in_order(play("rm -d basura\n", "c1"),
+                                {success("🔓 ¡Comando de terminal oculto descubierto con éxito!"),
+                                 "NARRADOR", "Avanzas: Borrar rastros", scene("3", "Salida")}));
   // Sigils written in the story are skipped as those typed are; the hint shows the command
   // as written.
   EXPECT_TRUE(contains_in_order(

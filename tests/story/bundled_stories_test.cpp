@@ -39,7 +39,8 @@ class BundledStories : public story_test::StoryTest {
         f["longest command"] = std::max(f["longest command"], static_cast<int>(command.size()));
         std::string_view hint = std::string_view(command).substr(command.rfind(' ') + 1);
         f["hinted"] += t.is_hidden && sec.text.view().find(hint) != hint.npos;  // found by a hint
-        f[t.is_hidden ? "hidden command" : label == command ? "command by word"
+        f[t.is_hidden                                            ? "hidden command"
+          : label == command                                     ? "command by word"
           : label.find("`" + command + "`") != std::string::npos ? "command in backticks"
                                                                  : "command in a tag"]++;
       }
@@ -85,9 +86,15 @@ TEST_F(BundledStories, TheCryptPlaysOnFourStatsWithItemsHazardsLoreAndEveryKindO
 
 TEST_F(BundledStories, TheIntrusionIsPlayedByTypingCommandsInEveryForm) {
   std::map<std::string, int> f = load("intrusion_en_neon.md");
-  for (auto [kind, least] : {std::pair{"check Hackeo", 1}, {"check Sigilo", 1}, {"hazard", 1},
-                             {"hidden command", 1}, {"hinted", 1}, {"command in a tag", 2},
-                             {"command in backticks", 2}, {"command by word", 2}, {"lore", 3},
+  for (auto [kind, least] : {std::pair{"check Hackeo", 1},
+                             {"check Sigilo", 1},
+                             {"hazard", 1},
+                             {"hidden command", 1},
+                             {"hinted", 1},
+                             {"command in a tag", 2},
+                             {"command in backticks", 2},
+                             {"command by word", 2},
+                             {"lore", 3},
                              {"longest command", 60}}) {  // a long command is worth mistyping
     EXPECT_GE(f[kind], least) << kind;
   }

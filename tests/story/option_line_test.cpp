@@ -14,7 +14,8 @@
 
 TEST(CommandDetect, TagBackticksAndLeadingWord) {
   const std::string longest = "grep " + std::string(400, 'x');
-  const std::string cases[][3] = {  // label, label afterwards, command (empty: none)
+  const std::string cases[][3] = {
+      // label, label afterwards, command (empty: none)
       // Explicit tags: cut out of the label, the command trimmed after its cut to 255 bytes.
       {"[Cmd:  nmap -sV 10.0.0.5 ] Escanear la red", "Escanear la red", "nmap -sV 10.0.0.5"},
       {"Entrar [Comando: ssh root@core] ya", "Entrar  ya", "ssh root@core"},

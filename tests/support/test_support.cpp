@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,9 +95,7 @@ void make_executable_script(const std::string& path, std::string_view content) {
   chmod(path.c_str(), 0755);
 }
 
-void copy_file(const std::string& from, const std::string& to) {
-  write_file(to, read_file(from));
-}
+void copy_file(const std::string& from, const std::string& to) { write_file(to, read_file(from)); }
 
 void write_quiet_config(const std::string& dir) {
   copy_file(QH_TEST_DATA_DIR "/quiet_config.json", dir + "/config.json");
@@ -168,10 +165,9 @@ RunResult run_program(const RunOptions& options) {
     std::size_t found = text.find(f, pos);
     if (found == std::string::npos) {
       bool anywhere = text.find(f) != std::string::npos;
-      return ::testing::AssertionFailure()
-             << "fragment " << (anywhere ? "out of order" : "missing") << ": [" << f
-             << "]\n--- output ---\n"
-             << text;
+      return ::testing::AssertionFailure() << "fragment " << (anywhere ? "out of order" : "missing")
+                                           << ": [" << f << "]\n--- output ---\n"
+                                           << text;
     }
     pos = found + f.size();
   }
@@ -180,9 +176,9 @@ RunResult run_program(const RunOptions& options) {
 
 ::testing::AssertionResult lacks(const std::string& text, std::string_view fragment) {
   if (text.find(fragment) == std::string::npos) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "unexpected fragment: [" << fragment
-                                       << "]\n--- output ---\n"
-                                       << text;
+  return ::testing::AssertionFailure()
+         << "unexpected fragment: [" << fragment << "]\n--- output ---\n"
+         << text;
 }
 
 }  // namespace qh_test

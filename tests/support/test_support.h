@@ -1,14 +1,14 @@
 // Helpers shared by the unit and end-to-end tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace qh_test {
 
@@ -39,16 +39,16 @@ bool file_exists(const std::string& path);
 void make_executable_script(const std::string& path, std::string_view content);
 
 struct RunOptions {
-  std::string cwd;                          // working folder of the program
-  std::string input;                        // scripted standard input
-  std::vector<std::string> args;            // extra arguments (none for the game)
-  std::string binary;                       // defaults to the game binary
-  std::map<std::string, std::string> env;   // overrides; PATH included
-  int timeout_ms = 20000;                   // the process group is killed after this
+  std::string cwd;                         // working folder of the program
+  std::string input;                       // scripted standard input
+  std::vector<std::string> args;           // extra arguments (none for the game)
+  std::string binary;                      // defaults to the game binary
+  std::map<std::string, std::string> env;  // overrides; PATH included
+  int timeout_ms = 20000;                  // the process group is killed after this
 };
 
 struct RunResult {
-  int exit_code = -1;        // -1 when killed or not started
+  int exit_code = -1;  // -1 when killed or not started
   bool timed_out = false;
   std::string out;
   std::string err;

@@ -45,7 +45,7 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
   // a huge speed from the settings saturates.
   const std::tuple<const char*, float, std::vector<int>> cases[] = {
       {"ab\ncd", 0.01f, {10, 10}}, {"abcde", 0.0015f, {1, 1, 1}}, {"ab", 0.00015f, {1}},
-      {"todo", 0.0f, {}}, {"sin", 0.0001f, {}}, {nullptr, 0.01f, {}},
+      {"todo", 0.0f, {}},          {"sin", 0.0001f, {}},          {nullptr, 0.01f, {}},
       {"ab", 3e9f, {2147483647}}};
   for (const auto& [text, speed, pauses] : cases) {
     ScriptedUi ui;
@@ -56,9 +56,12 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
 
   // Message kinds select the colour; the text is never a format.
   const std::tuple<const char*, const char*, const char*> messages[] = {
-      {"fallo %s %n", "error", FG(196) BOLD}, {"ojo", "warning", FG(226) BOLD},
-      {"bien", "success", FG(46) BOLD},       {"dato", "info", FG(51)},
-      {"vacío", "", FG(51)},                  {"mayúsculas", "ERROR", FG(51)}};
+      {"fallo %s %n", "error", FG(196) BOLD},
+      {"ojo", "warning", FG(226) BOLD},
+      {"bien", "success", FG(46) BOLD},
+      {"dato", "info", FG(51)},
+      {"vacío", "", FG(51)},
+      {"mayúsculas", "ERROR", FG(51)}};
   ScriptedUi ui;
   for (auto [text, kind, colour] : messages) {
     ui_print_message(ui.ui(), text, kind);
@@ -114,8 +117,9 @@ TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
   EXPECT_TRUE(ui_read_line(again, buf, sizeof buf) && !ui_input_closed(again));
 
   // A menu answer is exactly one character from '1' to the last entry.
-  const std::pair<const char*, char> answers[] = {{"1", '1'}, {"6", '6'}, {"0", 0}, {"7", 0},
-      {"", 0}, {" 3", 0}, {"3 ", 0}, {"33", 0}, {"3.", 0}, {"a", 0}, {nullptr, 0}};
+  const std::pair<const char*, char> answers[] = {{"1", '1'}, {"6", '6'}, {"0", 0},    {"7", 0},
+                                                  {"", 0},    {" 3", 0},  {"3 ", 0},   {"33", 0},
+                                                  {"3.", 0},  {"a", 0},   {nullptr, 0}};
   for (auto [answer, entry] : answers) EXPECT_EQ(ui_menu_choice(answer, '6'), entry) << answer;
   EXPECT_EQ(ui_menu_choice("6", '5'), 0);
 }
@@ -143,8 +147,10 @@ TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
 
   // 5/10 is not above half; 1/11 is alive with no full cell; extreme values cannot overflow.
   const std::tuple<int, int, const char*> cases[] = {
-      {5, 10, FG(226) "[█████░░░░░]  5/10"}, {2, 8, FG(196) "[██░░░░░░░░]  2/8 "},
-      {1, 11, FG(196) "[░░░░░░░░░░]  1/11"}, {12, 10, FG(46) "[██████████] 12/10"},
+      {5, 10, FG(226) "[█████░░░░░]  5/10"},
+      {2, 8, FG(196) "[██░░░░░░░░]  2/8 "},
+      {1, 11, FG(196) "[░░░░░░░░░░]  1/11"},
+      {12, 10, FG(46) "[██████████] 12/10"},
       {5, 0, FG(196) "[░░░░░░░░░░]  5/0 "},
       {2147483647, 2147483647, FG(46) "[██████████] 2147483647/2147483647"}};
   for (auto [hp, max_hp, bar] : cases) {
@@ -196,10 +202,11 @@ TEST(DiceView, AnimationOutcomeColoursAndDiceOutsideOneToSix) {
     const std::string out = ui.output();
     // Dice outside 1..6 show face 1 but print their value; an empty label shows no stat.
     EXPECT_EQ(out.substr(0, out.find('\r')) + out.substr(out.rfind("\x1b[5A") + 4),
-              "\n" FG(226) "🎲 Tirando dados 2d6" RESET "...\n\r" FG(231) "  ┌───────┐ ┌───────┐\n"
-              "  │       │ │       │\n  │   ●   │ │   ●   │   => 0 + 7 +1 = " BOLD "8" RESET
-              " vs DC 7\n  │       │ │       │   [" + std::string(colours[outcome]) + RESET
-              "]\n  └───────┘ └───────┘\n" RESET);
+              "\n" FG(226) "🎲 Tirando dados 2d6" RESET "...\n\r" FG(
+                  231) "  ┌───────┐ ┌───────┐\n"
+                       "  │       │ │       │\n  │   ●   │ │   ●   │   => 0 + 7 +1 = " BOLD
+                       "8" RESET " vs DC 7\n  │       │ │       │   [" +
+                  std::string(colours[outcome]) + RESET "]\n  └───────┘ └───────┘\n" RESET);
   }
 }
 
