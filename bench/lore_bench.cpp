@@ -12,33 +12,17 @@
 
 #include "common/fixed_list.h"
 #include "lore/lore_index.h"
+#include "story_gen.h"
 
 namespace {
 
-struct Rng {
-  std::uint32_t state;
-  std::uint32_t next() {
-    state = state * 1664525u + 1013904223u;
-    return state >> 8;
-  }
-};
+using bench_story::Rng;
+using bench_story::varied_words;
 
 // Two fixed vocabularies, so texts and queries are the same on every run.
 // Varied: 4,096 generated words, like real prose, where a term occurs in a
 // few passages. Narrow: 48 words, the worst case, where every passage holds
 // every term several times and every passage is a candidate.
-std::vector<std::string> varied_words() {
-  const char* const syllables[] = {"ca", "lo",  "mi",  "ran", "te", "por", "si",  "bu",
-                                   "el", "dra", "qui", "ña",  "to", "ve",  "gor", "án"};
-  std::vector<std::string> words;
-  for (const char* a : syllables) {
-    for (const char* b : syllables) {
-      for (const char* c : syllables) words.push_back(std::string(a) + b + c);
-    }
-  }
-  return words;
-}
-
 std::vector<std::string> narrow_words() {
   return {"antorcha", "llave",  "puerta", "cripta",   "sombra", "espada",   "piedra",  "torre",
           "hechizo",  "dragon", "bosque", "camino",   "ruinas", "templo",   "guardia", "muralla",

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "process_runner.h"
+#include "story_gen.h"
 
 namespace {
 
@@ -28,24 +29,6 @@ constexpr double kDicePauseMs = 240.0;  // four rolling frames of 60 ms
 constexpr std::string_view kDiceMarker = "Tirando dados";
 constexpr std::string_view kVictory = "¡Felicidades! Has completado la aventura";
 constexpr std::string_view kInvalid = "Opción inválida";
-
-constexpr const char* kSentences[] = {
-    "El pasillo se estrecha y las paredes rezuman una humedad que huele a hierro viejo. ",
-    "A lo lejos se oye el goteo constante del agua sobre la piedra, como un reloj sin prisa. ",
-    "Las antorchas de las argollas llevan siglos apagadas, pero la ceniza aún está tibia. ",
-    "Alguien grabó en el dintel una advertencia que el tiempo ha vuelto casi ilegible. ",
-    "Bajo tus botas crujen fragmentos de cerámica y huesos pequeños de animales. ",
-    "Una corriente de aire frío sube desde las grietas del suelo y agita tu capa. ",
-    "En un rincón, un cofre desfondado guarda solo telarañas y el recuerdo de un tesoro. ",
-    "Las vigas del techo se curvan bajo el peso de la roca y gimen cuando las miras. ",
-};
-
-// A paragraph of about 330 bytes, different for every section and position.
-std::string paragraph(int section, int index) {
-  std::string text;
-  for (int i = 0; i < 4; ++i) text += kSentences[(section * 3 + index * 5 + i) % 8];
-  return text;
-}
 
 // The option that moves on from `section` sits at a different position in
 // each section, so the walk uses every option number.
@@ -59,10 +42,11 @@ std::string generated_story() {
   for (int n = 1; n <= kSections; ++n) {
     const std::string id = std::to_string(n);
     s += "## [" + id + "] Estancia " + id + "\n\n";
-    for (int p = 0; p < 3; ++p) s += paragraph(n, p) + "\n\n";
+    for (int p = 0; p < 3; ++p) s += bench_story::ring_paragraph(n, p) + "\n\n";
     if (n % 2 == 0) {
       s += "> [Lore: Crónica " + id + "] Los cronistas cuentan que la estancia " + id +
-           " fue excavada por canteros que nunca vieron el sol. " + paragraph(n, 7) + "\n\n";
+           " fue excavada por canteros que nunca vieron el sol. " +
+           bench_story::ring_paragraph(n, 7) + "\n\n";
     }
     if (n == kSections) {
       s += "[Final: Victoria]\n\n";

@@ -123,7 +123,9 @@ constexpr int kRingOptions = 4;
 
 inline int ring_forward_option(int section) { return section % kRingOptions + 1; }
 
-inline std::string ring_story() {
+// A paragraph of about 330 bytes of dungeon prose, different for every
+// section and position.
+inline std::string ring_paragraph(int section, int index) {
   static constexpr const char* kSentences[] = {
       "El pasillo se estrecha y las paredes rezuman una humedad que huele a hierro viejo. ",
       "A lo lejos se oye el goteo constante del agua sobre la piedra, como un reloj sin prisa. ",
@@ -134,11 +136,12 @@ inline std::string ring_story() {
       "En un rincón, un cofre desfondado guarda solo telarañas y el recuerdo de un tesoro. ",
       "Las vigas del techo se curvan bajo el peso de la roca y gimen cuando las miras. ",
   };
-  auto paragraph = [](int section, int index) {
-    std::string text;
-    for (int i = 0; i < 4; ++i) text += kSentences[(section * 3 + index * 5 + i) % 8];
-    return text;
-  };
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += kSentences[(section * 3 + index * 5 + i) % 8];
+  return text;
+}
+
+inline std::string ring_story() {
   std::string s =
       "---\ntitle: \"La Ronda\"\nauthor: \"Banco\"\nhp: 12\nstart: \"1\"\n"
       "items:\n  - \"Antorcha\"\n  - \"Cuerda\"\nstats:\n  Fuerza: 2\n  Agilidad: 1\n"
@@ -146,10 +149,10 @@ inline std::string ring_story() {
   for (int n = 1; n <= kRingSections; ++n) {
     const std::string id = std::to_string(n);
     s += "## [" + id + "] Estancia " + id + "\n\n";
-    for (int p = 0; p < 3; ++p) s += paragraph(n, p) + "\n\n";
+    for (int p = 0; p < 3; ++p) s += ring_paragraph(n, p) + "\n\n";
     if (n % 2 == 0) {
       s += "> [Lore: Crónica " + id + "] Los cronistas cuentan que la estancia " + id +
-           " fue excavada por canteros que nunca vieron el sol. " + paragraph(n, 7) + "\n\n";
+           " fue excavada por canteros que nunca vieron el sol. " + ring_paragraph(n, 7) + "\n\n";
     }
     for (int o = 1; o <= kRingOptions; ++o) {
       bool forward = o == ring_forward_option(n);
