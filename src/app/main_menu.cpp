@@ -81,11 +81,20 @@ void load_settings(AppConfig& config) {
   (void)config_save(config, "config.json");
 }
 
+// Temporary files of writes that a kill cut short, in the folders the game
+// writes: the settings beside it, the saves and the workshop's stories.
+void remove_interrupted_writes() {
+  platform_remove_stale_temps(".", "config");
+  platform_remove_stale_temps("saves", "");
+  platform_remove_stale_temps("stories", "");
+}
+
 }  // namespace
 
 int app_run(AppContext& app) {
   platform_init();
   std::atexit(platform_cleanup);
+  remove_interrupted_writes();
   load_settings(app.config);
   audio_init(app.audio, ".", app.config.music_enabled, app.config.music_volume);
 

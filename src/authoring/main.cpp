@@ -271,16 +271,7 @@ int run_analyze(int argc, char** argv) {
   return problems ? 1 : 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Reports and maps written to a file or a pipe go out in large blocks. On a
-  // terminal standard output stays line by line, so an error on standard error
-  // still appears after the lines before it.
-  static char output_buffer[64 * 1024];
-  if (isatty(STDOUT_FILENO) == 0) {
-    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-  }
+int run_command(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -308,4 +299,24 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "Orden desconocida «%s».\n\n%s", argv[1], kUsage);
   return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform_init();
+  // Reports and maps written to a file or a pipe go out in large blocks. On a
+  // terminal standard output stays line by line, so an error on standard error
+  // still appears after the lines before it.
+  static char output_buffer[64 * 1024];
+  if (isatty(STDOUT_FILENO) == 0) {
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+  }
+  int status = run_command(argc, argv);
+  // A report cut short (a full disk, the file-size limit) is no success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fputs("No se pudo escribir la salida completa.\n", stderr);
+    return 2;
+  }
+  return status;
 }

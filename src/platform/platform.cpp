@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -95,6 +96,7 @@ void prepare_child(pid_t parent) {
   signal(SIGHUP, SIG_DFL);
   signal(SIGPIPE, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
   int null_fd = open("/dev/null", O_RDWR);
   if (null_fd >= 0) {
     dup2(null_fd, 0);
@@ -238,9 +240,64 @@ void temp_suffix(char out[7], unsigned attempt) {
   out[6] = '\0';
 }
 
+// A temporary file is named "." + the target's name without ".json" or ".md"
+// + ".tmp" + six letters or digits: hidden, and never taken for a save or a
+// story by what lists those folders.
+constexpr std::string_view TEMP_MARK = ".tmp";
+constexpr std::size_t TEMP_SUFFIX_BYTES = 6;
+// A temporary file untouched for this long belongs to a write that was cut
+// short (the program killed meanwhile); a younger one may still be written.
+constexpr time_t TEMP_STALE_SECONDS = 60;
+
+std::string temp_stem(std::string_view base) {
+  std::string stem = "." + std::string(base);
+  for (std::string_view ext : {std::string_view(".json"), std::string_view(".md")}) {
+    for (std::size_t at; (at = stem.find(ext)) != std::string::npos;) stem.erase(at, ext.size());
+  }
+  return stem;
+}
+
+bool is_temp_name(std::string_view name, std::string_view stem) {
+  const std::size_t tail = TEMP_MARK.size() + TEMP_SUFFIX_BYTES;
+  // At least one byte of stem after the leading dot.
+  if (name.size() < 2 + tail || name[0] != '.') return false;
+  std::string_view own_stem = name.substr(1, name.size() - 1 - tail);
+  if (!stem.empty() && own_stem != stem) return false;
+  if (name.substr(name.size() - tail, TEMP_MARK.size()) != TEMP_MARK) return false;
+  for (char c : name.substr(name.size() - TEMP_SUFFIX_BYTES)) {
+    bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+// Gives `temp` the name `path` unless a file of that name exists already
+// (errno EEXIST then). Where the file system cannot rename that way, a hard
+// link makes the same promise; where it has no hard links either, the name is
+// checked first and then taken by a plain rename.
+bool move_without_replacing(const std::string& temp, const char* path) {
+  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (link(temp.c_str(), path) == 0) {
+    unlink(temp.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return false;
+  struct stat st;
+  if (lstat(path, &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(temp.c_str(), path) == 0;
+}
+
 }  // namespace
 
-void platform_init() {}
+void platform_init() {
+  // Past the file-size limit a write then fails with EFBIG, which every writer
+  // reports, instead of the signal ending the program in the middle of a save.
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 void platform_cleanup() { platform_stop_audio(); }
 
@@ -432,7 +489,8 @@ bool platform_read_regular_file(const char* path, std::size_t max_bytes, std::st
   return true;
 }
 
-bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode) {
+bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode,
+                                bool replace) {
   if (path == nullptr || path[0] == '\0') return false;
   std::string_view target(path);
   std::size_t slash = target.rfind('/');
@@ -443,18 +501,13 @@ bool platform_write_file_atomic(const char* path, std::string_view content, mode
   std::string base(target.substr(folder.size()));
   if (base.empty()) return false;
 
-  // Hidden temporary beside the target; every ".json" is taken out of its name
-  // so nothing that lists the folder's JSON files ever picks it up.
-  std::string stem = "." + base;
-  for (std::size_t at; (at = stem.find(".json")) != std::string::npos;) stem.erase(at, 5);
-  std::string prefix = folder + stem + ".tmp";
-
-  std::string temp;
+  std::string temp = folder + temp_stem(base) + std::string(TEMP_MARK);
+  std::size_t suffix_at = temp.size();
   int fd = -1;
   for (unsigned attempt = 0; attempt < 64 && fd < 0; ++attempt) {
-    char suffix[7];
+    char suffix[TEMP_SUFFIX_BYTES + 1];
     temp_suffix(suffix, attempt);
-    temp = prefix + suffix;
+    temp.replace(suffix_at, std::string::npos, suffix);
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0 && errno != EEXIST) return false;
   }
@@ -463,9 +516,11 @@ bool platform_write_file_atomic(const char* path, std::string_view content, mode
   bool ok = platform_write_all(fd, content.data(), content.size());
   ok = ok && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temp.c_str(), path) == 0;
+  ok = ok && (replace ? rename(temp.c_str(), path) == 0 : move_without_replacing(temp, path));
   if (!ok) {
+    int failure = errno;
     unlink(temp.c_str());
+    errno = failure;
     return false;
   }
   // Make the rename itself durable; failing here leaves a complete file anyway.
@@ -475,6 +530,26 @@ bool platform_write_file_atomic(const char* path, std::string_view content, mode
     close(dir_fd);
   }
   return true;
+}
+
+int platform_remove_stale_temps(const char* folder, std::string_view stem) {
+  const char* dir = (folder != nullptr && folder[0] != '\0') ? folder : ".";
+  DIR* handle = opendir(dir);
+  if (handle == nullptr) return 0;
+  int dir_fd = dirfd(handle);
+  time_t now = time(nullptr);
+  int removed = 0;
+  while (const dirent* entry = readdir(handle)) {
+    if (!is_temp_name(entry->d_name, stem)) continue;
+    // Only a regular file that nobody has written to for a while: another
+    // copy of the game in the same folder may be in the middle of its write.
+    struct stat st;
+    if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || now - st.st_mtime < TEMP_STALE_SECONDS) continue;
+    if (unlinkat(dir_fd, entry->d_name, 0) == 0) ++removed;
+  }
+  closedir(handle);
+  return removed;
 }
 
 void* platform_alloc_large(std::size_t size) {
@@ -561,6 +636,7 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);
     signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
     int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       dup2(null_fd, 0);

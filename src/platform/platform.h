@@ -48,10 +48,18 @@ bool platform_write_all(int fd, const char* data, std::size_t size);
 // Reads a whole regular file of at most `max_bytes` into `out`. False when the
 // path is not a regular file, cannot be read, or is larger than `max_bytes`.
 bool platform_read_regular_file(const char* path, std::size_t max_bytes, std::string& out);
-// Writes `content` to a temporary file beside `path` (its name never contains
-// ".json"), checks every write, flushes and syncs it, then renames it over
-// `path`. On any failure the temporary file is removed and `path` is untouched.
-bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode);
+// Writes `content` to a temporary file beside `path` (hidden, its name never
+// contains ".json" or ".md"), checks every write, flushes and syncs it, then
+// renames it over `path`; without `replace`, an existing `path` is kept and the
+// call fails with errno EEXIST. On any failure the temporary file is removed,
+// `path` is untouched and errno tells why.
+bool platform_write_file_atomic(const char* path, std::string_view content, mode_t mode,
+                                bool replace = true);
+// Removes from `folder` the temporary files that platform_write_file_atomic
+// left when the program was killed mid-write: those for a target whose name
+// less ".json" or ".md" is `stem` (any target when empty), only regular files
+// and only once they have gone untouched for a minute. Returns how many.
+int platform_remove_stale_temps(const char* folder, std::string_view stem);
 
 // Blocks from this size up are mapped from the system directly; smaller ones
 // come from the C heap.

@@ -101,9 +101,14 @@ void choose_by_number(SessionState& s, const StorySection& section, const char* 
 void autosave_and_leave(SessionState& s, const StorySection& section) {
   char file_name[160];
   std::snprintf(file_name, sizeof file_name, "autosave_%s.json", s.slug.c_str());
-  save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
-            section.title.c_str(), &s.hero, file_name);
+  bool saved = save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
+                         section.title.c_str(), &s.hero, file_name);
   ui_print_message(*s.ui, "Guardando partida automáticamente y saliendo...", "info");
+  // The player must know this adventure cannot be resumed from here.
+  if (!saved) {
+    session_message(s, "warning", sizeof file_name + 64,
+                    "⚠️ No se pudo escribir saves/%s: la partida no se guardó.", file_name);
+  }
   stop_music(s);
 }
 

@@ -169,7 +169,8 @@ void quick_save(SessionState& s, const StorySection& section) {
                 section.title.c_str(), &s.hero, file_name)) {
     ui_print_message(*s.ui, "💾 Partida guardada con éxito.", "success");
   } else {
-    ui_print_message(*s.ui, "Error al guardar partida.", "error");
+    session_message(s, "error", sizeof file_name + 64,
+                    "Error al guardar partida: no se pudo escribir saves/%s.", file_name);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "workshop/workshop.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +23,8 @@ constexpr std::size_t AUTHOR_BYTES = 64;
 constexpr std::size_t STORY_PATH_BYTES = 512;
 // When slug.md exists the wizard tries slug_2.md up to this suffix.
 constexpr int MAX_NAME_SUFFIX = 999;
+// A new story is readable by everyone, like the bundled ones.
+constexpr mode_t STORY_FILE_MODE = 0644;
 
 constexpr const char* DEFAULT_TITLE = "El Enigma Olvidado";
 constexpr const char* DEFAULT_AUTHOR = "Aventurero Anónimo";
@@ -102,34 +103,29 @@ std::string story_text(const char* title, const char* author) {
   return text;
 }
 
-// Creates the story file without ever replacing one: slug.md, else the first
-// free name among slug_2.md, slug_3.md, ... The path used is left in `path`.
-int create_story_file(const char* base_dir, const char* slug, char* path, std::size_t capacity) {
-  for (int n = 1; n <= MAX_NAME_SUFFIX; ++n) {
-    int len = n == 1 ? std::snprintf(path, capacity, "%s/stories/%s.md", base_dir, slug)
-                     : std::snprintf(path, capacity, "%s/stories/%s_%d.md", base_dir, slug, n);
-    // A path that does not fit would name some other file: give up instead.
-    if (len < 0 || static_cast<std::size_t>(len) >= capacity) return -1;
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
-// Writes the new story; on any failure no partial file is left behind.
+// Writes the new story without ever replacing one: slug.md, else the first
+// free name among slug_2.md, slug_3.md, ... The story is written whole to a
+// temporary file and only then given its name, so a failed or interrupted
+// write never leaves a cut story among the playable ones. The path used is
+// left in `path`.
 bool write_story(const char* base_dir, const char* slug, const std::string& text, char* path,
                  std::size_t capacity) {
   char folder[STORY_PATH_BYTES];
   int len = std::snprintf(folder, sizeof folder, "%s/stories", base_dir);
   if (len < 0 || static_cast<std::size_t>(len) >= sizeof folder) return false;
   platform_mkdir_p(folder);
-  int fd = create_story_file(base_dir, slug, path, capacity);
-  if (fd < 0) return false;
-  bool ok = platform_write_all(fd, text.data(), text.size());
-  if (close(fd) != 0) ok = false;
-  if (!ok) unlink(path);
-  return ok;
+  for (int n = 1; n <= MAX_NAME_SUFFIX; ++n) {
+    len = n == 1 ? std::snprintf(path, capacity, "%s/%s.md", folder, slug)
+                 : std::snprintf(path, capacity, "%s/%s_%d.md", folder, slug, n);
+    // A path that does not fit would name some other file: give up instead.
+    if (len < 0 || static_cast<std::size_t>(len) >= capacity) return false;
+    struct stat st;
+    if (lstat(path, &st) == 0) continue;
+    if (platform_write_file_atomic(path, text, STORY_FILE_MODE, false)) return true;
+    // Taken meanwhile: try the next name.
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 void print_menu() {

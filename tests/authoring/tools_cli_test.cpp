@@ -71,6 +71,16 @@ TEST(ToolsCli, ExitStatusTellsCleanProblemsAndUnreadable) {
   }
   EXPECT_EQ(tools(dir.path(), {}).exit_code, 2);
   EXPECT_EQ(tools(dir.path(), {"play", story, "--walk", "0"}).exit_code, 2);
+
+  // A map cut short by the file-size limit is reported, not taken for a success.
+  RunOptions limited;
+  limited.binary = "/bin/sh";
+  limited.cwd = dir.path();
+  limited.args = {"-c", "exec \"$0\" map \"$1\" > mapa.dot", QH_TOOLS_BINARY, story};
+  limited.file_size_limit = 100;
+  RunResult cut = qh_test::run_program(limited);
+  EXPECT_EQ(cut.exit_code, 2);
+  EXPECT_EQ(cut.err, "No se pudo escribir la salida completa.\n");
 }
 
 TEST(ToolsCli, MapOfTheTemplateRendersWithGraphviz) {

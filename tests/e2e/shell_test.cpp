@@ -1,11 +1,15 @@
 // Whole-program runs of the game in a fresh folder with scripted input. The dice
 // come from the unseeded generator, so every run draws the same. Messages that
 // the unit tests check byte for byte are matched here by a part.
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <ctime>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -382,6 +386,77 @@ TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
       r.out, {"  [1]  | Héroe: Ana (4/8 HP) | Sec:  | \n", "📖 Iniciando 'La Torre de Prueba'",
               "📍 [1] ", "📍 [2] ", "📍 [3] ", kVictory, kMenuPrompt + kFarewell}));
   EXPECT_TRUE(qh_test::lacks(r.out, "Valle"));
+}
+
+// Past the file-size limit nothing is lost: the quicksave and the autosave
+// already there stay as they were, each failure names its file, the wizard's
+// story is not listed, and no temporary file stays behind.
+TEST(Writes, FileSizeLimitKeepsTheOldFilesAndSaysWhichFailed) {
+  Sandbox box;
+  box.add_story(kValle);
+  box.run("1\n1\nAna\n1\n/guardar\n/salir\n6\n");
+  const std::string quick = "saves/quicksave_" + kValleSlug + ".json";
+  const std::string autosave = "saves/autosave_" + kValleSlug + ".json";
+  const std::string saved_quick = box.read(quick), saved_auto = box.read(autosave);
+  ASSERT_NE(saved_quick, "");
+
+  qh_test::RunOptions options;
+  options.cwd = box.file("");
+  options.input = "4\n1\n1\nOtra Historia\nAna\n\n8\n1\n1\nBea\n/guardar\n/salir\n6\n";
+  options.file_size_limit = 256;  // smaller than any save or story
+  RunResult r = qh_test::run_program(options);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(contains_in_order(
+      r.out, {"❌ Error al crear el archivo de historia.", kMenuPrompt,
+              "  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt,
+              "Error al guardar partida: no se pudo escribir " + quick + ".",
+              "Guardando partida automáticamente y saliendo...",
+              "⚠️ No se pudo escribir " + autosave + ": la partida no se guardó.",
+              kMenuPrompt + kFarewell}));
+  EXPECT_EQ(box.read(quick), saved_quick);
+  EXPECT_EQ(box.read(autosave), saved_auto);
+  for (const char* folder : {"saves", "stories"}) {
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(box.file(folder))) {
+      EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+      ++entries;
+    }
+    EXPECT_EQ(entries, folder == std::string("saves") ? 2 : 1);
+  }
+}
+
+// A write killed halfway leaves its hidden temporary file; the next start
+// removes those of the game's own writers once they are a minute old, and
+// nothing else.
+TEST(Writes, StartUpRemovesTemporaryFilesOfInterruptedWrites) {
+  Sandbox box;
+  box.add_story(kValle);
+  const std::vector<std::string> stale = {".config.tmpAb12Cd", "saves/.autosave_x.tmpZZ9zz9",
+                                          "saves/.mi_partida.tmp000000",
+                                          "stories/.mi_historia_2.tmpQwErTy"};
+  const std::vector<std::string> kept = {".otro.tmpAb12Cd",
+                                         "saves/.autosave_x.tmpZZ9zz",  // five letters
+                                         "saves/.autosave_x.tmpZZ-zz9",
+                                         "saves/autosave_x.tmpZZ9zz9",  // not hidden
+                                         "stories/.tmpQwErTy",
+                                         ".config.tmpNuev0s"};  // the last one is fresh
+  const timespec old_times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  for (const auto& name : stale) box.write(name, "{ \"cortado");
+  for (const auto& name : kept) box.write(name, "{ \"cortado");
+  for (std::size_t i = 0; i + 1 < kept.size(); ++i)
+    ASSERT_EQ(::utimensat(AT_FDCWD, box.file(kept[i]).c_str(), old_times, 0), 0);
+  for (const auto& name : stale)
+    ASSERT_EQ(::utimensat(AT_FDCWD, box.file(name).c_str(), old_times, 0), 0);
+  ASSERT_EQ(::mkdir(box.file("saves/.carpeta.tmpAb12Cd").c_str(), 0755), 0);
+  ASSERT_EQ(::utimensat(AT_FDCWD, box.file("saves/.carpeta.tmpAb12Cd").c_str(), old_times, 0), 0);
+
+  RunResult r = box.run("1\n1\n\n6\n");
+  EXPECT_TRUE(
+      contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt}));
+  for (const auto& name : stale) EXPECT_FALSE(qh_test::file_exists(box.file(name))) << name;
+  for (const auto& name : kept) EXPECT_TRUE(qh_test::file_exists(box.file(name))) << name;
+  EXPECT_TRUE(qh_test::file_exists(box.file("saves/.carpeta.tmpAb12Cd")));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "platform/audio.h"
 #include "support/test_support.h"
@@ -231,6 +232,30 @@ TEST_F(Platform, MkdirPCreatesEveryPrefixBelow1024Bytes) {
     EXPECT_EQ(is_directory(path, ec), total == 1023);
     EXPECT_EQ(is_directory(top, ec), total == 1023);  // nothing is made of a path too long
   }
+}
+
+// Every failure leaves the old file as it was and no temporary file; a write
+// that must not replace finds the name taken.
+TEST_F(Platform, AtomicWritesLeaveTheOldFileOrTheNewOneAndNothingElse) {
+  auto listing = [] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("w"))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  ASSERT_TRUE(platform_mkdir_p("w/carpeta.md"));
+  EXPECT_TRUE(platform_write_file_atomic("w/historia.md", "nueva", 0644, false));
+  errno = 0;
+  EXPECT_FALSE(platform_write_file_atomic("w/historia.md", "otra", 0644, false));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(read_file("w/historia.md"), "nueva");
+  // A folder in the way cannot be replaced by a file.
+  EXPECT_FALSE(platform_write_file_atomic("w/carpeta.md", "x", 0644));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_TRUE(platform_write_file_atomic("w/historia.md", "otra", 0644));
+  EXPECT_EQ(read_file("w/historia.md"), "otra");
+  EXPECT_EQ(listing(), (std::vector<std::string>{"carpeta.md", "historia.md"}));
 }
 
 // The mapping of this process that holds `address`: its VmFlags line of

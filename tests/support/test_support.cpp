@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -101,6 +103,33 @@ void write_quiet_config(const std::string& dir) {
   copy_file(QH_TEST_DATA_DIR "/quiet_config.json", dir + "/config.json");
 }
 
+namespace {
+
+// Starts a child that copies what arrives on a pipe into `path` until the pipe
+// closes; the write end goes in `write_end`. Returns the child's pid, or -1.
+pid_t start_relay(const std::string& path, int& write_end) {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Only the read end stays open, so no other relay's pipe is held open here.
+    dup2(ends[0], 0);
+    close_range(3, ~0U, 0);
+    int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(0, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+      if (n > 0 && write(out, buffer, static_cast<std::size_t>(n)) != n) _exit(1);
+    }
+    _exit(0);
+  }
+  close(ends[0]);
+  write_end = ends[1];
+  return pid;
+}
+
+}  // namespace
+
 RunResult run_program(const RunOptions& options) {
   RunResult result;
   TempDir io;
@@ -126,19 +155,35 @@ RunResult run_program(const RunOptions& options) {
   std::vector<char*> argv = pointers(args), envp = pointers(vars);
 
   std::fflush(nullptr);
+  int relayed[3] = {-1, -1, -1};
+  pid_t relays[3] = {-1, -1, -1};
+  if (options.file_size_limit > 0) {
+    for (int fd = 1; fd < 3; ++fd) relays[fd] = start_relay(paths[fd], relayed[fd]);
+  }
   pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
     setpgid(0, 0);
     for (int fd = 0; fd < 3; ++fd) {
-      int opened = open(paths[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int opened = relayed[fd] >= 0 ? relayed[fd]
+                                    : open(paths[fd].c_str(),
+                                           fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (opened < 0 || dup2(opened, fd) < 0) _exit(127);
+    }
+    for (int fd = 1; fd < 3; ++fd)
+      if (relayed[fd] >= 0) close(relayed[fd]);
+    if (options.file_size_limit > 0) {
+      rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                   static_cast<rlim_t>(options.file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
     }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     execve(binary.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   setpgid(pid, pid);
+  for (int fd = 1; fd < 3; ++fd)
+    if (relayed[fd] >= 0) close(relayed[fd]);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) != pid) {
@@ -153,6 +198,9 @@ RunResult run_program(const RunOptions& options) {
   // Anything left in the group (a music child, a stand-in player) goes too.
   kill(-pid, SIGKILL);
   if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  // The relays end once every writer of their pipe is gone.
+  for (pid_t relay : relays)
+    if (relay > 0) waitpid(relay, nullptr, 0);
   result.out = read_file(paths[1]);
   result.err = read_file(paths[2]);
   return result;

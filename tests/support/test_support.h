@@ -45,6 +45,9 @@ struct RunOptions {
   std::string binary;                      // defaults to the game binary
   std::map<std::string, std::string> env;  // overrides; PATH included
   int timeout_ms = 20000;                  // the process group is killed after this
+  // Largest file the program may write, in bytes (0: no limit). Its output
+  // then reaches the files through a pipe, so the limit never cuts it.
+  long file_size_limit = 0;
 };
 
 struct RunResult {

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/platform.h"
 #include "support/test_support.h"
 #include "ui/text_output.h"
@@ -88,6 +90,8 @@ TEST(Workshop, FailedCreationOrWriteLeavesNoFile) {
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(qh_test::file_exists(dir.file("stories")));
   EXPECT_FALSE(qh_test::file_exists(dir.file("stories/la_cripta.md")));
+  // Nor its temporary file.
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("stories")));
 }
 
 TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
