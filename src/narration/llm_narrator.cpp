@@ -216,8 +216,8 @@ void llm_build_url(std::string_view base_url, std::string_view model, std::strin
 
 void llm_build_curl_argv(const char* url, const char* data_arg,
                          const char* (&argv)[LLM_CURL_ARGC + 1]) {
-  // Silent, at most 6 seconds for the whole transfer, a JSON POST whose body
-  // is read from the request file.
+  // Silent, at most 6 seconds (LLM_CURL_MAX_TIME_MS) for the whole transfer, a
+  // JSON POST whose body is read from the request file.
   const char* fixed[LLM_CURL_ARGC + 1] = {
       "curl", "-s",   "--max-time", "6",  "-H",     "Content-Type: application/json",
       "-X",   "POST", url,          "-d", data_arg, nullptr,
@@ -264,7 +264,7 @@ bool llm_narrate_action(const NarrationRequest& request, char* out, std::size_t 
 }
 
 bool llm_narrate_action_at(std::string_view base_url, const NarrationRequest& request, char* out,
-                           std::size_t capacity) {
+                           std::size_t capacity, std::int32_t deadline_ms) {
   const AppConfig* config = request.config;
   LlmTotals* totals = request.totals;
   TokenCounters* counters = request.counters;
@@ -308,9 +308,10 @@ bool llm_narrate_action_at(std::string_view base_url, const NarrationRequest& re
 
   char reply[LLM_REPLY_CAPACITY];
   std::size_t reply_length = 0;
-  bool started = platform_run_capture(argv, reply, sizeof(reply), &reply_length);
+  // False too when curl outlived its deadline and was killed: its reply is incomplete.
+  bool finished = platform_run_capture(argv, reply, sizeof(reply), &reply_length, deadline_ms);
   ::unlink(path);
-  if (!started) return offline();
+  if (!finished) return offline();
   if (reply_length >= sizeof(reply)) reply_length = sizeof(reply) - 1;
 
   std::string_view reply_text(reply, reply_length);

@@ -22,6 +22,10 @@ inline constexpr std::size_t LLM_URL_CAPACITY = 1024;     // the request URL
 inline constexpr std::size_t LLM_REPLY_CAPACITY = 8192;   // at most 8191 bytes of reply are read
 inline constexpr std::size_t LLM_TEXT_CAPACITY = 2048;    // the extracted narration
 inline constexpr int LLM_CURL_ARGC = 11;                  // curl arguments, program name included
+// curl's own limit for the whole transfer (its --max-time), and how much longer
+// the game waits before it kills a curl that has not ended by then.
+inline constexpr std::int32_t LLM_CURL_MAX_TIME_MS = 6000;
+inline constexpr std::int32_t LLM_DEADLINE_MARGIN_MS = 2000;
 // Tokens counted for a reply that reports no usage.
 inline constexpr std::uint32_t LLM_DEFAULT_PROMPT_TOKENS = 35;
 inline constexpr std::uint32_t LLM_DEFAULT_OUTPUT_TOKENS = 45;
@@ -66,9 +70,12 @@ void llm_init(LlmTotals& totals);
 // when the offline narrator wrote it (offline mode, no key, any failure).
 bool llm_narrate_action(const NarrationRequest& request, char* out, std::size_t capacity);
 // The same, sending the request to `base_url` (scheme and host, no trailing
-// slash) instead of the hosted service; tests point it at a local server.
+// slash) instead of the hosted service, and killing curl when it has not ended
+// within `deadline_ms`; tests point it at a local server and shorten the wait.
 bool llm_narrate_action_at(std::string_view base_url, const NarrationRequest& request, char* out,
-                           std::size_t capacity);
+                           std::size_t capacity,
+                           std::int32_t deadline_ms = LLM_CURL_MAX_TIME_MS +
+                                                      LLM_DEADLINE_MARGIN_MS);
 // The signed value of the first `"field":` in `json`, or 0.
 std::int32_t extract_int_field(std::string_view json, const char* field);
 

@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -130,6 +132,34 @@ long now_ms() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<long>(ts.tv_sec) * 1000L + ts.tv_nsec / 1000000L;
+}
+
+// How often a captured child is looked at when the kernel offers no pidfd.
+constexpr int CAPTURE_POLL_MS = 10;
+
+// A descriptor that becomes readable when `pid` ends, or -1 where the kernel
+// has none.
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  long fd = syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) {
+    fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    return static_cast<int>(fd);
+  }
+#else
+  (void)pid;
+#endif
+  return -1;
+}
+
+// True once `pid` has ended; it is left unreaped, so its id stays taken.
+bool child_has_ended(pid_t pid) {
+  siginfo_t info;
+  memset(&info, 0, sizeof info);
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) < 0) {
+    if (errno != EINTR) return true;  // nothing left to wait for
+  }
+  return info.si_pid != 0;
 }
 
 // Body of the loop child: run the player again and again while it ends with
@@ -609,10 +639,11 @@ void platform_advise_fill(void* block, std::size_t size) {
 }
 
 bool platform_run_capture(const char* const argv[], char* out, std::size_t capacity,
-                          std::size_t* length) {
+                          std::size_t* length, std::int32_t deadline_ms) {
   if (length != nullptr) *length = 0;
   if (out != nullptr && capacity > 0) out[0] = '\0';
   if (argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0') return false;
+  long deadline = deadline_ms < 0 ? -1 : now_ms() + deadline_ms;
 
   int output[2];
   int report[2];  // carries errno from a failed exec; closed by a successful one
@@ -635,6 +666,8 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
   if (child == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(127);
+    // A group of its own, so that whatever the program starts can be ended with it.
+    setpgid(0, 0);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGXFSZ, SIG_DFL);
     int null_fd = open("/dev/null", O_RDWR);
@@ -652,6 +685,8 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
     (void)w;
     _exit(127);
   }
+  // Both sides set the group, so it exists whichever runs first.
+  setpgid(child, child);
   close(output[1]);
   close(report[1]);
 
@@ -663,31 +698,70 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
   close(report[0]);
   bool started = got == 0;
 
+  // Becomes readable when the child ends; without it the wait wakes up now and then to look.
+  int pidfd = open_pidfd(child);
+
   // Keep at most capacity-1 bytes, but read to the end so the child never
-  // blocks on a full pipe.
+  // blocks on a full pipe. The end is the child's exit with its output closed;
+  // once the child has ended, only what is already in the pipe is taken, so a
+  // process it left behind holding the pipe open cannot stall the game.
   std::size_t used = 0;
+  bool reading = true;
+  bool ended = false;
+  bool killed = false;
   char sink[4096];
   while (true) {
+    ended = ended || child_has_ended(child);
+    bool full = out == nullptr || capacity == 0 || used >= capacity - 1;
+    if (ended && (!reading || full)) break;
+    int wait_ms = -1;
+    if (deadline >= 0) {
+      long left = deadline - now_ms();
+      if (left <= 0) {
+        killed = !ended;
+        break;
+      }
+      wait_ms = left < INT_MAX ? static_cast<int>(left) : INT_MAX;
+    }
+    if (ended) {
+      wait_ms = 0;
+    } else if (pidfd < 0 && (wait_ms < 0 || wait_ms > CAPTURE_POLL_MS)) {
+      wait_ms = CAPTURE_POLL_MS;
+    }
+    pollfd fds[2] = {{reading ? output[0] : -1, POLLIN, 0}, {ended ? -1 : pidfd, POLLIN, 0}};
+    int ready = poll(fds, 2, wait_ms);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      killed = !ended;
+      break;
+    }
+    if (ready == 0 && ended) break;  // the pipe holds nothing more
+    if (fds[0].revents == 0) continue;
     char* dst = sink;
     std::size_t room = sizeof sink;
-    if (out != nullptr && capacity > 0 && used < capacity - 1) {
+    if (!full) {
       dst = out + used;
       room = capacity - 1 - used;
     }
     ssize_t r = read(output[0], dst, room);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      break;
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      reading = false;
+      continue;
     }
-    if (r == 0) break;
     if (dst != sink) used += static_cast<std::size_t>(r);
   }
   close(output[0]);
+  if (pidfd >= 0) close(pidfd);
   if (out != nullptr && capacity > 0) out[used] = '\0';
   if (length != nullptr) *length = used;
 
+  // Nothing the child started outlives the call. The group is killed before the
+  // child is reaped: until then its id cannot name any other group.
+  kill(-child, SIGKILL);
+  if (killed) kill(child, SIGKILL);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  return started;
+  return started && !killed;
 }

@@ -82,8 +82,12 @@ void platform_free_large(void* block, std::size_t size);
 void platform_advise_fill(void* block, std::size_t size);
 
 // Runs argv[0] (looked up on PATH) with the argument vector, standard input and
-// error on /dev/null, and captures at most capacity-1 bytes of its standard
-// output into `out` (terminated); the rest is drained so the child never blocks.
-// Waits for that child only. False when it could not be started.
+// error on /dev/null, in a process group of its own, and captures at most
+// capacity-1 bytes of its standard output into `out` (terminated); the rest is
+// drained so the child never blocks. Waits at most `deadline_ms` (no limit when
+// negative) for the child to end: past it the child and its whole group are
+// killed. Once the child has ended, whatever it started and left running is
+// killed too, and only what is already in the pipe is read. Reaps that child
+// only. False when it could not be started or was killed at the deadline.
 bool platform_run_capture(const char* const argv[], char* out, std::size_t capacity,
-                          std::size_t* length);
+                          std::size_t* length, std::int32_t deadline_ms);

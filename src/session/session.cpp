@@ -254,8 +254,9 @@ void session_narrate(SessionState& s, const StorySection& section, const char* a
                                  .counters = &s.counters};
   char narration[SESSION_NARRATION_CAPACITY];
   narration[0] = '\0';
-  llm_narrate_action(request, narration, sizeof narration);
-  ui_print_dm_narration(*s.ui, narration, s.config->offline_mode, &s.counters);
+  // The panel names who actually answered: a model that failed leaves the offline narrator's text.
+  bool from_model = llm_narrate_action(request, narration, sizeof narration);
+  ui_print_dm_narration(*s.ui, narration, !from_model, &s.counters);
 }
 
 void session_take_option(SessionState& s, const StorySection& section,

@@ -84,18 +84,18 @@ void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* lab
   ui_flush(ui);
 }
 
-void ui_print_dm_narration(UiContext& ui, const char* text, bool classic_mode,
+void ui_print_dm_narration(UiContext& ui, const char* text, bool offline_narrator,
                            const TokenCounters* counters) {
   if (text == nullptr || text[0] == '\0') return;
   ui_printf(ui,
             "\n" QH_CYAN "┌─ 🎭 NARRADOR %s" QH_CYAN
             " ──────────────────────────────────────────────────┐" QH_RESET "\n",
-            classic_mode ? "(Modo Clásico)" : "(IA Adventure Master)");
+            offline_narrator ? "(Modo Clásico)" : "(IA Adventure Master)");
   ui_typewriter(ui, text, ui_get_typewriter_speed());
   ui_write(ui, "\n" QH_CYAN
                "└────────────────────────────────────────────────────────────────────────┘" QH_RESET
                "\n");
-  if (counters != nullptr && !classic_mode && counters->last_total > 0) {
+  if (counters != nullptr && !offline_narrator && counters->last_total > 0) {
     ui_printf(ui, QH_GREY "   (Consumo: %d tokens | Sesión: %d)\n" QH_RESET,
               static_cast<int>(counters->last_total), static_cast<int>(counters->session_total));
   }

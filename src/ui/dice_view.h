@@ -11,5 +11,8 @@
 extern const std::array<const char*, 18> DICE_FACES;
 
 void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label);
-void ui_print_dm_narration(UiContext& ui, const char* text, bool classic_mode,
+// The framed narration. The header names who wrote the text: "(Modo Clásico)"
+// when the offline narrator did (offline mode, or the model could not answer),
+// the model otherwise; only the model's text is followed by its token use.
+void ui_print_dm_narration(UiContext& ui, const char* text, bool offline_narrator,
                            const TokenCounters* counters);

@@ -7,10 +7,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -84,7 +86,7 @@ class LlmNarrator : public ::testing::Test {
                                    .lore = &lore_,
                                    .totals = &totals_,
                                    .counters = counted ? &counters_ : nullptr};
-    bool from_model = llm_narrate_action_at(base, request, out_, sizeof(out_));
+    bool from_model = llm_narrate_action_at(base, request, out_, sizeof(out_), deadline_ms_);
     std::string log = read_file(dir_.file("log"));
     std::size_t at = log.find("\n@") + 2;
     file_ = log.empty() ? "" : log.substr(at, log.find('\n', at) - at);
@@ -109,6 +111,7 @@ class LlmNarrator : public ::testing::Test {
   LoreHit lore_{};
   LlmTotals totals_{};
   TokenCounters counters_{};
+  std::int32_t deadline_ms_ = LLM_CURL_MAX_TIME_MS + LLM_DEADLINE_MARGIN_MS;
   char out_[4096] = {};
 };
 
@@ -179,6 +182,53 @@ TEST_F(LlmNarrator, NeitherKeyNorModelNorAPlantedLinkCanRunOrOverwriteAnything) 
   chmod(name.c_str(), 0644);
   EXPECT_TRUE(narrate());
   EXPECT_EQ(file_, name);
+}
+
+// True once `pid` is gone or only a zombie waiting for someone else's wait.
+bool ended(pid_t pid) {
+  for (int tries = 0; tries < 200; ++tries) {
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::size_t at = stat.rfind(')');
+    if (at == std::string::npos || stat.compare(at, 4, ") Z ") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+TEST_F(LlmNarrator, ACurlThatNeverEndsIsKilledWithEverythingItStarted) {
+  // Each stand-in ignores SIGTERM and leaves a child holding its output open; the first never
+  // ends after half a reply, the second ends after a whole one.
+  const std::pair<const char*, bool> cases[] = {
+      {"printf '{\"text\": \"a medias'\nsleep 1000 & echo $! >> pids\nwait\n", false},
+      {"cat reply\n", true}};
+  deadline_ms_ = 300;
+  totals_ = {100, 200};
+  for (const auto& [tail, answered] : cases) {
+    make_executable_script(dir_.file("bin/curl"), "#!/bin/sh\ntrap '' TERM\ncd '" + dir_.path() +
+                                                      "' || exit 1\necho $$ > pids\n"
+                                                      "sleep 1000 & echo $! >> pids\n" +
+                                                      tail);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(narrate(true), answered) << tail;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(out_, answered ? "Bien." : kFallback);
+    EXPECT_FALSE(file_exists(kRequestFile + ".json"));
+    // A reply without usage counts 35 + 45; the killed request counts nothing.
+    EXPECT_EQ(counts(counters_),
+              answered ? (Counts{35, 45, 80, 135, 245, 380}) : (Counts{0, 0, 0, 100, 200, 300}));
+    // Nothing of curl's is left running, and nothing is left for the game to reap.
+    const std::string pids = read_file(dir_.file("pids"));
+    const char* next = pids.c_str();
+    char* end = nullptr;
+    int found = 0;
+    for (long pid; (pid = std::strtol(next, &end, 10)) > 0; next = end, ++found) {
+      EXPECT_TRUE(ended(static_cast<pid_t>(pid))) << pid;
+    }
+    EXPECT_EQ(found, answered ? 2 : 3);
+    int status = 0;
+    EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+  }
 }
 
 TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {

@@ -205,6 +205,29 @@ TEST_F(Session, EveryCommandAndItsMessagesWithoutAudio) {
   EXPECT_FALSE(file_exists("config.json"));  // settings change in memory only
 }
 
+TEST_F(Session, TheNarrationPanelNamesWhoAnswered) {
+  // A stand-in curl that answers "Bien." with a reply file present, and fails without one.
+  make_executable_script(dir.file("bin/curl"), "#!/bin/sh\nexec cat '" + dir.file("reply") + "'\n");
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (dir.file("bin") + ":" + old_path).c_str(), 1);
+  config.offline_mode = false;
+  config.gemini_api_key.assign("K");
+  const std::string header = "\x1b[38;5;51m┌─ 🎭 NARRADOR ";
+  // The model failed: the offline narrator's words under its own label, and no token use.
+  std::string out = play("2\n");
+  EXPECT_TRUE(contains_in_order(out, {header + "(Modo Clásico)", "Avanzas: Cruzar la puerta", "└──",
+                                      scene("2", "Tesoro del Rey")}));
+  EXPECT_TRUE(lacks(out, "IA Adventure Master"));
+  EXPECT_TRUE(lacks(out, "Consumo"));
+  write_file(dir.file("reply"), R"({"candidates": [{"content": {"parts": [{"text": "Bien."}]}}]})");
+  out = play("2\n");
+  setenv("PATH", old_path.c_str(), 1);
+  EXPECT_TRUE(
+      contains_in_order(out, {header + "(IA Adventure Master)", "Bien.", "└──",
+                              "(Consumo: 80 tokens | Sesión: 80)", scene("2", "Tesoro del Rey")}));
+  EXPECT_TRUE(lacks(out, "Modo Clásico"));
+}
+
 TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
   make_executable_script(dir.file("bin/afplay"), "#!/bin/sh\nexec sleep 5\n");
   for (const char* track : {"dungeon_ambient.wav", "battle_tension.wav", "victory_fanfare.wav"}) {
