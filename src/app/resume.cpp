@@ -30,8 +30,14 @@ void print_row(std::int32_t number, const SaveSummary& row) {
 bool pick_from_pages(AppContext& app, std::int32_t total, std::int32_t& choice) {
   std::int32_t first = 0;
   for (;;) {
+    // Listed again for every page: saves written or removed meanwhile count.
     std::int32_t rows =
-        save_manager_list_page(APP_SAVES_DIR, first, app.saves, APP_MAX_SAVES, nullptr);
+        save_manager_list_page(APP_SAVES_DIR, first, app.saves, APP_MAX_SAVES, &total);
+    if (rows == 0 && first > 0) {
+      first = 0;
+      continue;
+    }
+    if (rows == 0) return false;
     std::fputs("\nPartidas guardadas encontradas:\n", stdout);
     for (std::int32_t i = 0; i < rows; ++i) print_row(first + i + 1, app.saves[i]);
     std::printf("  (%d-%d de %d, de la más reciente a la más antigua)\n", first + 1, first + rows,
@@ -42,7 +48,7 @@ bool pick_from_pages(AppContext& app, std::int32_t total, std::int32_t& choice) 
     char answer[APP_MENU_ANSWER_BYTES];
     if (!app_read_answer(answer, sizeof answer)) return false;
     if (trim_view(answer).empty()) {
-      first = (last || rows == 0) ? 0 : first + rows;
+      first = last ? 0 : first + rows;
       continue;
     }
     choice = read_decimal_i32(answer);
