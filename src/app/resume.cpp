@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "app/shell.h"
 #include "app/story_files.h"
+#include "common/text_util.h"
 #include "savegame/save_browser.h"
 #include "savegame/save_file.h"
 #include "session/session.h"
@@ -11,24 +12,77 @@
 #include "ui/palette.h"
 #include "ui/text_output.h"
 
+namespace {
+
+void print_row(std::int32_t number, const SaveSummary& row) {
+  // Names and titles come from files anyone may edit: no control byte of
+  // theirs reaches the terminal.
+  std::printf("  [%d] %s | Héroe: %s (%d/%d HP) | Sec: %s | %s\n", number,
+              text_printable(row.story_title).c_str(), text_printable(row.hero_name).c_str(),
+              row.hp, row.max_hp, text_printable(row.current_section_id).c_str(),
+              text_printable(row.saved_at).c_str());
+}
+
+// A list longer than a screen is shown a page at a time, newest first: Enter
+// shows the next page (after the last, the first again) and any number of
+// the whole list picks that save, on whichever page it stands. False when
+// nothing is picked.
+bool pick_from_pages(AppContext& app, std::int32_t total, std::int32_t& choice) {
+  std::int32_t first = 0;
+  for (;;) {
+    // Listed again for every page: saves written or removed meanwhile count.
+    std::int32_t rows =
+        save_manager_list_page(APP_SAVES_DIR, first, app.saves, APP_MAX_SAVES, &total);
+    if (rows == 0 && first > 0) {
+      first = 0;
+      continue;
+    }
+    if (rows == 0) return false;
+    std::fputs("\nPartidas guardadas encontradas:\n", stdout);
+    for (std::int32_t i = 0; i < rows; ++i) print_row(first + i + 1, app.saves[i]);
+    std::printf("  (%d-%d de %d, de la más reciente a la más antigua)\n", first + 1, first + rows,
+                total);
+    const bool last = first + rows >= total;
+    std::printf(QH_YELLOW "\nElige una partida a reanudar (1-%d) o pulsa Enter para %s: " QH_RESET,
+                total, last ? "volver al principio" : "ver las siguientes");
+    char answer[APP_MENU_ANSWER_BYTES];
+    if (!app_read_answer(answer, sizeof answer)) return false;
+    if (trim_view(answer).empty()) {
+      first = last ? 0 : first + rows;
+      continue;
+    }
+    choice = read_decimal_i32(answer);
+    if (choice < 1 || choice > total ||
+        save_manager_list_page(APP_SAVES_DIR, choice - 1, app.saves, 1, nullptr) != 1) {
+      ui_print_message("Opción inválida.", "warning");
+      return false;
+    }
+    choice = 1;  // the picked save is now the first row
+    return true;
+  }
+}
+
+}  // namespace
+
 void app_resume_adventure(AppContext& app) {
-  std::int32_t rows = save_manager_list_saves(APP_SAVES_DIR, app.saves, APP_MAX_SAVES);
+  std::int32_t total = 0;
+  std::int32_t rows = save_manager_list_page(APP_SAVES_DIR, 0, app.saves, APP_MAX_SAVES, &total);
   if (rows <= 0) {
     ui_print_message("No hay partidas guardadas en la carpeta 'saves/'.", "warning");
     ui_pause_enter();
     return;
   }
 
-  std::fputs("\nPartidas guardadas encontradas:\n", stdout);
-  for (std::int32_t i = 0; i < rows; ++i) {
-    const SaveSummary& row = app.saves[i];
-    std::printf("  [%d] %s | Héroe: %s (%d/%d HP) | Sec: %s | %s\n", i + 1, row.story_title.c_str(),
-                row.hero_name.c_str(), row.hp, row.max_hp, row.current_section_id.c_str(),
-                row.saved_at.c_str());
-  }
-  std::printf(QH_YELLOW "\nElige una partida a reanudar (1-%d): " QH_RESET, rows);
   std::int32_t choice = 0;
-  if (!app_read_choice(rows, choice)) return;  // closed input or no such entry: nothing is resumed
+  if (total > rows) {
+    if (!pick_from_pages(app, total, choice)) return;
+  } else {
+    std::fputs("\nPartidas guardadas encontradas:\n", stdout);
+    for (std::int32_t i = 0; i < rows; ++i) print_row(i + 1, app.saves[i]);
+    std::printf(QH_YELLOW "\nElige una partida a reanudar (1-%d): " QH_RESET, rows);
+    // Closed input or no such entry: nothing is resumed.
+    if (!app_read_choice(rows, choice)) return;
+  }
   const SaveSummary& row = app.saves[choice - 1];
 
   app.section_id.clear();

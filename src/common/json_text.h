@@ -1,8 +1,8 @@
 // Key search in the small JSON-like texts the program writes itself (settings
 // and saves), without a JSON parser: a value is found after the first quoted
-// key, wherever that stands, and inside a quoted text a backslash makes the
-// next character literal. Writers escape only quotes and backslashes, which is
-// exactly what these readers undo.
+// key, wherever that stands. Writers escape quotes, backslashes and control
+// characters; readers undo the JSON escapes and take any other escaped
+// character literally.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +29,7 @@ std::size_t json_text_find_value(std::string_view text, std::string_view key, Js
 // Decodes the quoted text whose opening quote is at `open`: appends at most
 // `limit` decoded bytes to `out` (when given) and returns the index of the
 // closing quote, or text.size() when the text ends first. A backslash at the
-// very end is kept as a backslash.
+// very end is kept as a backslash. The limit may split a multi-byte character.
 std::size_t json_text_decode_quoted(std::string_view text, std::size_t open, std::size_t limit,
                                     std::string* out);
 
@@ -42,8 +42,10 @@ bool json_text_read_quoted(std::string_view text, std::string_view key, JsonKeyS
 // when the key is absent or null.
 std::int32_t json_text_read_int(std::string_view text, const char* key, std::int32_t fallback);
 
-// Appends `text` between double quotes, with quotes and backslashes escaped.
+// Appends `text` between double quotes, with quotes, backslashes and control
+// characters (below 0x20, and 0x7F) escaped, so any text makes a valid JSON
+// string. Other bytes are written as they are.
 void json_text_append_quoted(std::string& out, std::string_view text);
-// The same for documents other programs parse: control characters are escaped
-// too (\n, \t, \u00XX), so any text makes a valid JSON string.
+// The same for the analyzer's report, whose layout spells every control
+// character but \n and \t as \u00XX.
 void json_text_append_escaped(std::string& out, std::string_view text);

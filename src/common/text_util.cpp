@@ -71,3 +71,22 @@ std::int32_t read_decimal_i32(std::string_view text) {
 std::int32_t read_decimal_i32(const char* text) {
   return text == nullptr ? 0 : read_decimal_i32(std::string_view(text));
 }
+
+std::string text_printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += '?';
+    } else if (byte == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      out += '?';
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // ASCII white space: space, tab, line feed, vertical tab, form feed, carriage return.
@@ -36,3 +37,8 @@ std::string_view trim_view(std::string_view text);
 std::int32_t read_decimal_i32(std::string_view text);
 // Reads a terminated text; a null text gives 0.
 std::int32_t read_decimal_i32(const char* text);
+
+// The text as it may be shown on a terminal: every control character (C0,
+// DEL and the two-byte UTF-8 form of C1, which some terminals obey as escape
+// sequences) becomes a '?'. Other bytes, ordinary UTF-8 included, are kept.
+std::string text_printable(std::string_view text);

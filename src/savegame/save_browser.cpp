@@ -2,11 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/json_text.h"
 #include "platform/platform.h"
@@ -15,8 +18,9 @@
 namespace {
 
 constexpr const char* kDefaultFolder = "saves";
-// Only the head of each file is read: every value the list shows is there.
-constexpr std::size_t kHeadBytes = 1023;
+// Only the head of each file is read: every value the list shows is there,
+// even when each of its bytes was written as a six-byte escape.
+constexpr std::size_t kHeadBytes = 4095;
 
 // The first bytes of a regular file; false for anything else (a folder, a
 // FIFO that would block, a device) or when it cannot be opened.
@@ -54,28 +58,54 @@ void fill_row(SaveSummary& row, std::string_view text) {
 
 }  // namespace
 
-std::int32_t save_manager_list_saves(const char* folder, SaveSummary* rows, std::int32_t capacity) {
-  if (rows == nullptr || capacity < 1) return 0;
+std::int32_t save_manager_list_page(const char* folder, std::int32_t first, SaveSummary* rows,
+                                    std::int32_t capacity, std::int32_t* total) {
+  if (total != nullptr) *total = 0;
+  if (rows == nullptr || capacity < 1 || first < 0) return 0;
   const char* dir_path = (folder != nullptr && folder[0] != '\0') ? folder : kDefaultFolder;
   DIR* dir = opendir(dir_path);
   if (dir == nullptr) return 0;
 
-  std::int32_t count = 0;
-  std::string head;
-  // Directory order, unsorted: the list shows saves as the folder yields them.
-  while (count < capacity) {
-    const dirent* entry = readdir(dir);
-    if (entry == nullptr) break;
+  // Only names and times are gathered for the whole folder; files are opened
+  // for the rows asked for alone, so a folder of thousands lists at once.
+  struct Entry {
+    timespec modified;
+    std::string name;
+  };
+  std::vector<Entry> entries;
+  while (const dirent* entry = readdir(dir)) {
     std::string_view name = entry->d_name;
     if (name.find(".json") == std::string_view::npos) continue;
+    struct stat info {};
+    Entry e{{0, 0}, std::string(name)};
+    if (fstatat(dirfd(dir), entry->d_name, &info, 0) == 0) e.modified = info.st_mtim;
+    entries.push_back(std::move(e));
+  }
+  closedir(dir);
+  // Newest first; saves of the same instant by name, so the order is stable.
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (a.modified.tv_sec != b.modified.tv_sec) return a.modified.tv_sec > b.modified.tv_sec;
+    if (a.modified.tv_nsec != b.modified.tv_nsec) return a.modified.tv_nsec > b.modified.tv_nsec;
+    return a.name < b.name;
+  });
+  const auto listed = static_cast<std::int32_t>(
+      std::min<std::size_t>(entries.size(), static_cast<std::size_t>(INT32_MAX)));
+  if (total != nullptr) *total = listed;
 
+  std::int32_t count = 0;
+  std::string head;
+  for (std::int32_t i = first; i < listed && count < capacity; ++i) {
+    const std::string& name = entries[static_cast<std::size_t>(i)].name;
     SaveSummary& row = rows[count++];
     std::memset(static_cast<void*>(&row), 0, sizeof row);
     row.file_name.assign(name);
     // A file that cannot be read keeps a row with its name only.
-    std::string path = std::string(dir_path) + "/" + std::string(name);
+    std::string path = std::string(dir_path) + "/" + name;
     if (read_head(path, head)) fill_row(row, json_text_until_nul(head));
   }
-  closedir(dir);
   return count;
+}
+
+std::int32_t save_manager_list_saves(const char* folder, SaveSummary* rows, std::int32_t capacity) {
+  return save_manager_list_page(folder, 0, rows, capacity, nullptr);
 }

@@ -18,4 +18,11 @@ struct SaveSummary {
 };
 static_assert(std::is_trivially_copyable_v<SaveSummary>);
 
+// Every entry of the folder whose name holds ".json" is a save, newest first
+// (by modification time, then by name). Fills at most `capacity` rows with the
+// saves from position `first` (0-based) on and returns how many it filled;
+// `total`, when given, receives how many saves the folder holds.
+std::int32_t save_manager_list_page(const char* folder, std::int32_t first, SaveSummary* rows,
+                                    std::int32_t capacity, std::int32_t* total);
+// The first `capacity` saves, newest first.
 std::int32_t save_manager_list_saves(const char* folder, SaveSummary* rows, std::int32_t capacity);

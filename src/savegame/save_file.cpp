@@ -38,18 +38,18 @@ void put_text_line(std::string& out, std::string_view before, std::string_view v
   out += after;
 }
 
-std::string build_save_text(const char* slug, const char* story_title, const char* section_id,
-                            const char* section_title, const Character& hero) {
-  char saved_at[64] = "";
-  platform_get_current_time_str(saved_at, sizeof saved_at);
+}  // namespace
 
+std::string save_build_text(const char* slug, const char* story_title, const char* section_id,
+                            const char* section_title, const Character& hero,
+                            const char* saved_at) {
   std::string out;
   out.reserve(4096);
   out += "{\n";
   out += "  \"version\": 2,\n";
   put_text_line(out, "  \"story_slug\": ", or_default(slug, kDefaultSlug), ",\n");
   put_text_line(out, "  \"story_title\": ", or_default(story_title, kDefaultTitle), ",\n");
-  put_text_line(out, "  \"saved_at\": ", saved_at, ",\n");
+  put_text_line(out, "  \"saved_at\": ", or_default(saved_at, ""), ",\n");
   put_text_line(out, "  \"current_section_id\": ", or_default(section_id, kDefaultSectionId),
                 ",\n");
   put_text_line(out, "  \"current_section_title\": ", or_default(section_title, ""), ",\n");
@@ -91,6 +91,8 @@ std::string build_save_text(const char* slug, const char* story_title, const cha
   out += "}\n";
   return out;
 }
+
+namespace {
 
 // Skips a quoted text starting at `open`; returns the index just past it.
 std::size_t skip_quoted(std::string_view text, std::size_t open) {
@@ -220,7 +222,10 @@ bool save_game(const char* folder, const char* slug, const char* story_title,
   if (path.empty()) return false;
   // A folder that cannot be made shows up as the write failing.
   platform_mkdir_p(dir);
-  std::string content = build_save_text(slug, story_title, section_id, section_title, *hero);
+  char saved_at[64] = "";
+  platform_get_current_time_str(saved_at, sizeof saved_at);
+  std::string content =
+      save_build_text(slug, story_title, section_id, section_title, *hero, saved_at);
   // Written beside the old save and renamed over it: a failed write leaves
   // the previous save exactly as it was.
   return platform_write_file_atomic(path.c_str(), content, kSaveFileMode);
@@ -243,15 +248,20 @@ bool load_game(const char* folder, const char* slug, char* section_id,
   std::string content;
   if (!platform_read_regular_file(path.c_str(), SAVE_MAX_FILE_BYTES, content)) return false;
   if (content.empty()) return false;
-  std::string_view text = json_text_until_nul(content);
+  save_parse_text(content, section_id, section_id_capacity, *hero);
+  return true;
+}
 
+void save_parse_text(std::string_view content, char* section_id, std::size_t section_id_capacity,
+                     Character& hero) {
+  std::string_view text = json_text_until_nul(content);
   std::string id;
-  if (json_text_read_quoted(text, "current_section_id", JsonKeyStyle::kColon,
+  if (section_id != nullptr && section_id_capacity > 0 &&
+      json_text_read_quoted(text, "current_section_id", JsonKeyStyle::kColon,
                             section_id_capacity - 1, id)) {
     text_copy(section_id, section_id_capacity, id);
   }
-  rebuild_character(text, *hero);
-  return true;
+  rebuild_character(text, hero);
 }
 
 std::int32_t extract_int(std::string_view text, const char* key) {

@@ -63,30 +63,32 @@ void print_help(UiContext& ui) {
 }
 
 void print_sheet(UiContext& ui, const Character& hero) {
-  ui_printf(ui, "\n" QH_CYAN QH_BOLD "--- Ficha de %s ---" QH_RESET "\n", hero.name.c_str());
+  ui_printf(ui, "\n" QH_CYAN QH_BOLD "--- Ficha de %s ---" QH_RESET "\n",
+            text_printable(hero.name).c_str());
   ui_printf(ui, "Vida: %d / %d\n", hero.hp, hero.max_hp);
   ui_write(ui, "Atributos:\n");
   for (const StatEntry& stat : list_used(hero.stats, hero.stat_count)) {
-    ui_printf(ui, "  - %s: %+d\n", stat.name.c_str(), stat.value);
+    ui_printf(ui, "  - %s: %+d\n", text_printable(stat.name).c_str(), stat.value);
   }
   ui_write(ui, "Estados: ");
   auto states = list_used(hero.states, hero.state_count);
   if (states.empty()) ui_write(ui, "Ninguno");
   for (std::size_t i = 0; i < states.size(); ++i) {
     if (i > 0) ui_write(ui, ", ");
-    ui_write(ui, states[i].c_str());
+    ui_write(ui, text_printable(states[i]).c_str());
   }
   ui_write(ui, "\n\n");
 }
 
 void print_inventory(UiContext& ui, const Character& hero) {
-  ui_printf(ui, "\n" QH_YELLOW QH_BOLD "--- Mochila de %s ---" QH_RESET "\n", hero.name.c_str());
+  ui_printf(ui, "\n" QH_YELLOW QH_BOLD "--- Mochila de %s ---" QH_RESET "\n",
+            text_printable(hero.name).c_str());
   auto items = list_used(hero.inventory, hero.inventory_count);
   if (items.empty()) {
     ui_write(ui, "Tu mochila está vacía.\n\n");
     return;
   }
-  for (const NameText& item : items) ui_printf(ui, "  📦 %s\n", item.c_str());
+  for (const NameText& item : items) ui_printf(ui, "  📦 %s\n", text_printable(item).c_str());
   ui_write(ui, "\n");
 }
 

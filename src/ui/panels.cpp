@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/fixed_list.h"
+#include "common/text_util.h"
 #include "rules/option_rules.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -74,14 +75,15 @@ void ui_print_hud(UiContext& ui, const Character* hero, bool classic_mode,
 
   ui_printf(ui,
             QH_FRAME "║ " QH_BOLD QH_WHITE "%-16s" QH_RESET " HP: %s[%s] %2d/%-2d" QH_RESET "  ",
-            hero->name.c_str(), health_colour(hero->hp, hero->max_hp), bar.c_str(), hero->hp,
-            hero->max_hp);
+            text_printable(hero->name).c_str(), health_colour(hero->hp, hero->max_hp), bar.c_str(),
+            hero->hp, hero->max_hp);
   ui_write(ui, QH_GREY "│ " QH_RESET);
 
   int shown = 0;
   for (const StatEntry& stat : list_used(hero->stats, hero->stat_count)) {
     if (shown++ == kStatsShown) break;
-    ui_printf(ui, QH_CYAN "%s:" QH_BOLD "%+d " QH_RESET, stat.name.c_str(), stat.value);
+    ui_printf(ui, QH_CYAN "%s:" QH_BOLD "%+d " QH_RESET, text_printable(stat.name).c_str(),
+              stat.value);
   }
   ui_write(ui, QH_FRAME "║\n" QH_RESET);
 
@@ -91,7 +93,7 @@ void ui_print_hud(UiContext& ui, const Character* hero, bool classic_mode,
     ui_write(ui, QH_RED "⚠\uFE0F Estado: " QH_BOLD);
     for (std::size_t i = 0; i < states.size(); ++i) {
       if (i > 0) ui_write(ui, ", ");
-      ui_write(ui, states[i].c_str());
+      ui_write(ui, text_printable(states[i]).c_str());
     }
     ui_write(ui, QH_RESET "  ");
   } else {

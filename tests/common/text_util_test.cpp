@@ -6,6 +6,7 @@
 
 #include "common/fixed_list.h"
 #include "common/fixed_text.h"
+#include "common/json_text.h"
 
 TEST(TextUtil, DecimalReaderSaturatesAndFollowsTheCRule) {
   struct Case {
@@ -39,6 +40,56 @@ TEST(TextUtil, TrimAndAsciiFolding) {
   EXPECT_TRUE(ascii_iequals("ÉXITO", "ÉxITO"));
   EXPECT_FALSE(ascii_iequals("Éxito", "éxito"));  // accented letters are not folded
   EXPECT_TRUE(ascii_icontains("Abrir la PUERTA", "puerta"));
+}
+
+TEST(TextUtil, PrintableTextHidesControlBytesOnly) {
+  const struct {
+    std::string_view text, shown;
+  } cases[] = {
+      {"Ana", "Ana"},
+      {"Íñigo 🐉 ß", "Íñigo 🐉 ß"},  // ordinary UTF-8 stays as it is
+      {"A\x1b[2Jna", "A?[2Jna"},
+      {"a\tb\nc\x7f\x01", "a?b?c??"},
+      {"x\xc2\x9b"
+       "31m\xc2\xa0y",
+       "x?31m\xc2\xa0y"},  // C1 CSI goes, a no-break space stays
+      {"\xc2", "\xc2"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text_printable(c.text), c.shown) << c.text;
+}
+
+TEST(JsonText, EscapesEveryControlByteAndDecodesWhatItWrites) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  std::string quoted;
+  json_text_append_quoted(quoted, all);
+  for (char c : quoted) {
+    EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << int{c};
+  }
+  EXPECT_EQ(quoted.substr(0, 31), "\"\\u0001\\u0002\\u0003\\u0004\\u0005");
+  EXPECT_NE(quoted.find("\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e"), std::string::npos);
+  EXPECT_NE(quoted.find("\\u001f !\\\"#"), std::string::npos);
+  EXPECT_NE(quoted.find("~\\u007f\x80"), std::string::npos);
+  std::string back;
+  EXPECT_EQ(json_text_decode_quoted(quoted, 0, 1000, &back), quoted.size() - 1);
+  EXPECT_EQ(back, all);
+
+  // What other writers and older files hold: any other escaped character is
+  // taken as itself, a \u with too few digits as the letter u.
+  const struct {
+    std::string_view quoted, decoded;
+  } cases[] = {
+      {"\"a\\qb\\/\\\"\"", "aqb/\""},
+      {"\"\\u00e9\\u20AC\\ud83d\\udc09\"", "é€🐉"},
+      {"\"\\ud83dx\\udc09\"", "\xef\xbf\xbdx\xef\xbf\xbd"},  // halves alone
+      {"\"a\\u0000b\\u12\"", "abu12"},  // a NUL would end the text: it is left out
+      {"\"cola\\", "cola\\"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    json_text_decode_quoted(c.quoted, 0, 100, &out);
+    EXPECT_EQ(out, c.decoded) << c.quoted;
+  }
 }
 
 TEST(BoundedTypes, TextsAndListsCutSilentlyAtCapacity) {

@@ -56,12 +56,13 @@ TEST_F(ConfigFile, ReaderTakesTheFirstUsableValueOfARegularFileAndKeepsDefaultsO
     EXPECT_EQ(c_.mqtt_port, port) << value;
     EXPECT_EQ(c_.music_volume, volume) << value;
   }
-  // Texts are cut, a backslash makes the next byte literal, a NUL ends the file.
+  // Texts are cut, JSON escapes are decoded (any other escaped byte is taken as
+  // itself), a NUL ends the file.
   ASSERT_TRUE(load("{\"gemini_api_key\": \"" + std::string(200, 'k') + "\", \"language\": \"" +
                    std::string(20, 'l') + R"(", "model": "a\"b\\c\nd\u00e9", "mqtt_broker": "z\)"));
   EXPECT_EQ(c_.gemini_api_key, std::string(127, 'k'));
   EXPECT_EQ(c_.language, std::string(15, 'l'));
-  EXPECT_EQ(c_.model, R"(a"b\cndu00e9)");
+  EXPECT_EQ(c_.model, "a\"b\\c\nd\xC3\xA9");
   EXPECT_EQ(c_.mqtt_broker, R"(z\)");  // unterminated, backslash last
   ASSERT_TRUE(load(std::string("{\"language\": \"en\"}\0\"model\": \"x\"", 31)));
   EXPECT_EQ(c_.model, "gemini-flash-lite-latest");

@@ -330,6 +330,40 @@ TEST(Resume, ListsTheSavesAndContinuesWithTheSavedHero) {
   EXPECT_EQ(stamped(box.read(file)), from_data("valle_resumed.json", {{"AT", "STAMP"}}));
 }
 
+// A name with terminal escapes is shown with them made harmless, in the sheet
+// and in the list. A list longer than a page shows the newest first, Enter
+// turns the page (after the last, back to the first) and any number of the
+// list resumes that save.
+TEST(Resume, PagesALongListNewestFirstAndShowsNamesSafely) {
+  Sandbox box;
+  box.add_story(kValle);
+  RunResult r = box.run("1\n1\nA\x1b[2Jna\n/ficha\n/salir\n6\n");
+  EXPECT_TRUE(contains_in_order(r.out, {"--- Ficha de A?[2Jna ---"}));
+  EXPECT_TRUE(qh_test::lacks(r.out, "A\x1b[2Jna"));
+  for (int i = 0; i < 19; ++i) {
+    const std::string name = "saves/s" + std::to_string(100 + i) + ".json";
+    box.write(name, "{ \"story_slug\": \"" + kValleSlug + "\", \"current_section_id\": \"2\", " +
+                        "\"character\": { \"name\": \"H" + std::to_string(i) +
+                        "\", \"hp\": 4, \"max_hp\": 8 } }");
+    const timespec when[2] = {{1000000000 + i, 0}, {1000000000 + i, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, box.file(name).c_str(), when, 0), 0);
+  }
+  r = box.run("2\n\n\n20\n/ficha\n/salir\n6\n");
+  const std::string prompt =
+      "\x1b[38;5;226m\nElige una partida a reanudar (1-20) o pulsa Enter para ";
+  EXPECT_TRUE(contains_in_order(
+      stamped(r.out),
+      {"\nPartidas guardadas encontradas:\n  [1] El Valle de Prueba | Héroe: A?[2Jna (10/10 HP)",
+       "  [2]  | Héroe: H18 (4/8 HP) | Sec: 2 | \n", "  [16]  | Héroe: H4 (4/8 HP)",
+       "  (1-16 de 20, de la más reciente a la más antigua)\n", prompt + "ver las siguientes: ",
+       "\nPartidas guardadas encontradas:\n  [17]  | Héroe: H3 (4/8 HP)", "  [20]  | Héroe: H0",
+       "  (17-20 de 20, de la más reciente a la más antigua)\n",
+       prompt + "volver al principio: ", "  [1] El Valle", "  [16] ",
+       prompt + "ver las siguientes: ", "--- Ficha de H0 ---", kMenuPrompt + kFarewell}));
+  EXPECT_TRUE(qh_test::lacks(r.out, "A\x1b[2Jna"));
+  EXPECT_TRUE(qh_test::lacks(r.out, "[21]"));
+}
+
 // A story played from the fallback folder beside the game is found there again
 // by its save, and the resumed adventure keeps writing that same save.
 TEST(Resume, StoryFromTheFallbackFolder) {

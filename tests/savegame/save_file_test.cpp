@@ -1,14 +1,17 @@
 #include "savegame/save_file.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "savegame/save_browser.h"
 #include "support/test_support.h"
@@ -84,6 +87,61 @@ TEST_F(SaveFile, QuotesBracketsBackslashesAndTheLongestSlugSurviveARoundTrip) {
                                            " | s\"1\\ | Ana \"la \\ Roja\" | 4/12"}));
 }
 
+// Every byte but NUL, control characters included, in every kind of text: the
+// file is valid JSON (no raw control byte inside a value) and reads back the same.
+TEST_F(SaveFile, EveryByteValueSurvivesARoundTripAndTheFileStaysValidJson) {
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  std::vector<std::string> chunks;
+  for (std::size_t at = 0; at < all.size(); at += 63) chunks.push_back(all.substr(at, 63));
+  character_init(hero, chunks[0], 10);
+  for (const std::string& chunk : chunks) {
+    character_add_item(hero, chunk);
+    character_add_state(hero, chunk);
+    character_set_stat(hero, chunk, static_cast<int>(chunk.size()));
+    character_set_flag(hero, chunk, chunk[0] & 1);
+  }
+  const std::string title = all.substr(0, 127), section = all.substr(100, 31);
+  ASSERT_TRUE(save_game(dir.path().c_str(), "s", title.c_str(), section.c_str(), all.c_str(), &hero,
+                        nullptr));
+  const std::string text = qh_test::read_file(dir.file("quicksave_s.json"));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    ASSERT_FALSE((byte < 0x20 && byte != '\n') || byte == 0x7F)
+        << "byte " << int{byte} << " at " << i;
+  }
+  EXPECT_EQ(load("s"), section);
+  EXPECT_TRUE(loaded_is(hero));
+  EXPECT_EQ(rows(), (std::set<std::string>{"quicksave_s.json | " + title + " | s | " + section +
+                                           " | " + chunks[0] + " | 10/10"}));
+}
+
+// The list is sorted newest first and read a page at a time; a page past the
+// end is empty.
+TEST_F(SaveFile, ListIsNewestFirstAndPaged) {
+  for (int i = 0; i < 20; ++i) {
+    const std::string file = dir.file("p" + std::to_string(i) + ".json");
+    qh_test::write_file(file, "{\"name\": \"H" + std::to_string(i) + "\"}");
+    // Saves 0 and 1 share an instant: the name decides between them.
+    const timespec times[2] = {{1000 + i, 0}, {1000 + (i < 2 ? 0 : i), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  }
+  SaveSummary page[16];
+  std::int32_t total = -1;
+  ASSERT_EQ(save_manager_list_page(dir.path().c_str(), 0, page, 16, &total), 16);
+  EXPECT_EQ(total, 20);
+  EXPECT_EQ(std::string(page[0].file_name), "p19.json");
+  EXPECT_EQ(std::string(page[15].hero_name), "H4");
+  ASSERT_EQ(save_manager_list_page(dir.path().c_str(), 16, page, 16, &total), 4);
+  EXPECT_EQ(std::string(page[1].file_name) + std::string(page[2].file_name) +
+                std::string(page[3].hero_name),
+            "p2.jsonp0.jsonH1");
+  EXPECT_EQ(save_manager_list_page(dir.path().c_str(), 20, page, 16, &total), 0);
+  EXPECT_EQ(total, 20);
+  EXPECT_EQ(save_manager_list_saves(dir.path().c_str(), page, 1), 1);
+  EXPECT_EQ(std::string(page[0].file_name), "p19.json");
+}
+
 TEST_F(SaveFile, LoaderIsTolerantOfHandEditedFiles) {
   // Written without escapes, with a CRLF line end and odd spacing; "max_hp" before a space
   // is not found. The rest of the file holds a 40-byte section id and an 80-byte stat name.
@@ -134,8 +192,8 @@ TEST_F(SaveFile, EveryJsonEntryIsListedButOnlyRegularSavesLoad) {
   qh_test::write_file(dir.file("vacio.json"), "");
   mkdir(dir.file("carpeta.json").c_str(), 0755);
   ASSERT_EQ(mkfifo(dir.file("tubo.json").c_str(), 0644), 0);  // must block neither reader
-  // The list reads only the first 1023 bytes; the loader refuses files over 1 MiB.
-  const std::string pad(1000, ' '), big(SAVE_MAX_FILE_BYTES, ' ');
+  // The list reads only the first 4095 bytes; the loader refuses files over 1 MiB.
+  const std::string pad(4072, ' '), big(SAVE_MAX_FILE_BYTES, ' ');
   qh_test::write_file(dir.file("enorme.json"),
                       "{\"current_section_id\": \"9\"," + pad + "\"name\": \"L\"," + big + "}");
   const std::set<std::string> expected = {
