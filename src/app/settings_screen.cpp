@@ -24,8 +24,8 @@ constexpr const char* kNotSaved =
 void save_and_report(AppContext& app, const char* text, const char* kind) {
   bool saved = !app.config_backup_pending || config_keep_backup(kConfigPath, kBackupPath);
   saved = saved && config_save(app.config, kConfigPath);
-  if (saved) app.config_backup_pending = false;
   if (saved) {
+    app.config_backup_pending = false;
     ui_print_message(text, kind);
   } else {
     ui_print_message(kNotSaved, "warning");
