@@ -18,6 +18,9 @@ inline constexpr std::size_t APP_HERO_NAME_BYTES = 64;  // the hero's name: 63 b
 // story leaves the far end of the record untouched.
 struct AppContext {
   AppConfig config;
+  // config.json was present but unusable and is still as the player left it:
+  // the first save of the settings keeps it as config.json.bak.
+  bool config_backup_pending;
   AudioState audio;
   Character hero;
   FixedText<128> story_files[APP_MAX_STORIES];

@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "app/shell.h"
+#include "common/fixed_list.h"
 #include "config/config.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
@@ -73,12 +74,34 @@ MenuStep main_menu_pass(AppContext& app) {
   return MenuStep::kContinue;
 }
 
-void load_settings(AppConfig& config) {
-  if (config_load(config, "config.json")) return;
-  if (!config_load(config, "config.json.example")) config_set_defaults(config);
-  // After the first run config.json exists; a failed write is not fatal and
-  // the settings in memory stay in force.
-  (void)config_save(config, "config.json");
+void print_warnings(const ConfigReport& report) {
+  for (const auto& line : list_used(report.warnings, report.warning_count))
+    ui_print_message(line.c_str(), "warning");
+}
+
+// config.json first, then the example, then the defaults. Only a missing or
+// empty config.json is written with the settings now in force; one that is
+// there but cannot be used is left as it is until the player saves settings.
+void load_settings(AppContext& app) {
+  ConfigReport report;
+  const bool loaded = config_load(app.config, "config.json", &report);
+  print_warnings(report);
+  if (loaded) return;
+  const bool replace =
+      report.state == ConfigFileState::kMissing || report.state == ConfigFileState::kEmpty;
+  if (!config_load(app.config, "config.json.example", &report)) config_set_defaults(app.config);
+  print_warnings(report);
+  if (replace) {
+    // After the first run config.json exists; a failed write is not fatal and
+    // the settings in memory stay in force.
+    (void)config_save(app.config, "config.json");
+    return;
+  }
+  app.config_backup_pending = true;
+  ui_print_message(
+      "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes los "
+      "ajustes; entonces se conservará una copia en config.json.bak.",
+      "info");
 }
 
 // Temporary files of writes that a kill cut short, in the folders the game
@@ -95,7 +118,7 @@ int app_run(AppContext& app) {
   platform_init();
   std::atexit(platform_cleanup);
   remove_interrupted_writes();
-  load_settings(app.config);
+  load_settings(app);
   audio_init(app.audio, ".", app.config.music_enabled, app.config.music_volume);
 
   while (main_menu_pass(app) == MenuStep::kContinue) {

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr const char* kConfigPath = "config.json";
+constexpr const char* kBackupPath = "config.json.bak";
 constexpr const char* kVaultHost = "github.com";
 constexpr const char* kRule =
     QH_FRAME "======================================================\n" QH_RESET;
@@ -18,9 +19,13 @@ constexpr const char* kNotSaved =
 
 // Writes the settings to config.json at once. The change stays in force for
 // this run either way; `text` is shown only when the file was written, the
-// player is warned otherwise.
-void save_and_report(const AppConfig& config, const char* text, const char* kind) {
-  if (config_save(config, kConfigPath)) {
+// player is warned otherwise. A config.json left unread at start-up is kept as
+// config.json.bak first; without that copy nothing is written over it.
+void save_and_report(AppContext& app, const char* text, const char* kind) {
+  bool saved = !app.config_backup_pending || config_keep_backup(kConfigPath, kBackupPath);
+  saved = saved && config_save(app.config, kConfigPath);
+  if (saved) {
+    app.config_backup_pending = false;
     ui_print_message(text, kind);
   } else {
     ui_print_message(kNotSaved, "warning");
@@ -81,7 +86,7 @@ void app_settings_screen(AppContext& app) {
     switch (ui_menu_choice(answer, '5')) {
       case '1': {
         config.offline_mode = !config.offline_mode;
-        save_and_report(config,
+        save_and_report(app,
                         config.offline_mode ? "Modo cambiado a: 💾 NARRADOR CLÁSICO (0 tokens)"
                                             : "Modo cambiado a: ⚡ NARRADOR IA",
                         "success");
@@ -95,11 +100,11 @@ void app_settings_screen(AppContext& app) {
         if (key[0] != '\0') {
           config.gemini_api_key.assign(key);
           config.offline_mode = false;
-          save_and_report(config, "✅ API Key guardada con éxito en config.json.", "success");
+          save_and_report(app, "✅ API Key guardada con éxito en config.json.", "success");
         } else {
           // An empty answer keeps the stored key and selects the offline narrator.
           config.offline_mode = true;
-          save_and_report(config, "💾 Narrador Clásico (Sin IA) seleccionado.", "info");
+          save_and_report(app, "💾 Narrador Clásico (Sin IA) seleccionado.", "info");
         }
         ui_pause_enter();
         break;
@@ -116,7 +121,7 @@ void app_settings_screen(AppContext& app) {
         // Stored as typed (only the line end removed); an empty answer changes nothing.
         if (value[0] != '\0') {
           field.assign(value);
-          save_and_report(config, broker ? "Broker guardado." : "Repositorio guardado.", "success");
+          save_and_report(app, broker ? "Broker guardado." : "Repositorio guardado.", "success");
         }
         ui_pause_enter();
         break;

@@ -1,36 +1,39 @@
 #include "config/config.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cfloat>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "common/fixed_list.h"
 #include "common/json_text.h"
+#include "common/json_value.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Longest number text handed to the decimal conversion.
-constexpr std::size_t CONFIG_NUMBER_CHARS = 63;
 // config.json holds the language-model key: only its owner may read it.
 constexpr mode_t CONFIG_FILE_MODE = 0600;
+// Largest file config_keep_backup copies when it cannot link.
+constexpr std::size_t CONFIG_MAX_BACKUP_BYTES = 64u * 1024 * 1024;
 
-// The first occurrence of the quoted key wins wherever it stands, even outside
-// the JSON structure; blanks and colons after it are skipped. Null keys find nothing.
-std::size_t find_value(std::string_view text, const char* key) {
-  if (key == nullptr) return std::string_view::npos;
-  return json_text_find_value(text, key, JsonKeyStyle::kLoose);
-}
-
-// Reads a quoted text value into `out`, at most `limit` characters; leaves
-// `out` alone when the value is not a quoted text.
-template <std::size_t N>
-void extract_text(std::string_view text, const char* key, FixedText<N>& out, std::size_t limit) {
-  std::string value;
-  if (json_text_read_quoted(text, key, JsonKeyStyle::kLoose, limit, value)) out.assign(value);
+__attribute__((format(printf, 2, 3))) void warn(ConfigReport* report, const char* format, ...) {
+  if (report == nullptr) return;
+  FixedText<CONFIG_WARNING_BYTES>* line = list_append(report->warnings, report->warning_count);
+  if (line == nullptr) return;
+  char text[CONFIG_WARNING_BYTES];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  line->assign(text);
 }
 
 float to_float(double value) {
@@ -44,6 +47,85 @@ std::int32_t to_int32(double value) {
   if (value >= 2147483647.0) return INT32_MAX;
   if (value <= -2147483648.0) return INT32_MIN;
   return static_cast<std::int32_t>(value);
+}
+
+// Reads the members of one settings object into the record.
+class KeyReader {
+ public:
+  KeyReader(const std::vector<JsonMember>& members, const char* name, ConfigReport* report)
+      : members_(members), name_(name), report_(report) {}
+
+  // The member when it has the expected type; otherwise nullptr, with a
+  // warning when the key is there with another type.
+  const JsonMember* find(const char* key, JsonType type, const char* expected) const {
+    const JsonMember* m = json_find_member(members_, key);
+    if (m == nullptr) return nullptr;
+    if (m->type == type) return m;
+    warn(report_, "⚠️ %s: \"%s\" debe ser %s; se usa el valor por defecto.", name_, key,
+         expected);
+    return nullptr;
+  }
+
+  // Texts longer than the field are cut at its capacity.
+  template <std::size_t N>
+  void text(const char* key, FixedText<N>& out) const {
+    const JsonMember* m = find(key, JsonType::kString, "un texto");
+    if (m == nullptr) return;
+    if (m->text.find('\0') != std::string::npos) {
+      warn(report_, "⚠️ %s: \"%s\" contiene un carácter nulo; se usa el valor por defecto.",
+           name_, key);
+      return;
+    }
+    out.assign(m->text);
+  }
+  void boolean(const char* key, bool& out) const {
+    const JsonMember* m = find(key, JsonType::kBool, "true o false");
+    if (m != nullptr) out = m->boolean;
+  }
+  // False when the key is absent or has another type.
+  bool number(const char* key, double& out) const {
+    const JsonMember* m = find(key, JsonType::kNumber, "un número");
+    if (m == nullptr) return false;
+    out = m->number;
+    return true;
+  }
+  void warn_clamped(const char* key, double read, double used) const {
+    warn(report_, "⚠️ %s: \"%s\" %g está fuera del rango de 0 a %g; se usa %g.", name_, key,
+         read, static_cast<double>(CONFIG_MAX_TYPING_SPEED), used);
+  }
+
+ private:
+  const std::vector<JsonMember>& members_;
+  const char* name_;
+  ConfigReport* report_;
+};
+
+void reset_report(ConfigReport* report) {
+  if (report != nullptr) std::memset(static_cast<void*>(report), 0, sizeof *report);
+}
+
+// The file name shown in warnings: the last part of the path.
+const char* display_name(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+// Why `path` could not be read, found after the read failed.
+ConfigFileState classify_unreadable(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    // A dangling link is something the player made: it is not missing.
+    if (errno == ENOENT && lstat(path, &st) != 0) return ConfigFileState::kMissing;
+    return ConfigFileState::kUnreadable;
+  }
+  if (!S_ISREG(st.st_mode)) return ConfigFileState::kNotRegular;
+  if (static_cast<unsigned long long>(st.st_size) > CONFIG_MAX_FILE_BYTES)
+    return ConfigFileState::kTooLarge;
+  return ConfigFileState::kUnreadable;
+}
+
+bool only_blanks(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 }  // namespace
@@ -62,58 +144,80 @@ void config_set_defaults(AppConfig& config) {
   config.community_vault_repo.assign("oskel/Quillhaven-Vault");
 }
 
-bool extract_json_bool(std::string_view text, const char* key, bool fallback) {
-  std::size_t at = find_value(text, key);
-  if (at >= text.size()) return fallback;
-  std::string_view rest = text.substr(at);
-  if (rest.substr(0, 4) == "true") return true;
-  if (rest.substr(0, 5) == "false") return false;
-  return fallback;
-}
-
-double extract_json_double(std::string_view text, const char* key, double fallback) {
-  std::size_t at = find_value(text, key);
-  if (at >= text.size()) return fallback;
-  char number[CONFIG_NUMBER_CHARS + 1];
-  std::size_t used = 0;
-  while (at < text.size() && used < CONFIG_NUMBER_CHARS) {
-    char c = text[at];
-    if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')) break;
-    number[used++] = c;
-    ++at;
-  }
-  if (used == 0) return fallback;
-  number[used] = '\0';
-  // The longest valid leading part counts: "1.2.3" is 1.2, a lone "-" is 0.
-  return std::strtod(number, nullptr);
-}
-
-bool config_load(AppConfig& config, const char* path) {
-  if (path == nullptr) return false;
+bool config_parse(AppConfig& config, std::string_view text, const char* name,
+                  ConfigReport* report) {
   config_set_defaults(config);
-  std::string content;
-  if (!platform_read_regular_file(path, CONFIG_MAX_FILE_BYTES, content)) return false;
-  if (content.empty()) return false;
+  reset_report(report);
+  if (name == nullptr) name = "config.json";
+  if (only_blanks(text)) {
+    if (report != nullptr) report->state = ConfigFileState::kEmpty;
+    return false;
+  }
+  std::vector<JsonMember> members;
+  JsonError error;
+  if (!json_parse_object(text, members, &error)) {
+    if (report != nullptr) report->state = ConfigFileState::kMalformed;
+    warn(report, "⚠️ %s no es un JSON válido (línea %d, columna %d: %s).", name, error.line,
+         error.column, error.reason);
+    return false;
+  }
 
-  // The file is read as one terminated text: a NUL byte ends it.
-  std::string_view text = json_text_until_nul(content);
-  extract_text(text, "gemini_api_key", config.gemini_api_key, 127);
-  extract_text(text, "model", config.model, 63);
-  config.offline_mode = extract_json_bool(text, "offline_mode", config.offline_mode);
-  extract_text(text, "language", config.language, 15);
-  config.show_token_usage = extract_json_bool(text, "show_token_usage", config.show_token_usage);
-  config.typing_speed = to_float(extract_json_double(text, "typing_speed", config.typing_speed));
-  config.music_enabled = extract_json_bool(text, "music_enabled", config.music_enabled);
-  config.music_volume = to_float(extract_json_double(text, "music_volume", config.music_volume));
-  extract_text(text, "mqtt_broker", config.mqtt_broker, 127);
-  config.mqtt_port = to_int32(extract_json_double(text, "mqtt_port", config.mqtt_port));
-  extract_text(text, "community_vault_repo", config.community_vault_repo, 127);
+  KeyReader keys(members, name, report);
+  keys.text("gemini_api_key", config.gemini_api_key);
+  keys.text("model", config.model);
+  keys.boolean("offline_mode", config.offline_mode);
+  keys.text("language", config.language);
+  keys.boolean("show_token_usage", config.show_token_usage);
+  double value = 0.0;
+  if (keys.number("typing_speed", value)) {
+    // Beyond the slowest sensible speed a scene would take minutes to appear.
+    double used = value;
+    if (used < 0.0) used = 0.0;
+    if (used > static_cast<double>(CONFIG_MAX_TYPING_SPEED))
+      used = static_cast<double>(CONFIG_MAX_TYPING_SPEED);
+    if (used != value) keys.warn_clamped("typing_speed", value, used);
+    config.typing_speed = static_cast<float>(used);
+  }
+  keys.boolean("music_enabled", config.music_enabled);
+  if (keys.number("music_volume", value)) config.music_volume = to_float(value);
+  keys.text("mqtt_broker", config.mqtt_broker);
+  if (keys.number("mqtt_port", value)) config.mqtt_port = to_int32(value);
+  keys.text("community_vault_repo", config.community_vault_repo);
+  if (report != nullptr) report->state = ConfigFileState::kLoaded;
   return true;
 }
 
-bool config_save(const AppConfig& config, const char* path) {
+bool config_load(AppConfig& config, const char* path, ConfigReport* report) {
+  reset_report(report);
   if (path == nullptr) return false;
-  std::string out = "{\n  \"gemini_api_key\": ";
+  config_set_defaults(config);
+  std::string content;
+  if (!platform_read_regular_file(path, CONFIG_MAX_FILE_BYTES, content)) {
+    ConfigFileState state = classify_unreadable(path);
+    if (report == nullptr) return false;
+    report->state = state;
+    const char* name = display_name(path);
+    switch (state) {
+      case ConfigFileState::kNotRegular:
+        warn(report, "⚠️ %s no es un archivo normal y no se ha leído.", name);
+        break;
+      case ConfigFileState::kTooLarge:
+        warn(report, "⚠️ %s ocupa más de %zu KiB y no se ha leído.", name,
+             CONFIG_MAX_FILE_BYTES / 1024);
+        break;
+      case ConfigFileState::kUnreadable:
+        warn(report, "⚠️ No se pudo leer %s.", name);
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+  return config_parse(config, content, display_name(path), report);
+}
+
+void config_format(const AppConfig& config, std::string& out) {
+  out = "{\n  \"gemini_api_key\": ";
   json_text_append_quoted(out, config.gemini_api_key.view());
   out += ",\n  \"model\": ";
   json_text_append_quoted(out, config.model.view());
@@ -138,5 +242,26 @@ bool config_save(const AppConfig& config, const char* path) {
   out += ",\n  \"community_vault_repo\": ";
   json_text_append_quoted(out, config.community_vault_repo.view());
   out += "\n}\n";
+}
+
+bool config_save(const AppConfig& config, const char* path) {
+  if (path == nullptr) return false;
+  std::string out;
+  config_format(config, out);
   return platform_write_file_atomic(path, out, CONFIG_FILE_MODE);
+}
+
+bool config_keep_backup(const char* path, const char* backup_path) {
+  if (path == nullptr || backup_path == nullptr) return false;
+  struct stat st;
+  if (lstat(path, &st) != 0) return errno == ENOENT;
+  // A folder or a link is not replaced by a save (the new file takes the
+  // link's place, the target stays): nothing to keep.
+  if (!S_ISREG(st.st_mode)) return true;
+  if (unlink(backup_path) != 0 && errno != ENOENT) return false;
+  if (link(path, backup_path) == 0) return true;
+  // Some file systems refuse links: copy the bytes instead.
+  std::string content;
+  return platform_read_regular_file(path, CONFIG_MAX_BACKUP_BYTES, content) &&
+         platform_write_file_atomic(backup_path, content, CONFIG_FILE_MODE);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -9,6 +10,11 @@
 
 inline constexpr const char* CONFIG_DEFAULT_BROKER = "test.mosquitto.org";
 inline constexpr std::size_t CONFIG_MAX_FILE_BYTES = 65536;
+// Slowest typewriter pause read from the file, in seconds per two bytes: twice
+// the slowest speed the game offers. A larger value would stall every scene.
+inline constexpr float CONFIG_MAX_TYPING_SPEED = 0.05f;
+inline constexpr int CONFIG_MAX_WARNINGS = 16;            // one per key, with room to spare
+inline constexpr std::size_t CONFIG_WARNING_BYTES = 256;  // one warning line
 
 struct AppConfig {
   FixedText<128> gemini_api_key;
@@ -25,12 +31,44 @@ struct AppConfig {
 };
 static_assert(std::is_trivially_copyable_v<AppConfig>);
 
+// What a load found at the path. Only a missing or empty file holds nothing
+// worth keeping; the others must not be written over unasked.
+enum class ConfigFileState : std::uint8_t {
+  kLoaded,
+  kMissing,
+  kEmpty,  // 0 bytes, or only white space
+  kNotRegular,
+  kUnreadable,
+  kTooLarge,
+  kMalformed,
+};
+
+// The outcome of a load, for the caller to show: Spanish warning lines, the
+// first one saying why the file was refused when it was.
+struct ConfigReport {
+  ConfigFileState state;
+  FixedText<CONFIG_WARNING_BYTES> warnings[CONFIG_MAX_WARNINGS];
+  std::int32_t warning_count;
+};
+static_assert(std::is_trivially_copyable_v<ConfigReport>);
+
 void config_set_defaults(AppConfig& config);
-// Sets the defaults, then reads the keys found in `path`. False (defaults in
-// force) when the file is not a readable regular file of 1 to 65,536 bytes.
-bool config_load(AppConfig& config, const char* path);
+// Sets the defaults, then reads `text` as a JSON object: known keys with a
+// value of the right type are taken (the first occurrence of a key counts),
+// unknown keys are ignored, a wrong type keeps that key's default with a
+// warning, and typing_speed is clamped into 0..CONFIG_MAX_TYPING_SPEED. False,
+// with every default in force, when the text is not a JSON object. `name` is
+// the file named in the warnings.
+bool config_parse(AppConfig& config, std::string_view text, const char* name, ConfigReport* report);
+// Sets the defaults, then reads `path`. False (defaults in force) unless it is
+// a readable regular file of 1 to 65,536 bytes holding a JSON object.
+bool config_load(AppConfig& config, const char* path, ConfigReport* report = nullptr);
+// The fixed 13-line layout of the settings file.
+void config_format(const AppConfig& config, std::string& out);
 // Writes the fixed 13-line layout atomically (mode 0600). False when any step fails;
 // the previous file is then left as it was.
 bool config_save(const AppConfig& config, const char* path);
-bool extract_json_bool(std::string_view text, const char* key, bool fallback);
-double extract_json_double(std::string_view text, const char* key, double fallback);
+// Keeps the regular file at `path` as `backup_path` (a hard link, or a copy
+// where links are refused), replacing an older backup. True when the file was
+// kept or there is no regular file at `path` to keep.
+bool config_keep_backup(const char* path, const char* backup_path);

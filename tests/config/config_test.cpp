@@ -21,7 +21,7 @@ class ConfigFile : public ::testing::Test {
   bool load(const std::string& content) {
     write_file(path_, content);
     std::memset(&c_, 0x5a, sizeof c_);
-    return config_load(c_, path_.c_str());
+    return config_load(c_, path_.c_str(), &report_);
   }
   bool is_default() const {
     AppConfig d;
@@ -34,58 +34,155 @@ class ConfigFile : public ::testing::Test {
   TempDir dir_;
   std::string path_ = dir_.file("config.json");
   AppConfig c_;
+  ConfigReport report_;
 };
 
-TEST_F(ConfigFile, ReaderTakesTheFirstUsableValueOfARegularFileAndKeepsDefaultsOtherwise) {
-  // Quoted booleans and numbers are the wrong form.
-  ASSERT_TRUE(load(R"({"offline_mode": "true", "mqtt_port": "80", "music_enabled": fals,
-                       "show_token_usage": null, "typing_speed": "0.3", "language": 5})"));
+TEST_F(ConfigFile, ReadsOneJsonObjectWithExactKeysAndCheckedTypes) {
+  // A wrong type keeps that key's default and says so; unknown keys and
+  // values nested elsewhere are ignored.
+  ASSERT_TRUE(load(R"({"offline_mode": "true", "mqtt_port": "80", "music_enabled": null,
+                       "show_token_usage": 1, "typing_speed": "0.3", "language": 5,
+                       "otra": {"model": "anidado", "mqtt_port": 1}, "lista": [1, [{}]]})"));
   EXPECT_TRUE(is_default());
-  // Only the leading part of a value counts, and the first occurrence of a key
-  // wins wherever it stands, even in text that is not JSON.
-  ASSERT_TRUE(load(R"(basura "offline_mode":trueish "mqtt_port": 1883.9 "typing_speed": 1.2.3
-                      "music_volume": - "model" :: "m-1" ]]] {{ {"model": "segundo"})"));
-  EXPECT_TRUE(c_.offline_mode && c_.mqtt_port == 1883 && c_.music_volume == 0.0f &&
-              c_.typing_speed == 1.2f && c_.model == "m-1");
-  // Numbers saturate; ports are cut toward zero.
+  EXPECT_EQ(report_.state, ConfigFileState::kLoaded);
+  ASSERT_EQ(report_.warning_count, 6);
+  EXPECT_EQ(
+      report_.warnings[0],
+      "⚠️ config.json: \"offline_mode\" debe ser true o false; se usa el valor por defecto.");
+  EXPECT_EQ(report_.warnings[1],
+            "⚠️ config.json: \"language\" debe ser un texto; se usa el valor por defecto.");
+  // A key spelled inside another value is not that key: the loose search took
+  // the vault repository from the end of the key's text and lost the real one.
+  ASSERT_TRUE(load(R"({"gemini_api_key": "x \"community_vault_repo", "model": "m-1",
+                       "community_vault_repo": "yo/real", "model": "segundo"})"));
+  EXPECT_EQ(c_.gemini_api_key, R"(x "community_vault_repo)");
+  EXPECT_EQ(c_.community_vault_repo, "yo/real");
+  EXPECT_EQ(c_.model, "m-1");  // the first of two wins
+  // Numbers follow JSON, exponents included; they saturate and ports are cut toward zero.
+  ASSERT_TRUE(load(R"({"mqtt_port": 1883.9, "music_volume": 25e-2, "typing_speed": 1E-3})"));
+  EXPECT_TRUE(c_.mqtt_port == 1883 && c_.music_volume == 0.25f && c_.typing_speed == 0.001f);
   const std::string nines(200, '9');
   for (auto [value, port, volume] : {std::tuple{std::string("-80.7"), -80, -80.7f},
                                      {nines, INT32_MAX, FLT_MAX},
-                                     {"-" + nines, INT32_MIN, -FLT_MAX}}) {
+                                     {"-" + nines, INT32_MIN, -FLT_MAX},
+                                     {"1e400", INT32_MAX, FLT_MAX}}) {
     ASSERT_TRUE(load("{\"mqtt_port\": " + value + ", \"music_volume\": " + value + "}"));
     EXPECT_EQ(c_.mqtt_port, port) << value;
     EXPECT_EQ(c_.music_volume, volume) << value;
   }
-  // Texts are cut, JSON escapes are decoded (any other escaped byte is taken as
-  // itself), a NUL ends the file.
-  ASSERT_TRUE(load("{\"gemini_api_key\": \"" + std::string(200, 'k') + "\", \"language\": \"" +
-                   std::string(20, 'l') + R"(", "model": "a\"b\\c\nd\u00e9", "mqtt_broker": "z\)"));
+  // Every escape is decoded (surrogate pairs into one UTF-8 character); texts
+  // are cut at their field; a NUL is no text a field can hold.
+  ASSERT_TRUE(load("\xEF\xBB\xBF{\"gemini_api_key\": \"" + std::string(200, 'k') +
+                   "\", \"language\": \"" + std::string(20, 'l') +
+                   R"(", "model": "a\"b\\c\/d\b\f\n\r\t\u00e9\u20AC\ud83d\ude00", )" +
+                   R"("mqtt_broker": "x\u0000y"})"));
   EXPECT_EQ(c_.gemini_api_key, std::string(127, 'k'));
   EXPECT_EQ(c_.language, std::string(15, 'l'));
-  EXPECT_EQ(c_.model, "a\"b\\c\nd\xC3\xA9");
-  EXPECT_EQ(c_.mqtt_broker, R"(z\)");  // unterminated, backslash last
-  ASSERT_TRUE(load(std::string("{\"language\": \"en\"}\0\"model\": \"x\"", 31)));
-  EXPECT_EQ(c_.model, "gemini-flash-lite-latest");
-  // Only regular files of 1 to 65,536 bytes load.
+  EXPECT_EQ(c_.model, "a\"b\\c/d\b\f\n\r\t\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(c_.mqtt_broker, CONFIG_DEFAULT_BROKER);
+  ASSERT_EQ(report_.warning_count, 1);
+  EXPECT_EQ(report_.warnings[0],
+            "⚠️ config.json: \"mqtt_broker\" contiene un carácter nulo; se "
+            "usa el valor por defecto.");
+}
+
+TEST_F(ConfigFile, TypingSpeedIsClampedIntoAPlayableRange) {
+  for (auto [text, speed, warned] : {std::tuple{"12", CONFIG_MAX_TYPING_SPEED, 1},
+                                     {"1e47", CONFIG_MAX_TYPING_SPEED, 1},
+                                     {"-1", 0.0f, 1},
+                                     {"0.05", CONFIG_MAX_TYPING_SPEED, 0},
+                                     {"0.025", 0.025f, 0},
+                                     {"0", 0.0f, 0}}) {
+    ASSERT_TRUE(load(std::string("{\"typing_speed\": ") + text + "}"));
+    EXPECT_EQ(c_.typing_speed, speed) << text;
+    EXPECT_EQ(report_.warning_count, warned) << text;
+  }
+  ASSERT_TRUE(load("{\"typing_speed\": 12}"));
+  EXPECT_EQ(
+      report_.warnings[0],
+      "⚠️ config.json: \"typing_speed\" 12 está fuera del rango de 0 a 0.05; se usa 0.05.");
+}
+
+TEST_F(ConfigFile, AnythingButAReadableJsonObjectLeavesTheDefaultsAndSaysWhy) {
+  std::string deep = std::string(40, '[') + std::string(40, ']');
+  for (auto [text, where] : {
+           std::pair<std::string, std::string>{"{\n  \"model\": \"x\",\n}",
+                                               "línea 3, columna 1: se esperaba una clave entre "
+                                               "comillas"},
+           {R"(basura "model" :: "m-1")", "línea 1, columna 1: el contenido no es un objeto JSON"},
+           {R"({"model": "x"} {})", "línea 1, columna 16: hay texto después del objeto"},
+           {R"({"model": tru})", "línea 1, columna 11: valor desconocido"},
+           {R"({"offline_mode": trueish})", "línea 1, columna 22: se esperaba ',' o '}'"},
+           {R"({"model": "\x"})", "línea 1, columna 13: escape desconocido"},
+           {R"({"model": "\ud800x"})", "línea 1, columna 18: sustituto UTF-16 sin pareja"},
+           {R"({"model": "\u12G4"})",
+            "línea 1, columna 16: escape \\u con un dígito no hexadecimal"},
+           {R"({"mqtt_port": 1.2.3})", "línea 1, columna 18: se esperaba ',' o '}'"},
+           {R"({"mqtt_port": -})", "línea 1, columna 16: número mal formado"},
+           {R"({"model": "sin cierre)", "línea 1, columna 22: texto sin comillas de cierre"},
+           {"{\"a\": " + deep + "}", "línea 1, columna 38: demasiados niveles anidados"},
+           {std::string("{\"language\": \"en\"}\0\0", 20),
+            "línea 1, columna 19: hay texto después del objeto"},
+           {"[]", "línea 1, columna 1: el contenido no es un objeto JSON"},
+       }) {
+    EXPECT_FALSE(load(text)) << text;
+    EXPECT_TRUE(is_default()) << text;
+    EXPECT_EQ(report_.state, ConfigFileState::kMalformed) << text;
+    ASSERT_EQ(report_.warning_count, 1) << text;
+    EXPECT_EQ(report_.warnings[0], "⚠️ config.json no es un JSON válido (" + where + ").")
+        << text;
+  }
+  // Only regular files of 1 to 65,536 bytes are read; blanks count as empty.
   const std::string exact = R"({"model": "limite"})" + std::string(CONFIG_MAX_FILE_BYTES - 19, ' ');
   ASSERT_TRUE(load(exact));
   EXPECT_EQ(c_.model, "limite");
   EXPECT_FALSE(load(exact + " ") || !is_default());
-  EXPECT_FALSE(load("") || !is_default());
+  EXPECT_EQ(report_.state, ConfigFileState::kTooLarge);
+  EXPECT_EQ(report_.warnings[0], "⚠️ config.json ocupa más de 64 KiB y no se ha leído.");
+  for (const char* blank : {"", " \n\t\r\n"}) {
+    EXPECT_FALSE(load(blank) || !is_default());
+    EXPECT_TRUE(report_.state == ConfigFileState::kEmpty && report_.warning_count == 0);
+  }
   // Missing, a directory or a FIFO: false, defaults, and no blocking.
   std::string fifo = dir_.file("fifo.json");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-  for (const std::string& p : {dir_.file("missing.json"), dir_.path(), fifo}) {
+  ASSERT_EQ(symlink("nada.json", dir_.file("roto.json").c_str()), 0);
+  for (auto [p, state] : {std::pair{dir_.file("missing.json"), ConfigFileState::kMissing},
+                          {dir_.file("roto.json"), ConfigFileState::kUnreadable},
+                          {dir_.path(), ConfigFileState::kNotRegular},
+                          {fifo, ConfigFileState::kNotRegular}}) {
     std::memset(&c_, 0x5a, sizeof c_);
-    EXPECT_FALSE(config_load(c_, p.c_str()) || !is_default()) << p;
+    EXPECT_FALSE(config_load(c_, p.c_str(), &report_) || !is_default()) << p;
+    EXPECT_EQ(report_.state, state) << p;
+    EXPECT_EQ(report_.warning_count, state == ConfigFileState::kMissing ? 0 : 1) << p;
   }
   EXPECT_FALSE(config_load(c_, nullptr) || config_save(c_, nullptr));
+}
+
+TEST_F(ConfigFile, BackupKeepsTheOldFileOnceAndOnlyARegularOne) {
+  const std::string bak = dir_.file("config.json.bak");
+  EXPECT_TRUE(config_keep_backup(path_.c_str(), bak.c_str()));  // nothing to keep
+  EXPECT_FALSE(qh_test::file_exists(bak));
+  write_file(bak, "copia vieja");
+  write_file(path_, "{roto");
+  ASSERT_TRUE(config_keep_backup(path_.c_str(), bak.c_str()));
+  AppConfig d;
+  config_set_defaults(d);
+  ASSERT_TRUE(config_save(d, path_.c_str()));
+  EXPECT_EQ(read_file(bak), "{roto");
+  // A folder is neither copied nor replaced.
+  ASSERT_EQ(mkdir(dir_.file("dir.json").c_str(), 0755), 0);
+  EXPECT_TRUE(config_keep_backup(dir_.file("dir.json").c_str(), dir_.file("dir.bak").c_str()));
+  EXPECT_FALSE(qh_test::file_exists(dir_.file("dir.bak")));
+  EXPECT_FALSE(config_keep_backup(path_.c_str(), dir_.path().c_str()));
 }
 
 TEST_F(ConfigFile, SavesAtomicallyAndEveryValueRoundTrips) {
   AppConfig changed;
   config_set_defaults(changed);
-  changed.gemini_api_key.assign(R"(k"e\y\")");
+  // Texts that spell other keys, as a loose key search would misread them.
+  changed.gemini_api_key.assign(R"(k"e\y\ "community_vault_repo)");
+  changed.model.assign("\"model\": \"b\t\x01\x7f");
   changed.language.assign(R"(\)");
   changed.mqtt_broker.assign("broker \"quoted\" \\ end \xc3\xb1");
   changed.community_vault_repo.assign(std::string(127, '"'));  // doubles when escaped

@@ -27,6 +27,7 @@ const std::string kInvalid = "\x1b[38;5;226m\x1b[1mOpción inválida.\x1b[0m\n";
 const std::string kVictory = "🎉 ¡Felicidades! Has completado la aventura victoriosamente.";
 const std::string kBroker = "test.mosquitto.org", kRepo = "oskel/Quillhaven-Vault";
 const std::string kValle = "valle_de_prueba.md", kValleSlug = "storiesvalle_de_pruebamd";
+constexpr std::size_t CONFIG_LIMIT_PLUS_ONE = 65536;  // pads past the 64 KiB limit
 const std::string kStoryPrompt = "\x1b[38;5;226m\nElige una historia (1-1): \x1b[0m";
 
 // A file of tests/data/e2e with each {NAME} in it replaced by its value.
@@ -137,6 +138,53 @@ TEST(StartUp, ExampleStandsInForAMissingOrEmptyConfigButNeverForAPresentOne) {
         r.out, {"MESA DE ROL MULTIJUGADOR (MQTT)", "Broker configurado : " + host + "\n\n",
                 "cd ../Quillhaven-Lantern && ./run.sh\n\n\x1b[0m" + kPause + kBanner}));
   }
+}
+
+// A config.json that is there but cannot be used is never written over at
+// start-up: the example (or the defaults) stands in, and the first save of the
+// settings keeps the old file as config.json.bak.
+TEST(StartUp, AnUnusableConfigIsLeftAloneUntilASaveKeepsItAsABackup) {
+  const std::string kept =
+      "\x1b[38;5;51mSe usan los ajustes por defecto. config.json no se modificará hasta que "
+      "guardes los ajustes; entonces se conservará una copia en config.json.bak.\x1b[0m\n";
+  const std::string oversized =
+      "{\"gemini_api_key\": \"CLAVE-SECRETA\"}" + std::string(CONFIG_LIMIT_PLUS_ONE, ' ');
+  for (const auto& [config, why] :
+       {std::pair<std::string, std::string>{
+            "{\"gemini_api_key\": \"CLAVE-SECRETA\",\n \"offline_mode\": true,\n}",
+            "config.json no es un JSON válido (línea 3, columna 1: se esperaba una clave "
+            "entre comillas)."},
+        {oversized, "config.json ocupa más de 64 KiB y no se ha leído."}}) {
+    Sandbox box(false);
+    box.write("config.json.example", from_data("example_config.json"));
+    box.write("config.json", config);
+    const std::string warning = "\x1b[38;5;226m\x1b[1m⚠️ " + why + "\x1b[0m\n";
+    RunResult r = box.run("6\n");
+    EXPECT_TRUE(r.out.starts_with(warning + kept + kBanner)) << r.out.substr(0, 300);
+    EXPECT_TRUE(box.read("config.json") == config) << why;
+    EXPECT_FALSE(qh_test::file_exists(box.file("config.json.bak")));
+    // The example's settings are in force; switching the narrator saves them.
+    r = box.run("5\n1\n5\n6\n");
+    EXPECT_TRUE(contains_in_order(
+        r.out, {warning + kept, "Modo de Narrador Actual : " + kOffline,
+                "Modo cambiado a: ⚡ NARRADOR IA", "Modo de Narrador Actual : " + kOnline}));
+    EXPECT_TRUE(box.read("config.json.bak") == config) << why;
+    std::string saved = from_data("config_from_example.json");
+    saved.replace(saved.find("\"offline_mode\": true"), 20, "\"offline_mode\": false");
+    EXPECT_EQ(box.read("config.json"), saved);
+    EXPECT_TRUE(qh_test::lacks(box.run("6\n").out, "⚠️"));
+  }
+  // A readable file with a value out of range is used, corrected and not rewritten.
+  Sandbox box(false);
+  const std::string slow =
+      "{\"typing_speed\": 12, \"offline_mode\": true, \"music_enabled\": false}";
+  box.write("config.json", slow);
+  EXPECT_TRUE(
+      box.run("6\n").out.starts_with("\x1b[38;5;226m\x1b[1m⚠️ config.json: \"typing_speed\" 12 "
+                                     "está fuera del rango de 0 a 0.05; "
+                                     "se usa 0.05.\x1b[0m\n" +
+                                     kBanner));
+  EXPECT_EQ(box.read("config.json"), slow);
 }
 
 TEST(SettingsScreen, EveryChangeIsSavedInTheProgramsLayoutAtOnce) {
