@@ -548,13 +548,14 @@ void Analysis::load_hero(std::int32_t hp, std::uint64_t items, std::uint64_t fla
   h.hp = hp;
   h.inventory_count = 0;
   for (std::uint64_t rest = items; rest != 0; rest &= rest - 1) {
-    std::memcpy(&h.inventory[h.inventory_count++], &items_.names[std::countr_zero(rest)],
-                sizeof(NameText));
+    std::memcpy(&h.inventory[h.inventory_count++],
+                &items_.names[static_cast<std::size_t>(std::countr_zero(rest))], sizeof(NameText));
   }
   h.flag_count = 0;
   for (std::uint64_t rest = flags; rest != 0; rest &= rest - 1) {
     FlagEntry& f = h.flags[h.flag_count++];
-    std::memcpy(&f.name, &flags_.names[std::countr_zero(rest)], sizeof(NameText));
+    std::memcpy(&f.name, &flags_.names[static_cast<std::size_t>(std::countr_zero(rest))],
+                sizeof(NameText));
     f.value = 1;
   }
   // Conditions are not part of a state: nothing in the rules reads them.

@@ -79,7 +79,7 @@ void for_each_field(std::string_view inside, Fn&& field) {
 
 template <typename R>
 void parse_check(std::string_view inside, StoryTransition& out, const R& r) {
-  for_each_field(inside, [&out, &r](std::string_view field) {
+  for_each_field(inside, [&](std::string_view field) {
     NameText key, value;
     if (!split_key_value(field, key, value)) {
       if (out.check_stat.empty()) {
@@ -114,7 +114,7 @@ void parse_check(std::string_view inside, StoryTransition& out, const R& r) {
 
 template <typename R>
 void parse_requirement(std::string_view inside, StoryTransition& out, const R& r) {
-  for_each_field(inside, [&out, &r](std::string_view field) {
+  for_each_field(inside, [&](std::string_view field) {
     NameText key, value;
     if (!split_key_value(field, key, value)) {
       if (out.required_item.empty()) {
