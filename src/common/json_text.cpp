@@ -52,19 +52,19 @@ std::size_t decode_escape(std::string_view text, std::size_t at, std::string& by
   char c = text[at + 1];
   switch (c) {
     case 'b':
-      bytes = "\b";
+      bytes.push_back('\b');
       return 2;
     case 'f':
-      bytes = "\f";
+      bytes.push_back('\f');
       return 2;
     case 'n':
-      bytes = "\n";
+      bytes.push_back('\n');
       return 2;
     case 'r':
-      bytes = "\r";
+      bytes.push_back('\r');
       return 2;
     case 't':
-      bytes = "\t";
+      bytes.push_back('\t');
       return 2;
     case 'u':
       break;
@@ -74,7 +74,7 @@ std::size_t decode_escape(std::string_view text, std::size_t at, std::string& by
   }
   long cp = hex4(text, at + 2);
   if (cp < 0) {
-    bytes = "u";
+    bytes.push_back('u');
     return 2;
   }
   std::size_t used = 6;

@@ -280,7 +280,8 @@ constexpr std::size_t TEMP_SUFFIX_BYTES = 6;
 constexpr time_t TEMP_STALE_SECONDS = 60;
 
 std::string temp_stem(std::string_view base) {
-  std::string stem = "." + std::string(base);
+  std::string stem(1, '.');
+  stem.append(base);
   for (std::string_view ext : {std::string_view(".json"), std::string_view(".md")}) {
     for (std::size_t at; (at = stem.find(ext)) != std::string::npos;) stem.erase(at, ext.size());
   }
