@@ -24,7 +24,62 @@ long hex4(std::string_view text, std::size_t at) {
   return value;
 }
 
-void append_utf8(std::string& out, unsigned long cp) {
+// Decodes the escape whose backslash is at `at` into `bytes`; returns how many
+// bytes of `text` it used. The JSON escapes give their character (\u0000
+// gives nothing: a NUL would end the text); any other escaped character, and
+// a \u without four hex digits, gives the character itself, as files written
+// before control characters were escaped expect.
+std::size_t decode_escape(std::string_view text, std::size_t at, std::string& bytes) {
+  bytes.clear();
+  char c = text[at + 1];
+  if (c != 'u') {
+    char plain = json_text_escaped_byte(c);
+    bytes.assign(1, plain != 0 ? plain : c);
+    return 2;
+  }
+  long cp = hex4(text, at + 2);
+  if (cp < 0) {
+    bytes.push_back('u');
+    return 2;
+  }
+  std::size_t used = 6;
+  if (cp >= 0xD800 && cp <= 0xDBFF && at + 7 < text.size() && text[at + 6] == '\\' &&
+      text[at + 7] == 'u') {
+    long low = hex4(text, at + 8);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      used = 12;
+    }
+  }
+  if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate is no character
+  if (cp != 0) json_text_append_utf8(bytes, static_cast<std::uint32_t>(cp));
+  return used;
+}
+
+}  // namespace
+
+char json_text_escaped_byte(char letter) {
+  switch (letter) {
+    case '"':
+    case '\\':
+    case '/':
+      return letter;
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return 0;
+  }
+}
+
+void json_text_append_utf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -42,77 +97,21 @@ void append_utf8(std::string& out, unsigned long cp) {
   }
 }
 
-// Decodes the escape whose backslash is at `at` into `bytes`; returns how many
-// bytes of `text` it used. The JSON escapes give their character (\u0000
-// gives nothing: a NUL would end the text); any other escaped character, and
-// a \u without four hex digits, gives the character itself, as files written
-// before control characters were escaped expect.
-std::size_t decode_escape(std::string_view text, std::size_t at, std::string& bytes) {
-  bytes.clear();
-  char c = text[at + 1];
-  switch (c) {
-    case 'b':
-      bytes.push_back('\b');
-      return 2;
-    case 'f':
-      bytes.push_back('\f');
-      return 2;
-    case 'n':
-      bytes.push_back('\n');
-      return 2;
-    case 'r':
-      bytes.push_back('\r');
-      return 2;
-    case 't':
-      bytes.push_back('\t');
-      return 2;
-    case 'u':
-      break;
-    default:
-      bytes.assign(1, c);
-      return 2;
-  }
-  long cp = hex4(text, at + 2);
-  if (cp < 0) {
-    bytes.push_back('u');
-    return 2;
-  }
-  std::size_t used = 6;
-  if (cp >= 0xD800 && cp <= 0xDBFF && at + 7 < text.size() && text[at + 6] == '\\' &&
-      text[at + 7] == 'u') {
-    long low = hex4(text, at + 8);
-    if (low >= 0xDC00 && low <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-      used = 12;
-    }
-  }
-  if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate is no character
-  if (cp != 0) append_utf8(bytes, static_cast<unsigned long>(cp));
-  return used;
-}
-
-}  // namespace
-
 std::string_view json_text_until_nul(std::string_view text) {
   std::size_t nul = text.find('\0');
   return nul == std::string_view::npos ? text : text.substr(0, nul);
 }
 
-std::size_t json_text_find_value(std::string_view text, std::string_view key, JsonKeyStyle style,
-                                 std::size_t from) {
+std::size_t json_text_find_value(std::string_view text, std::string_view key, std::size_t from) {
   std::string pattern;
   pattern.reserve(key.size() + 3);
   pattern += '"';
   pattern += key;
-  pattern += style == JsonKeyStyle::kColon ? "\":" : "\"";
+  pattern += "\":";
   std::size_t at = text.find(pattern, from);
   if (at == std::string_view::npos) return at;
   at += pattern.size();
-  // The loose style also passes over colons, so `"key" :: value` still reads.
-  while (at < text.size() &&
-         (is_line_blank(text[at]) || (style == JsonKeyStyle::kLoose && text[at] == ':'))) {
-    ++at;
-  }
+  while (at < text.size() && is_line_blank(text[at])) ++at;
   return at;
 }
 
@@ -139,9 +138,9 @@ std::size_t json_text_decode_quoted(std::string_view text, std::size_t open, std
   return text.size();
 }
 
-bool json_text_read_quoted(std::string_view text, std::string_view key, JsonKeyStyle style,
-                           std::size_t limit, std::string& out) {
-  std::size_t at = json_text_find_value(text, key, style);
+bool json_text_read_quoted(std::string_view text, std::string_view key, std::size_t limit,
+                           std::string& out) {
+  std::size_t at = json_text_find_value(text, key);
   if (at >= text.size() || text[at] != '"') return false;
   out.clear();
   json_text_decode_quoted(text, at, limit, &out);
@@ -150,7 +149,7 @@ bool json_text_read_quoted(std::string_view text, std::string_view key, JsonKeyS
 
 std::int32_t json_text_read_int(std::string_view text, const char* key, std::int32_t fallback) {
   if (key == nullptr) return fallback;
-  std::size_t at = json_text_find_value(text, key, JsonKeyStyle::kColon);
+  std::size_t at = json_text_find_value(text, key);
   if (at == std::string_view::npos) return fallback;
   return read_decimal_i32(text.substr(at));
 }

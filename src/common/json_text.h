@@ -10,21 +10,18 @@
 #include <string>
 #include <string_view>
 
-// How a key is recognised and what is skipped between it and its value.
-enum class JsonKeyStyle {
-  // "key" directly followed by a colon; spaces, tabs and line ends after it.
-  kColon,
-  // "key" alone; then any run of spaces, tabs, line ends and colons.
-  kLoose,
-};
+// The byte a one-letter JSON escape stands for ("n" gives a line feed; quote,
+// backslash and slash give themselves); 0 for any other letter.
+char json_text_escaped_byte(char letter);
+// Appends the UTF-8 bytes of a Unicode code point (at most U+10FFFF).
+void json_text_append_utf8(std::string& out, std::uint32_t cp);
 
 // The text as C code would see it: it ends at the first NUL byte.
 std::string_view json_text_until_nul(std::string_view text);
 
-// Position of the value of the first `key` at or after `from`, or npos. The
-// position may be text.size() when the text ends after the key.
-std::size_t json_text_find_value(std::string_view text, std::string_view key, JsonKeyStyle style,
-                                 std::size_t from = 0);
+// Position of the value of the first `"key":` at or after `from` (blanks after
+// the colon skipped), or npos. It may be text.size() when the text ends there.
+std::size_t json_text_find_value(std::string_view text, std::string_view key, std::size_t from = 0);
 
 // Decodes the quoted text whose opening quote is at `open`: appends at most
 // `limit` decoded bytes to `out` (when given) and returns the index of the
@@ -35,8 +32,8 @@ std::size_t json_text_decode_quoted(std::string_view text, std::size_t open, std
 
 // Replaces `out` with the quoted value of `key`, at most `limit` bytes. False
 // (and `out` untouched) when the key is missing or its value is not quoted.
-bool json_text_read_quoted(std::string_view text, std::string_view key, JsonKeyStyle style,
-                           std::size_t limit, std::string& out);
+bool json_text_read_quoted(std::string_view text, std::string_view key, std::size_t limit,
+                           std::string& out);
 
 // The integer after the first "key": (saturating, C rules), or `fallback`
 // when the key is absent or null.

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "common/json_text.h"
+
 namespace {
 
 struct Parser {
@@ -49,24 +51,6 @@ struct Parser {
     return true;
   }
 
-  static void append_utf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   // A string whose opening quote is at `at`; decoded into `out` when given.
   bool string(std::string* out) {
     ++at;
@@ -85,49 +69,28 @@ struct Parser {
       ++at;
       if (done()) break;
       char e = text[at++];
-      char plain;
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          plain = e;
-          break;
-        case 'b':
-          plain = '\b';
-          break;
-        case 'f':
-          plain = '\f';
-          break;
-        case 'n':
-          plain = '\n';
-          break;
-        case 'r':
-          plain = '\r';
-          break;
-        case 't':
-          plain = '\t';
-          break;
-        case 'u': {
-          unsigned cp;
-          if (!hex4(cp)) return false;
-          if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("sustituto UTF-16 sin pareja");
-          if (cp >= 0xD800 && cp <= 0xDBFF) {
-            // A high surrogate must be followed by \u and a low one.
-            unsigned low;
-            if (text.substr(at, 2) != "\\u") return fail("sustituto UTF-16 sin pareja");
-            at += 2;
-            if (!hex4(low)) return false;
-            if (low < 0xDC00 || low > 0xDFFF) return fail("sustituto UTF-16 sin pareja");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          }
-          if (out != nullptr) append_utf8(*out, cp);
-          continue;
-        }
-        default:
+      if (e != 'u') {
+        char plain = json_text_escaped_byte(e);
+        if (plain == 0) {
           --at;
           return fail("escape desconocido");
+        }
+        if (out != nullptr) *out += plain;
+        continue;
       }
-      if (out != nullptr) *out += plain;
+      unsigned cp;
+      if (!hex4(cp)) return false;
+      if (cp >= 0xDC00 && cp <= 0xDFFF) return fail("sustituto UTF-16 sin pareja");
+      if (cp >= 0xD800 && cp <= 0xDBFF) {
+        // A high surrogate must be followed by \u and a low one.
+        unsigned low;
+        if (text.substr(at, 2) != "\\u") return fail("sustituto UTF-16 sin pareja");
+        at += 2;
+        if (!hex4(low)) return false;
+        if (low < 0xDC00 || low > 0xDFFF) return fail("sustituto UTF-16 sin pareja");
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      }
+      if (out != nullptr) json_text_append_utf8(*out, cp);
     }
     return fail("texto sin comillas de cierre");
   }

@@ -43,7 +43,7 @@ bool read_head(const std::string& path, std::string& out) {
 template <std::size_t N>
 void fill_text(FixedText<N>& field, std::string_view text, std::string_view key) {
   std::string value;
-  if (json_text_read_quoted(text, key, JsonKeyStyle::kColon, N - 1, value)) field.assign(value);
+  if (json_text_read_quoted(text, key, N - 1, value)) field.assign(value);
 }
 
 void fill_row(SaveSummary& row, std::string_view text) {

@@ -118,7 +118,7 @@ bool find_collection(std::string_view text, std::string_view key, char open, cha
                      std::size_t& begin, std::size_t& end) {
   std::size_t from = 0;
   for (;;) {
-    std::size_t pos = json_text_find_value(text, key, JsonKeyStyle::kColon, from);
+    std::size_t pos = json_text_find_value(text, key, from);
     if (pos == std::string_view::npos) return false;
     std::size_t v = pos;
     while (v < text.size() && is_blank(text[v])) ++v;
@@ -190,7 +190,7 @@ void walk_array(std::string_view text, std::string_view key, Take take) {
 void rebuild_character(std::string_view text, Character& hero) {
   std::string name = "Valiente";
   std::string found;
-  if (json_text_read_quoted(text, "name", JsonKeyStyle::kColon, kNameLimit, found)) name = found;
+  if (json_text_read_quoted(text, "name", kNameLimit, found)) name = found;
   std::int32_t hp = extract_int(text, "hp");
   std::int32_t max_hp = extract_int(text, "max_hp");
 
@@ -257,8 +257,7 @@ void save_parse_text(std::string_view content, char* section_id, std::size_t sec
   std::string_view text = json_text_until_nul(content);
   std::string id;
   if (section_id != nullptr && section_id_capacity > 0 &&
-      json_text_read_quoted(text, "current_section_id", JsonKeyStyle::kColon,
-                            section_id_capacity - 1, id)) {
+      json_text_read_quoted(text, "current_section_id", section_id_capacity - 1, id)) {
     text_copy(section_id, section_id_capacity, id);
   }
   rebuild_character(text, hero);
