@@ -6,9 +6,9 @@
 #include "app/story_files.h"
 #include "character/character.h"
 #include "config/config.h"
-#include "platform/audio.h"
 #include "savegame/save_browser.h"
 #include "story/story.h"
+#include "ui/host.h"
 
 inline constexpr int APP_MAX_SAVES = 16;                // rows of the resume list
 inline constexpr std::size_t APP_HERO_NAME_BYTES = 64;  // the hero's name: 63 bytes
@@ -21,7 +21,6 @@ struct AppContext {
   // config.json was present but unusable and is still as the player left it:
   // the first save of the settings keeps it as config.json.bak.
   bool config_backup_pending;
-  AudioState audio;
   Character hero;
   FixedText<128> story_files[APP_MAX_STORIES];
   FixedText<128> story_titles[APP_MAX_STORIES];
@@ -32,10 +31,15 @@ struct AppContext {
   Story story;
 };
 
-// Runs the program: start-up, then the main menu until the player leaves. Returns the exit status.
-int app_run(AppContext& app);
+// Runs the program on `host`: start-up, then the main menu until the player
+// leaves. Returns the exit status.
+int app_run(Host& host, AppContext& app);
 // The flows of the main menu, each back at the menu when it returns.
-void app_new_adventure(AppContext& app);
-void app_resume_adventure(AppContext& app);
-void app_settings_screen(AppContext& app);
-void app_multiplayer_screen(const AppConfig& config);
+void app_new_adventure(Host& host, AppContext& app);
+void app_resume_adventure(Host& host, AppContext& app);
+void app_settings_screen(Host& host, AppContext& app);
+void app_multiplayer_screen(Host& host, const AppConfig& config);
+// The screens' texts, from their first line to their prompt.
+void app_print_main_menu(UiContext& ui, const AppConfig& config);
+void app_print_settings(UiContext& ui, const AppConfig& config);
+void app_print_multiplayer(UiContext& ui, const AppConfig& config);

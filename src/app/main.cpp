@@ -1,8 +1,12 @@
-// The game's entry point: allocate the long-lived records once and run the shell.
+// The game's entry point: build the host on the standard streams and the
+// working directory, allocate the long-lived records once and run the shell.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "app/app.h"
 #include "platform/platform.h"
+#include "ui/host.h"
 
 int main() {
   // Standard output is written in large blocks; the shell flushes it before
@@ -13,7 +17,16 @@ int main() {
   // a story is actually parsed, and only the pages that story fills.
   auto* app = static_cast<AppContext*>(platform_alloc_large(sizeof(AppContext)));
   if (app == nullptr) return 1;
-  int status = app_run(*app);
+  AudioState audio{};
+  Host host{};
+  host.audio = &audio;
+  host.ui.in = stdin;
+  host.ui.out = stdout;
+  host.ui.err = stderr;
+  host.ui.is_terminal = isatty(STDOUT_FILENO) != 0;
+  if (host.ui.is_terminal) host.ui.width = platform_get_terminal_size(nullptr, nullptr);
+  host.root.assign(".");
+  int status = app_run(host, *app);
   platform_free_large(app, sizeof(AppContext));
   return status;
 }

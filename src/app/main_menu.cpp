@@ -8,6 +8,7 @@
 #include "common/fixed_list.h"
 #include "config/config.h"
 #include "platform/audio.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -18,55 +19,60 @@ namespace {
 // What the main menu decided for one pass.
 enum class MenuStep { kContinue, kLeave };
 
-void print_main_menu(const AppConfig& config) {
-  std::printf(QH_CYAN "Modo actual: %s\n" QH_RESET,
-              config.offline_mode ? "💾 Narrador Clásico (Sin IA - 0 tokens)" : "⚡ Narrador IA");
-  std::fputs(
-      "\n--- MENÚ PRINCIPAL ---\n"
-      "1. 🗡️  Iniciar Nueva Aventura\n"
-      "2. 📂 Cargar Partida Guardada\n"
-      "3. 🎮 Mesa de Rol Multijugador (MQTT / KVM)\n"
-      "4. 🛠️  Taller del Creador (Historias, Guías y Música)\n"
-      "5. ⚙️  Ajustes y Configuración\n"
-      "6. 🚪 Salir\n\n",
-      stdout);
-  std::fputs(QH_YELLOW "Selecciona una opción (1-6): " QH_RESET, stdout);
+}  // namespace
+
+void app_print_main_menu(UiContext& ui, const AppConfig& config) {
+  ui_printf(ui, QH_CYAN "Modo actual: %s\n" QH_RESET,
+            config.offline_mode ? "💾 Narrador Clásico (Sin IA - 0 tokens)" : "⚡ Narrador IA");
+  ui_write(ui,
+           "\n--- MENÚ PRINCIPAL ---\n"
+           "1. 🗡️  Iniciar Nueva Aventura\n"
+           "2. 📂 Cargar Partida Guardada\n"
+           "3. 🎮 Mesa de Rol Multijugador (MQTT / KVM)\n"
+           "4. 🛠️  Taller del Creador (Historias, Guías y Música)\n"
+           "5. ⚙️  Ajustes y Configuración\n"
+           "6. 🚪 Salir\n\n");
+  ui_write(ui, QH_YELLOW "Selecciona una opción (1-6): " QH_RESET);
 }
 
-MenuStep main_menu_pass(AppContext& app) {
-  // A closed input cannot answer anything more: leave without showing the menu again.
-  if (ui_input_closed()) return MenuStep::kLeave;
+namespace {
 
-  if (app.config.music_enabled &&
-      !(app.audio.playing && app.audio.current_theme == std::string_view("intro"))) {
-    audio_play(app.audio, "intro", true);
+MenuStep main_menu_pass(Host& host, AppContext& app) {
+  UiContext& ui = host.ui;
+  // A closed input cannot answer anything more: leave without showing the menu again.
+  if (ui_input_closed(ui)) return MenuStep::kLeave;
+
+  AudioState* audio = host.audio;
+  if (audio != nullptr && app.config.music_enabled &&
+      !(audio->playing && audio->current_theme == std::string_view("intro"))) {
+    audio_play(*audio, "intro", true);
   }
-  ui_print_banner();
-  print_main_menu(app.config);
+  ui_print_banner(ui);
+  app_print_main_menu(ui, app.config);
 
   char answer[APP_MENU_ANSWER_BYTES];
-  if (!app_read_answer(answer, sizeof answer)) return MenuStep::kLeave;
+  if (!app_read_answer(ui, answer, sizeof answer)) return MenuStep::kLeave;
   char choice = ui_menu_choice(answer, '6');
   if (choice == 0) {
-    ui_print_message("Opción inválida. Elige del 1 al 6.", "warning");
+    ui_print_message(ui, "Opción inválida. Elige del 1 al 6.", "warning");
     return MenuStep::kContinue;
   }
   switch (choice) {
     case '1':
-      app_new_adventure(app);
+      app_new_adventure(host, app);
       break;
     case '2':
-      app_resume_adventure(app);
+      app_resume_adventure(host, app);
       break;
     case '3':
-      app_multiplayer_screen(app.config);
+      app_multiplayer_screen(host, app.config);
       break;
     case '4':
-      workshop_open_menu(".", app.config, &app.audio);
-      app_replay_intro(app.config, app.audio);
+      workshop_open_menu(host, app.config);
+      app_replay_intro(app.config, host.audio);
       break;
     case '5':
-      app_settings_screen(app);
+      app_settings_screen(host, app);
       break;
     default:
       return MenuStep::kLeave;
@@ -74,31 +80,36 @@ MenuStep main_menu_pass(AppContext& app) {
   return MenuStep::kContinue;
 }
 
-void print_warnings(const ConfigReport& report) {
+void print_warnings(UiContext& ui, const ConfigReport& report) {
   for (const auto& line : list_used(report.warnings, report.warning_count))
-    ui_print_message(line.c_str(), "warning");
+    ui_print_message(ui, line.c_str(), "warning");
 }
 
 // config.json first, then the example, then the defaults. Only a missing or
 // empty config.json is written with the settings now in force; one that is
 // there but cannot be used is left as it is until the player saves settings.
-void load_settings(AppContext& app) {
+void load_settings(Host& host, AppContext& app) {
+  UiContext& ui = host.ui;
+  PathText config_path, example_path;
+  host_path(host, PATH_CONFIG, config_path);
+  host_path(host, PATH_CONFIG_EXAMPLE, example_path);
   ConfigReport report;
-  const bool loaded = config_load(app.config, "config.json", &report);
-  print_warnings(report);
+  const bool loaded = config_load(app.config, config_path.c_str(), &report);
+  print_warnings(ui, report);
   if (loaded) return;
   const bool replace =
       report.state == ConfigFileState::kMissing || report.state == ConfigFileState::kEmpty;
-  if (!config_load(app.config, "config.json.example", &report)) config_set_defaults(app.config);
-  print_warnings(report);
+  if (!config_load(app.config, example_path.c_str(), &report)) config_set_defaults(app.config);
+  print_warnings(ui, report);
   if (replace) {
     // After the first run config.json exists; a failed write is not fatal and
     // the settings in memory stay in force.
-    (void)config_save(app.config, "config.json");
+    (void)config_save(app.config, config_path.c_str());
     return;
   }
   app.config_backup_pending = true;
   ui_print_message(
+      ui,
       "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes los "
       "ajustes; entonces se conservará una copia en config.json.bak.",
       "info");
@@ -106,28 +117,31 @@ void load_settings(AppContext& app) {
 
 // Temporary files of writes that a kill cut short, in the folders the game
 // writes: the settings beside it, the saves and the workshop's stories.
-void remove_interrupted_writes() {
-  platform_remove_stale_temps(".", "config");
-  platform_remove_stale_temps("saves", "");
-  platform_remove_stale_temps("stories", "");
+void remove_interrupted_writes(const Host& host) {
+  PathText saves, stories;
+  platform_remove_stale_temps(host.root.c_str(), PATH_CONFIG_STEM);
+  if (host_path(host, PATH_SAVES_DIR, saves)) platform_remove_stale_temps(saves.c_str(), "");
+  if (host_path(host, PATH_STORIES_DIR, stories)) platform_remove_stale_temps(stories.c_str(), "");
 }
 
 }  // namespace
 
-int app_run(AppContext& app) {
+int app_run(Host& host, AppContext& app) {
   platform_init();
   std::atexit(platform_cleanup);
-  remove_interrupted_writes();
-  load_settings(app);
-  audio_init(app.audio, ".", app.config.music_enabled, app.config.music_volume);
-
-  while (main_menu_pass(app) == MenuStep::kContinue) {
+  remove_interrupted_writes(host);
+  load_settings(host, app);
+  if (host.audio != nullptr) {
+    audio_init(*host.audio, host.root.c_str(), app.config.music_enabled, app.config.music_volume);
   }
 
-  audio_stop(app.audio);
-  std::fputs("\n" QH_ORANGE
-             "¡Gracias por jugar a Quillhaven! Que los dados te sean favorables." QH_RESET "\n\n",
-             stdout);
-  std::fflush(stdout);
+  while (main_menu_pass(host, app) == MenuStep::kContinue) {
+  }
+
+  if (host.audio != nullptr) audio_stop(*host.audio);
+  ui_write(host.ui,
+           "\n" QH_ORANGE
+           "¡Gracias por jugar a Quillhaven! Que los dados te sean favorables." QH_RESET "\n\n");
+  ui_flush(host.ui);
   return 0;
 }

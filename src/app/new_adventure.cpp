@@ -10,38 +10,43 @@
 #include "ui/palette.h"
 #include "ui/text_output.h"
 
-void app_new_adventure(AppContext& app) {
-  std::int32_t count = story_files_list(app.story_files, app.story_titles);
+void app_new_adventure(Host& host, AppContext& app) {
+  UiContext& ui = host.ui;
+  std::int32_t count = story_files_list(host, app.story_files, app.story_titles);
   if (count == 0) {
-    ui_print_message("No se encontraron historias en la carpeta 'stories/'.", "error");
-    ui_pause_enter();
+    ui_print_message(ui, "No se encontraron historias en la carpeta 'stories/'.", "error");
+    ui_pause_enter(ui);
     return;
   }
 
-  std::fputs("\nHistorias disponibles:\n", stdout);
+  ui_write(ui, "\nHistorias disponibles:\n");
   for (std::int32_t i = 0; i < count; ++i) {
-    std::printf("  [%d] %s (%s)\n", i + 1, app.story_titles[i].c_str(), app.story_files[i].c_str());
+    ui_printf(ui, "  [%d] %s (%s)\n", i + 1, app.story_titles[i].c_str(),
+              app.story_files[i].c_str());
   }
-  std::printf(QH_YELLOW "\nElige una historia (1-%d): " QH_RESET, count);
+  ui_printf(ui, QH_YELLOW "\nElige una historia (1-%d): " QH_RESET, count);
   std::int32_t choice = 0;
-  if (!app_read_choice(count, choice)) return;  // closed input or no such entry: nothing is started
+  // Closed input or no such entry: nothing is started.
+  if (!app_read_choice(ui, count, choice)) return;
 
-  story_files_path(app.story_files[choice - 1].c_str(), app.story_path);
-  if (!story_parser_load_file(app.story, app.story_path.c_str())) {
-    ui_print_message("Error al leer la historia seleccionada.", "error");
-    ui_pause_enter();
+  story_files_path(host, app.story_files[choice - 1].c_str(), app.story_path);
+  PathText full_path;
+  if (!host_path(host, app.story_path.view(), full_path) ||
+      !story_parser_load_file(app.story, full_path.c_str())) {
+    ui_print_message(ui, "Error al leer la historia seleccionada.", "error");
+    ui_pause_enter(ui);
     return;
   }
 
-  std::fputs(QH_YELLOW "\nIntroduce el nombre de tu aventurero (por defecto: Valiente): " QH_RESET,
-             stdout);
+  ui_write(ui,
+           QH_YELLOW "\nIntroduce el nombre de tu aventurero (por defecto: Valiente): " QH_RESET);
   app.hero_name.clear();
-  if (!app_read_answer(app.hero_name.raw(), app.hero_name.capacity())) return;
+  if (!app_read_answer(ui, app.hero_name.raw(), app.hero_name.capacity())) return;
   if (app.hero_name.empty()) app.hero_name.assign("Valiente");
 
-  // The session names the save files after this exact path text, and resuming
-  // finds the story again by it.
-  game_session_run({ui_terminal(), nullptr}, &app.story, app.story_path.c_str(), &app.config,
-                   &app.audio, app.hero_name.c_str(), nullptr, nullptr);
-  app_replay_intro(app.config, app.audio);
+  // The session names the save files after this exact path text (relative to
+  // the root), and resuming finds the story again by it.
+  game_session_run({host, nullptr, SESSION_DEFAULT_SEED}, &app.story, app.story_path.c_str(),
+                   &app.config, app.hero_name.c_str(), nullptr, nullptr);
+  app_replay_intro(app.config, host.audio);
 }

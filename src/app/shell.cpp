@@ -3,23 +3,23 @@
 #include "common/text_util.h"
 #include "ui/text_output.h"
 
-bool app_read_answer(char* buffer, std::size_t capacity) {
+bool app_read_answer(UiContext& ui, char* buffer, std::size_t capacity) {
   // The rest of an over-long answer is dropped: it must never become the
   // answer to the next prompt (a menu entry, a hero's name, a first action).
-  return ui_read_line_discard_rest(buffer, capacity);
+  return ui_read_line_discard_rest(ui, buffer, capacity);
 }
 
-bool app_read_choice(std::int32_t count, std::int32_t& choice) {
+bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice) {
   char answer[APP_MENU_ANSWER_BYTES];
-  if (!app_read_answer(answer, sizeof answer)) return false;
+  if (!app_read_answer(ui, answer, sizeof answer)) return false;
   choice = read_decimal_i32(answer);
   if (choice < 1 || choice > count) {
-    ui_print_message("Opción inválida.", "warning");
+    ui_print_message(ui, "Opción inválida.", "warning");
     return false;
   }
   return true;
 }
 
-void app_replay_intro(const AppConfig& config, AudioState& audio) {
-  if (config.music_enabled) audio_play(audio, "intro", true);
+void app_replay_intro(const AppConfig& config, AudioState* audio) {
+  if (config.music_enabled && audio != nullptr) audio_play(*audio, "intro", true);
 }

@@ -7,15 +7,17 @@
 
 #include "config/config.h"
 #include "platform/audio.h"
+#include "ui/text_output.h"
 
 inline constexpr std::size_t APP_MENU_ANSWER_BYTES = 16;   // menu answers and numbers: 15 bytes
 inline constexpr std::size_t APP_TEXT_ANSWER_BYTES = 128;  // key, broker, repository: 127 bytes
 
 // Reads one answer of at most capacity-1 bytes, trailing CR/LF removed; the
 // rest of a longer line is discarded. False (empty answer) at end of input.
-bool app_read_answer(char* buffer, std::size_t capacity);
+bool app_read_answer(UiContext& ui, char* buffer, std::size_t capacity);
 // Reads a numbered choice from 1 to `count` into `choice`. False at end of
 // input (silently) or for any other answer ("Opción inválida." is shown).
-bool app_read_choice(std::int32_t count, std::int32_t& choice);
-// Plays "intro" in a loop from its beginning, when music is enabled.
-void app_replay_intro(const AppConfig& config, AudioState& audio);
+bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice);
+// Plays "intro" in a loop from its beginning, when music is enabled (and the
+// host has music at all).
+void app_replay_intro(const AppConfig& config, AudioState* audio);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/slug.h"
 #include "platform/platform.h"
 #include "session/session.h"
 
@@ -22,27 +23,23 @@ void story_title_from_file_name(const FixedText<128>& file, FixedText<128>& titl
   }
 }
 
-// "<dir>/<file>" into `path`; false (and `path` unusable) when it does not fit,
-// since a cut path could name another file.
-bool join_path(const char* dir, const char* file, FixedText<512>& path) {
-  int n = std::snprintf(path.raw(), path.capacity(), "%s/%s", dir, file);
-  return n > 0 && static_cast<std::size_t>(n) < path.capacity();
-}
-
 // Every entry of `dir` that a listing would show is tried, not only the first
 // APP_MAX_STORIES: directory order changes as files come and go, and a story
 // once listed must stay reachable from its saves.
-bool find_in_dir(const char* dir, std::string_view slug, FixedText<512>& path) {
-  DIR* handle = opendir(dir);
+bool find_in_dir(const Host& host, const char* dir, std::string_view slug, PathText& path) {
+  PathText folder;
+  if (!host_path(host, dir, folder)) return false;
+  DIR* handle = opendir(folder.c_str());
   if (handle == nullptr) return false;
-  FixedText<128> candidate;
+  SlugText candidate;
   bool found = false;
   while (!found) {
     const dirent* entry = readdir(handle);
     if (entry == nullptr) break;
     if (std::strstr(entry->d_name, ".md") == nullptr) continue;
-    if (!join_path(dir, entry->d_name, path)) continue;
-    story_files_slug(path.c_str(), candidate);
+    if (!path_join(dir, entry->d_name, path)) continue;
+    // The key the session names this story's saves with.
+    make_slug(path.c_str(), SESSION_SLUG_FALLBACK, candidate);
     found = candidate.view() == slug;
   }
   closedir(handle);
@@ -69,23 +66,31 @@ std::int32_t list_stories_in_dir(const char* dir, FixedText<128>* files, FixedTe
   return count;
 }
 
-std::int32_t story_files_list(FixedText<128>* files, FixedText<128>* titles) {
-  std::int32_t count = list_stories_in_dir(APP_STORIES_DIR, files, titles);
-  if (count == 0) count = list_stories_in_dir(APP_FALLBACK_STORIES_DIR, files, titles);
+std::int32_t story_files_list(const Host& host, FixedText<128>* files, FixedText<128>* titles) {
+  PathText folder;
+  std::int32_t count = 0;
+  if (host_path(host, PATH_STORIES_DIR, folder)) {
+    count = list_stories_in_dir(folder.c_str(), files, titles);
+  }
+  if (count == 0 && host_path(host, PATH_FALLBACK_STORIES_DIR, folder)) {
+    count = list_stories_in_dir(folder.c_str(), files, titles);
+  }
   return count;
 }
 
-void story_files_path(const char* file, FixedText<512>& path) {
+void story_files_path(const Host& host, const char* file, PathText& path) {
   // A listed name is at most 127 bytes, so both paths fit.
-  if (join_path(APP_STORIES_DIR, file, path) && platform_file_exists(path.c_str())) return;
-  join_path(APP_FALLBACK_STORIES_DIR, file, path);
+  PathText full;
+  if (path_join(PATH_STORIES_DIR, file, path) && host_path(host, path.view(), full) &&
+      platform_file_exists(full.c_str())) {
+    return;
+  }
+  path_join(PATH_FALLBACK_STORIES_DIR, file, path);
 }
 
-void story_files_slug(const char* path, FixedText<128>& slug) { session_make_slug(path, slug); }
-
-bool story_files_find_by_slug(std::string_view slug, FixedText<512>& path) {
-  if (find_in_dir(APP_STORIES_DIR, slug, path) ||
-      find_in_dir(APP_FALLBACK_STORIES_DIR, slug, path)) {
+bool story_files_find_by_slug(const Host& host, std::string_view slug, PathText& path) {
+  if (find_in_dir(host, PATH_STORIES_DIR, slug, path) ||
+      find_in_dir(host, PATH_FALLBACK_STORIES_DIR, slug, path)) {
     return true;
   }
   path.clear();

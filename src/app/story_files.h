@@ -6,12 +6,10 @@
 #include <string_view>
 
 #include "common/fixed_text.h"
+#include "platform/paths.h"
+#include "ui/host.h"
 
 inline constexpr int APP_MAX_STORIES = 32;  // entries of one story listing
-inline constexpr const char* APP_STORIES_DIR = "stories";
-// Listed when stories/ holds no story; the companion project's folder.
-inline constexpr const char* APP_FALLBACK_STORIES_DIR = "../Quillhaven-Lantern/stories";
-inline constexpr const char* APP_SAVES_DIR = "saves";
 
 // Lists the entries of `dir` whose names contain ".md", in directory order, at
 // most APP_MAX_STORIES: each name cut to 127 bytes and its display title (the
@@ -19,19 +17,17 @@ inline constexpr const char* APP_SAVES_DIR = "saves";
 // cannot be opened.
 std::int32_t list_stories_in_dir(const char* dir, FixedText<128>* files, FixedText<128>* titles);
 
-// Lists stories/, or the fallback folder when stories/ lists nothing.
-std::int32_t story_files_list(FixedText<128>* files, FixedText<128>* titles);
+// Lists the host's stories/, or its fallback folder when stories/ lists nothing.
+std::int32_t story_files_list(const Host& host, FixedText<128>* files, FixedText<128>* titles);
 
-// The path a listed file is played from: stories/<file> when it can be read,
-// the fallback folder's otherwise, whichever folder listed it.
-void story_files_path(const char* file, FixedText<512>& path);
+// The path a listed file is played from, relative to the host's root:
+// stories/<file> when it can be read, the fallback folder's otherwise,
+// whichever folder listed it.
+void story_files_path(const Host& host, const char* file, PathText& path);
 
-// The key a story's saves are named with, made from the path it is played from
-// by the same rule the session applies.
-void story_files_slug(const char* path, FixedText<128>& slug);
-
-// The path of the story that a save with `slug` was made from: the first
-// story of stories/, then of the fallback folder, in directory order, whose
-// path gives that slug. That path gives the same slug again, so a resumed
-// adventure keeps writing the same save files. False when no story matches.
-bool story_files_find_by_slug(std::string_view slug, FixedText<512>& path);
+// The path (relative to the host's root) of the story that a save with `slug`
+// was made from: the first story of stories/, then of the fallback folder, in
+// directory order, whose path gives that slug. That path gives the same slug
+// again, so a resumed adventure keeps writing the same save files. False when
+// no story matches.
+bool story_files_find_by_slug(const Host& host, std::string_view slug, PathText& path);

@@ -11,8 +11,10 @@
 
 #include "authoring/text_join.h"
 #include "common/fixed_list.h"
+#include "common/json_text.h"
 #include "common/text_util.h"
 #include "platform/audio.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "story/story_parser.h"
 
@@ -205,9 +207,10 @@ class CrossCheck {
                                 "victory_fanfare.wav"}) {
       if (std::strcmp(file, shipped) == 0) return true;
     }
-    std::string candidates[] = {std::string("assets/audio/") + file, file,
-                                story_dir_ + "/../assets/audio/" + file,
-                                story_dir_ + "/assets/audio/" + file};
+    const std::string audio_dir = PATH_AUDIO_DIR;
+    std::string candidates[] = {audio_dir + "/" + file, file,
+                                story_dir_ + "/../" + audio_dir + "/" + file,
+                                story_dir_ + "/" + audio_dir + "/" + file};
     for (const std::string& path : candidates) {
       if (platform_file_exists(path.c_str())) return true;
     }
@@ -241,25 +244,10 @@ class CrossCheck {
   CheckReport& report_;
 };
 
-std::string json_escape(std::string_view s) {
+// The text as a quoted JSON string.
+std::string json_quoted(std::string_view text) {
   std::string out;
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(ch);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out.push_back(ch);
-    }
-  }
+  json_text_append_quoted(out, text);
   return out;
 }
 
@@ -364,14 +352,14 @@ std::string check_format_json(const std::vector<CheckReport>& reports) {
   std::string out = "[\n";
   for (std::size_t r = 0; r < reports.size(); ++r) {
     const CheckReport& rep = reports[r];
-    out += join({"  {\"file\": \"", json_escape(rep.file), "\", \"readable\": "});
+    out += join({"  {\"file\": ", json_quoted(rep.file), ", \"readable\": "});
     out += rep.readable ? "true" : "false";
     out += ", \"findings\": [";
     for (std::size_t i = 0; i < rep.findings.size(); ++i) {
       const CheckFinding& f = rep.findings[i];
       out += i == 0 ? "\n" : ",\n";
-      out += join({"    {\"line\": ", std::to_string(f.line), ", \"code\": \"", json_escape(f.code),
-                   "\", \"message\": \"", json_escape(f.message), "\"}"});
+      out += join({"    {\"line\": ", std::to_string(f.line), ", \"code\": ", json_quoted(f.code),
+                   ", \"message\": ", json_quoted(f.message), "}"});
     }
     out += rep.findings.empty() ? "]}" : "\n  ]}";
     out += r + 1 < reports.size() ? ",\n" : "\n";

@@ -1,7 +1,5 @@
 #include "authoring/story_walk.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,6 +143,18 @@ void record_end(const Story& story, const Walker& w, WalkReport& report) {
 
 void no_sleep(std::int32_t, void*) {}
 
+// Removes the scratch root and everything the runs left in it.
+struct ScratchRoot {
+  char path[32] = "/tmp/quillhaven_walk_XXXXXX";
+  bool made = false;
+  ScratchRoot() { made = mkdtemp(path) != nullptr; }
+  ~ScratchRoot() {
+    if (!made) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
 }  // namespace
 
 bool story_walk(const Story& story, const std::string& story_path, int walks, std::uint32_t seed,
@@ -155,8 +165,6 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
   w.story = &story;
   w.rng.seed(seed);
   w.visited.assign(static_cast<std::size_t>(story.section_count), false);
-  // The dice and the flavour texts share the C generator: seed it too.
-  std::srand(seed);
 
   AppConfig config;
   config_set_defaults(config);
@@ -164,24 +172,22 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
   config.music_enabled = false;
   config.typing_speed = 0.0f;
 
-  // Runs that end by leaving write an autosave: they play in a scratch folder,
-  // never in the author's, and without one there is no walk.
-  char scratch[] = "/tmp/quillhaven_walk_XXXXXX";
-  char previous_dir[4096];
-  if (getcwd(previous_dir, sizeof previous_dir) == nullptr) return false;
-  char* scratch_dir = mkdtemp(scratch);
-  if (scratch_dir == nullptr) return false;
-  if (chdir(scratch_dir) != 0) {
-    rmdir(scratch_dir);
-    return false;
-  }
+  // Runs that end by leaving write an autosave: they play with a scratch
+  // folder as their root, never the author's, and without one there is no walk.
+  ScratchRoot scratch;
+  if (!scratch.made) return false;
 
-  // The scripted player types the chosen lines; its screens are discarded and
-  // its pauses take no time.
+  // The scripted player types the chosen lines; its screens are discarded,
+  // its pauses take no time and it has no music.
   SessionObserver observer{before_prompt, on_end, &w};
+  Host player{};
+  player.root.assign(scratch.path);
+  player.ui.source = next_line;
+  player.ui.sleep = no_sleep;
+  player.ui.user = &w;
 
   for (int i = 0; i < walks; ++i) {
-    UiContext player{nullptr, nullptr, next_line, no_sleep, &w, false};
+    player.ui.input_closed = false;
     w.pending.clear();
     w.last = nullptr;
     w.last_section = -1;
@@ -190,8 +196,11 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
     w.path.clear();
     w.end = SESSION_END_NONE;
     w.final_section = nullptr;
-    game_session_run({player, &observer}, &story, story_path.c_str(), &config, nullptr, "Caminante",
-                     nullptr, nullptr);
+    // Each run rolls its own dice, drawn from the walk's seed: the same seed
+    // gives the same runs.
+    std::uint32_t run_seed = static_cast<std::uint32_t>(w.rng());
+    game_session_run({player, &observer, run_seed}, &story, story_path.c_str(), &config,
+                     "Caminante", nullptr, nullptr);
     if (w.final_section != nullptr) {
       int index = section_index(story, *w.final_section);
       w.visited[static_cast<std::size_t>(index)] = true;
@@ -205,16 +214,12 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
     record_end(story, w, report);
   }
 
-  bool back = chdir(previous_dir) == 0;
-  std::error_code ec;
-  std::filesystem::remove_all(scratch_dir, ec);
-
   for (int s = 0; s < story.section_count; ++s) {
     if (!w.visited[static_cast<std::size_t>(s)]) {
       report.never_visited.push_back(section_name(story.sections[s]));
     }
   }
-  return back;
+  return true;
 }
 
 std::string story_walk_format(const Story& story, const WalkReport& report) {

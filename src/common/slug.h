@@ -1,13 +1,17 @@
-// File-name keys made from free text (a story path, a story title).
+// File-name keys made from free text: a story path names its save files, a
+// story title names the file the wizard writes.
 #pragma once
 
 #include <cstddef>
 
-// Writes the slug of `source` into `out` (`capacity` bytes, terminated): ASCII
-// letters lower-cased and digits kept, each space, '-' and '_' written as '_',
-// every other byte (each byte of a multi-byte character too) dropped. At most
-// `max_length` bytes, and never more than capacity - 1, are written. When
-// nothing is left, `fallback` is written instead (cut to fit). A null source
-// counts as empty; a null `out` or a capacity of 0 writes nothing.
-void make_slug(const char* source, char* out, std::size_t capacity, std::size_t max_length,
-               const char* fallback);
+#include "common/fixed_text.h"
+
+// A slug holds at most this many bytes.
+inline constexpr std::size_t SLUG_MAX_LENGTH = 124;
+using SlugText = FixedText<128>;
+
+// Writes the slug of `source` into `out`: ASCII letters lower-cased and digits
+// kept, each space, '-' and '_' written as '_', every other byte (each byte of
+// a multi-byte character too) dropped, at most SLUG_MAX_LENGTH bytes. When
+// nothing is left, `fallback` is written instead. A null source counts as empty.
+void make_slug(const char* source, const char* fallback, SlugText& out);

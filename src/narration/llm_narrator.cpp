@@ -276,7 +276,7 @@ bool llm_narrate_action_at(std::string_view base_url, const NarrationRequest& re
   }
   auto offline = [&]() {
     offline_narrator_describe_action(request.action, request.roll, request.result, request.lore,
-                                     out, capacity);
+                                     request.random, out, capacity);
     return false;
   };
   if (config == nullptr || config->offline_mode || config->gemini_api_key.empty() ||

@@ -62,6 +62,7 @@ struct NarrationRequest {
   const LoreHit* lore;          // background passage; an untitled one is not sent
   LlmTotals* totals;            // the session's running totals
   TokenCounters* counters;      // what the panels show for this call
+  GameRandom* random;           // the adventure's generator, for the offline flavour texts
 };
 static_assert(std::is_trivially_copyable_v<NarrationRequest>);
 

@@ -66,14 +66,15 @@ const std::array<const char*, 3>& flavor_table(std::int32_t outcome) {
 }  // namespace
 
 void offline_narrator_describe_action(const char* action, const RollResult* roll,
-                                      const char* result, const LoreHit* lore, char* out,
-                                      std::size_t capacity) {
+                                      const char* result, const LoreHit* lore, GameRandom* random,
+                                      char* out, std::size_t capacity) {
   if (out == nullptr || capacity == 0) return;
   out[0] = '\0';
 
   if (roll != nullptr && roll->outcome != OUTCOME_NONE) {
-    // rand() is the generator the dice draw from, so a run stays reproducible.
-    const char* sentence = flavor_table(roll->outcome)[static_cast<std::size_t>(std::rand() % 3)];
+    // The generator the dice draw from, so a run stays reproducible.
+    std::int32_t pick = random != nullptr ? rules_random_below(*random, 3) : 0;
+    const char* sentence = flavor_table(roll->outcome)[static_cast<std::size_t>(pick)];
     text_copy(out, capacity, sentence);
     text_append(out, capacity, " ");
     if (result != nullptr) text_append(out, capacity, result);

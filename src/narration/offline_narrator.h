@@ -15,8 +15,10 @@ extern const std::array<const char*, 3> COST_FLAVOR;
 extern const std::array<const char*, 3> CRIT_FAILURE_FLAVOR;
 extern const std::array<const char*, 3> FAILURE_FLAVOR;
 
+// The flavour sentence of a check is drawn from `random` (the adventure's
+// generator); without a generator the first sentence of its table is used.
 void offline_narrator_describe_action(const char* action, const RollResult* roll,
-                                      const char* result, const LoreHit* lore, char* out,
-                                      std::size_t capacity);
+                                      const char* result, const LoreHit* lore, GameRandom* random,
+                                      char* out, std::size_t capacity);
 void offline_narrator_describe_scene(const StorySection* section, const Character* hero, char* out,
                                      std::size_t capacity);

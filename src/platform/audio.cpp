@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
@@ -55,9 +56,12 @@ bool program_dir(char* out, std::size_t capacity) {
 }
 
 void stop_track(AudioState& state) {
+  // The music child belongs to whichever state started it: one that never
+  // played (a scripted adventure, a table's session) leaves it alone.
+  bool had_track = state.playing;
   state.playing = false;
   state.current_theme.clear();
-  platform_stop_audio();
+  if (had_track) platform_stop_audio();
 }
 
 }  // namespace
@@ -87,19 +91,20 @@ bool audio_find_track(const AudioState& state, const char* theme, char* out, std
   audio_theme_file_name(theme, file, sizeof file);
   const char* base = state.base_dir.empty() ? "." : state.base_dir.c_str();
   char below_base[AUDIO_PATH_MAX + 1];
-  int n = std::snprintf(below_base, sizeof below_base, "%s/assets/audio/", base);
+  int n = std::snprintf(below_base, sizeof below_base, "%s/%s/", base, PATH_AUDIO_DIR);
   if (n > 0 && static_cast<std::size_t>(n) < sizeof below_base &&
       try_candidate(out, capacity, below_base, file, "")) {
     return true;
   }
-  if (try_candidate(out, capacity, "assets/audio/", file, "") ||
-      try_candidate(out, capacity, file, "", "")) {
-    return true;
-  }
+  if (try_candidate(out, capacity, base, "/", file)) return true;
   // Last, the tracks the build renders beside the program, so the music plays
   // from whatever folder the game is started in.
   char dir[AUDIO_PATH_MAX + 1];
-  return program_dir(dir, sizeof dir) && try_candidate(out, capacity, dir, "/assets/audio/", file);
+  if (!program_dir(dir, sizeof dir)) return false;
+  char below_program[AUDIO_PATH_MAX + 1];
+  n = std::snprintf(below_program, sizeof below_program, "%s/%s/", dir, PATH_AUDIO_DIR);
+  return n > 0 && static_cast<std::size_t>(n) < sizeof below_program &&
+         try_candidate(out, capacity, below_program, file, "");
 }
 
 void audio_init(AudioState& state, const char* base_dir, bool enabled, float volume) {
@@ -142,8 +147,8 @@ void audio_set_volume(AudioState& state, float volume) {
   state.volume = volume;
 }
 
-void audio_play_dice_sound(const AudioState& state) {
-  if (state.enabled) platform_beep(880, 50);
+void audio_play_dice_sound(const AudioState& state, std::FILE* out) {
+  if (state.enabled) platform_beep(out, 880, 50);
 }
 
 void audio_play_victory_fanfare(AudioState& state) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <type_traits>
 
 #include "common/fixed_text.h"
@@ -20,11 +21,12 @@ void audio_play(AudioState& state, const char* theme, bool loop);
 void audio_stop(AudioState& state);
 bool audio_toggle(AudioState& state);
 void audio_set_volume(AudioState& state, float volume);
-void audio_play_dice_sound(const AudioState& state);
+// The dice bell, on the terminal behind `out`, when music is on.
+void audio_play_dice_sound(const AudioState& state, std::FILE* out);
 void audio_play_victory_fanfare(AudioState& state);
 // The first readable track for a theme: base_dir/assets/audio/<file>, then
-// assets/audio/<file>, then <file> alone, then assets/audio/<file> in the
-// folder of the running program. False when none exists.
+// base_dir/<file>, then assets/audio/<file> in the folder of the running
+// program. False when none exists.
 bool audio_find_track(const AudioState& state, const char* theme, char* out, std::size_t capacity);
 // The WAV file name of a theme ("intro" -> "quillhaven_intro.wav", ...).
 void audio_theme_file_name(const char* theme, char* out, std::size_t capacity);

@@ -361,9 +361,10 @@ int platform_get_terminal_size(int* columns, int* rows) {
   return cols;
 }
 
-void platform_clear_screen() {
-  fputs("\x1b[2J\x1b[H", stdout);
-  fflush(stdout);
+void platform_clear_screen(std::FILE* out) {
+  if (out == nullptr) return;
+  fputs("\x1b[2J\x1b[H", out);
+  fflush(out);
 }
 
 int platform_open_regular(const char* path, int flags, struct stat* info) {
@@ -460,11 +461,12 @@ bool platform_play_audio_async(const char* path, bool loop) {
 
 pid_t platform_audio_child() { return g_audio_child; }
 
-void platform_beep(int frequency_hz, int duration_ms) {
+void platform_beep(std::FILE* out, int frequency_hz, int duration_ms) {
   (void)frequency_hz;
   (void)duration_ms;
-  fputc('\a', stdout);
-  fflush(stdout);
+  if (out == nullptr) return;
+  fputc('\a', out);
+  fflush(out);
 }
 
 void platform_get_current_time_str(char* buffer, std::size_t capacity) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,8 @@ void platform_stop_audio();
 void platform_sleep_ms(std::int32_t ms);
 
 int platform_get_terminal_size(int* columns, int* rows);
-void platform_clear_screen();
+// Erases the screen of the terminal behind `out` and puts the cursor top left.
+void platform_clear_screen(std::FILE* out);
 // True when the path is a regular file that this process can open for reading.
 bool platform_file_exists(const char* path);
 bool platform_mkdir_p(const char* path);
@@ -33,7 +35,9 @@ bool platform_play_audio_async(const char* path, bool loop);
 bool platform_audio_player_available();
 // The id of the recorded music child, or -1 (for tests).
 pid_t platform_audio_child();
-void platform_beep(int frequency_hz, int duration_ms);
+// Rings the bell of the terminal behind `out` (null: nothing). The pitch and
+// length are wishes a terminal bell cannot keep.
+void platform_beep(std::FILE* out, int frequency_hz, int duration_ms);
 void platform_get_current_time_str(char* buffer, std::size_t capacity);
 
 // Opens `path` with `flags` (O_NONBLOCK and O_CLOEXEC added) only when it is a

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -13,7 +12,7 @@ std::int32_t clamp_to_i32(std::int64_t v) {
   return static_cast<std::int32_t>(v);
 }
 
-std::int32_t draw_die() { return std::rand() % 6 + 1; }
+std::int32_t draw_die(GameRandom& random) { return rules_random_below(random, 6) + 1; }
 
 }  // namespace
 
@@ -67,15 +66,15 @@ RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_
   return r;
 }
 
-void rules_draw_2d6(std::int32_t& die1, std::int32_t& die2) {
+void rules_draw_2d6(GameRandom& random, std::int32_t& die1, std::int32_t& die2) {
   // Two separate statements: the first draw is always the first die.
-  die1 = draw_die();
-  die2 = draw_die();
+  die1 = draw_die(random);
+  die2 = draw_die(random);
 }
 
-RollResult rules_roll_2d6(std::int32_t modifier, std::int32_t dc) {
+RollResult rules_roll_2d6(GameRandom& random, std::int32_t modifier, std::int32_t dc) {
   std::int32_t die1 = 0;
   std::int32_t die2 = 0;
-  rules_draw_2d6(die1, die2);
+  rules_draw_2d6(random, die1, die2);
   return rules_classify_roll(die1, die2, modifier, dc);
 }

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "common/fixed_text.h"
+#include "rules/game_random.h"
 
 enum RollOutcome : std::int32_t {
   OUTCOME_NONE = 0,
@@ -26,10 +27,10 @@ struct RollResult {
 };
 static_assert(std::is_trivially_copyable_v<RollResult>);
 
-// Draws two values of the process-wide rand() (never seeded) and classifies them.
-RollResult rules_roll_2d6(std::int32_t modifier, std::int32_t dc);
+// Draws two values of the adventure's generator and classifies them.
+RollResult rules_roll_2d6(GameRandom& random, std::int32_t modifier, std::int32_t dc);
 // The draw alone: the first value drawn is always the first die.
-void rules_draw_2d6(std::int32_t& die1, std::int32_t& die2);
+void rules_draw_2d6(GameRandom& random, std::int32_t& die1, std::int32_t& die2);
 // The pure part: tier and summary for chosen dice.
 RollResult rules_classify_roll(std::int32_t die1, std::int32_t die2, std::int32_t modifier,
                                std::int32_t dc);

@@ -105,9 +105,9 @@ bool rules_transition_rolls(const StoryTransition& t) {
   return !t.check_stat.empty() && t.check_dc >= 1;
 }
 
-bool rules_resolve_transition(Character& hero, const StoryTransition& transition, char* target,
-                              std::size_t target_capacity, RollResult* roll, char* message,
-                              std::size_t message_capacity) {
+bool rules_resolve_transition(Character& hero, const StoryTransition& transition,
+                              GameRandom& random, char* target, std::size_t target_capacity,
+                              RollResult* roll, char* message, std::size_t message_capacity) {
   if (target == nullptr || target_capacity == 0 || message == nullptr || message_capacity == 0) {
     return false;
   }
@@ -116,7 +116,8 @@ bool rules_resolve_transition(Character& hero, const StoryTransition& transition
   std::int32_t die1 = 0;
   std::int32_t die2 = 0;
   bool rolls = rules_transition_rolls(transition);
-  if (rolls && !rules_transition_refused(hero, transition, nullptr, 0)) rules_draw_2d6(die1, die2);
+  if (rolls && !rules_transition_refused(hero, transition, nullptr, 0))
+    rules_draw_2d6(random, die1, die2);
   return rules_resolve_transition_with_dice(hero, transition, die1, die2, target, target_capacity,
                                             roll, message, message_capacity);
 }

@@ -30,10 +30,10 @@ bool rules_transition_rolls(const StoryTransition& transition);
 // Returns true when the option was taken (effects applied, `target` set);
 // false when refused (`message` holds the reason, hero unchanged) or when a
 // buffer is missing (nothing written). `roll` may be null. The dice of a check
-// come from rand(), drawn only when the option is taken and rolls.
-bool rules_resolve_transition(Character& hero, const StoryTransition& transition, char* target,
-                              std::size_t target_capacity, RollResult* roll, char* message,
-                              std::size_t message_capacity);
+// come from `random`, drawn only when the option is taken and rolls.
+bool rules_resolve_transition(Character& hero, const StoryTransition& transition,
+                              GameRandom& random, char* target, std::size_t target_capacity,
+                              RollResult* roll, char* message, std::size_t message_capacity);
 
 // The same resolution with chosen dice (each 1 to 6), for tools that weigh
 // every outcome of a check instead of rolling one; the dice are ignored when

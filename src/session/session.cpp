@@ -101,13 +101,14 @@ void choose_by_number(SessionState& s, const StorySection& section, const char* 
 void autosave_and_leave(SessionState& s, const StorySection& section) {
   char file_name[160];
   std::snprintf(file_name, sizeof file_name, "autosave_%s.json", s.slug.c_str());
-  bool saved = save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
-                         section.title.c_str(), &s.hero, file_name);
+  bool saved = save_game(s.saves_dir.c_str(), s.slug.c_str(), s.story->title.c_str(),
+                         s.section_id.c_str(), section.title.c_str(), &s.hero, file_name);
   ui_print_message(*s.ui, "Guardando partida automáticamente y saliendo...", "info");
   // The player must know this adventure cannot be resumed from here.
   if (!saved) {
     session_message(s, "warning", sizeof file_name + 64,
-                    "⚠️ No se pudo escribir saves/%s: la partida no se guardó.", file_name);
+                    "⚠️ No se pudo escribir %s/%s: la partida no se guardó.", PATH_SAVES_DIR,
+                    file_name);
   }
   stop_music(s);
 }
@@ -251,7 +252,8 @@ void session_narrate(SessionState& s, const StorySection& section, const char* a
                                  .result = result,
                                  .lore = lore,
                                  .totals = &s.totals,
-                                 .counters = &s.counters};
+                                 .counters = &s.counters,
+                                 .random = &s.random};
   char narration[SESSION_NARRATION_CAPACITY];
   narration[0] = '\0';
   // The panel names who actually answered: a model that failed leaves the offline narrator's text.
@@ -263,16 +265,17 @@ void session_take_option(SessionState& s, const StorySection& section,
                          const StoryTransition& option, const char* action) {
   // The resolution's own record is the work buffer: nothing is allocated while playing.
   TransitionResult result;
-  if (!rules_resolve_transition(s.hero, option, result.target.raw(), result.target.capacity(),
-                                &result.roll, result.message.raw(), result.message.capacity())) {
+  if (!rules_resolve_transition(s.hero, option, s.random, result.target.raw(),
+                                result.target.capacity(), &result.roll, result.message.raw(),
+                                result.message.capacity())) {
     ui_print_message(*s.ui, result.message.c_str(), "warning");
     return;
   }
   const RollResult& roll = result.roll;
   bool rolled = roll.outcome != OUTCOME_NONE;
   if (rolled) {
-    if (s.audio != nullptr) audio_play_dice_sound(*s.audio);
-    ui_animate_dice_roll(*s.ui, &roll, option.check_stat.c_str());
+    if (s.audio != nullptr) audio_play_dice_sound(*s.audio, s.ui->out);
+    ui_animate_dice_roll(*s.ui, &roll, option.check_stat.c_str(), &s.random);
   }
 
   // The lore context always comes from the option's own label, whatever the player typed.
@@ -283,31 +286,33 @@ void session_take_option(SessionState& s, const StorySection& section,
   s.section_id.assign(result.target.view());
 }
 
-void session_make_slug(const char* source, FixedText<128>& slug) {
-  make_slug(source, slug.raw(), slug.capacity(), SESSION_SLUG_MAX, "adventure");
-}
-
 void game_session_run(const SessionIo& io, const Story* story, const char* slug_source,
-                      AppConfig* config, AudioState* audio, const char* hero_name,
-                      const char* start_section_id, const Character* saved_hero) {
+                      AppConfig* config, const char* hero_name, const char* start_section_id,
+                      const Character* saved_hero) {
   if (story == nullptr || config == nullptr) return;
   auto* s = static_cast<SessionState*>(std::calloc(1, sizeof(SessionState)));
   if (s == nullptr) {
-    ui_print_message(io.ui, "Error: No hay memoria suficiente para iniciar la aventura.", "error");
+    ui_print_message(io.host.ui, "Error: No hay memoria suficiente para iniciar la aventura.",
+                     "error");
     return;
   }
-  s->ui = &io.ui;
+  s->host = &io.host;
+  s->ui = &io.host.ui;
   s->observer = io.observer;
   s->story = story;
   s->config = config;
-  s->audio = audio;
+  s->audio = io.host.audio;
+  AudioState* audio = s->audio;
+  host_path(io.host, PATH_SAVES_DIR, s->saves_dir);
+  rules_random_seed(s->random, io.seed);
 
   start_hero(*s, hero_name, saved_hero);
-  session_make_slug(slug_source != nullptr ? slug_source : story->title.c_str(), s->slug);
+  make_slug(slug_source != nullptr ? slug_source : story->title.c_str(), SESSION_SLUG_FALLBACK,
+            s->slug);
   start_section(*s, start_section_id);
   rag_index_story(s->lore, *story);
   llm_init(s->totals);
-  ui_init(config->typing_speed);
+  ui_set_typewriter_speed(*s->ui, config->typing_speed);
 
   session_message(*s, "info", 256, "\n📖 Iniciando '%s' por %s", story->title.c_str(),
                   story->author.c_str());

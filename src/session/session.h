@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "character/character.h"
@@ -9,9 +10,11 @@
 #include "narration/llm_narrator.h"
 #include "platform/audio.h"
 #include "story/story.h"
+#include "ui/host.h"
 #include "ui/text_output.h"
 
-inline constexpr std::size_t SESSION_SLUG_MAX = 124;
+// The slug of an adventure whose story gives no slug at all.
+inline constexpr const char* SESSION_SLUG_FALLBACK = "adventure";
 
 // How a session ended, for tools that drive sessions (the author's playthrough runner).
 enum SessionEnd : int {
@@ -32,22 +35,25 @@ struct SessionObserver {
   void* context;
 };
 
-// Where one adventure reads the player's lines, writes its screens and
-// pauses, and who watches it. The game passes ui_terminal() and no observer;
-// the author's playthrough runner passes its scripted player.
+// Where one adventure reads the player's lines, writes its screens, pauses,
+// plays music and keeps its saves (its host), who watches it, and the seed of
+// its own random generator. The game passes its host and no observer; the
+// author's playthrough runner passes a host with a scripted player.
 struct SessionIo {
-  UiContext& ui;
+  Host& host;
   const SessionObserver* observer;  // null: nobody watches
+  std::uint32_t seed;               // seeds the adventure's dice and flavour picks
 };
+
+// The seed every adventure was played with before adventures had their own
+// generator: the C library's unseeded stream.
+inline constexpr std::uint32_t SESSION_DEFAULT_SEED = 1;
 
 // Plays one adventure until death, an ending, a missing section, an exit
 // command or the end of the player's input.
 void game_session_run(const SessionIo& io, const Story* story, const char* slug_source,
-                      AppConfig* config, AudioState* audio, const char* hero_name,
-                      const char* start_section_id, const Character* saved_hero);
-
-// The story's key in save-file names, derived from the story path (or title).
-void session_make_slug(const char* source, FixedText<128>& slug);
+                      AppConfig* config, const char* hero_name, const char* start_section_id,
+                      const Character* saved_hero);
 
 // Lower-cases ASCII letters and collapses white space for comparisons.
 void str_clean_spaces(char* dst, const char* src, std::size_t capacity);

@@ -5,12 +5,16 @@
 #include <cstddef>
 
 #include "character/character.h"
+#include "common/slug.h"
 #include "config/config.h"
 #include "lore/lore_index.h"
 #include "narration/llm_narrator.h"
 #include "platform/audio.h"
+#include "platform/paths.h"
+#include "rules/game_random.h"
 #include "session/session.h"
 #include "story/story.h"
+#include "ui/host.h"
 #include "ui/text_output.h"
 
 // Capacities of the work buffers of one turn.
@@ -23,14 +27,17 @@ inline constexpr std::size_t SESSION_SHORT_MESSAGE = 128;        // formatted on
 // far as the story fills it: allocated zeroed on the heap once per adventure,
 // never on the stack.
 struct SessionState {
-  UiContext* ui;                    // where the player's lines come from and the screens go
+  Host* host;                       // the terminal, root folder and music of the adventure
+  UiContext* ui;                    // the host's terminal: lines come from it, screens go to it
   const SessionObserver* observer;  // optional
   const Story* story;               // borrowed, read only
   AppConfig* config;                // borrowed; commands change it in memory only
-  AudioState* audio;                // borrowed; null means no music at all
+  AudioState* audio;                // the host's music; null means no music at all
   Character hero;                   // the working hero, never written back to the caller
   IdText section_id;                // the scene being played
-  FixedText<128> slug;              // the story's key in save-file names
+  SlugText slug;                    // the story's key in save-file names
+  PathText saves_dir;               // the host's saves/ folder
+  GameRandom random;                // the dice, the flavour picks and the dice animation
   LoreIndex lore;
   LlmTotals totals;
   TokenCounters counters;

@@ -6,6 +6,7 @@
 
 #include "common/fixed_list.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "savegame/save_file.h"
 #include "session/session_internal.h"
@@ -109,7 +110,7 @@ void set_speed(SessionState& s, std::string_view argument) {
   for (const SpeedWord& w : kSpeedWords) {
     if (argument != w.word) continue;
     s.config->typing_speed = w.speed;
-    ui_set_typewriter_speed(w.speed);
+    ui_set_typewriter_speed(*s.ui, w.speed);
     ui_print_message(*s.ui, w.message, "success");
     return;
   }
@@ -167,12 +168,13 @@ void lore_lookup(SessionState& s, const char* argument) {
 void quick_save(SessionState& s, const StorySection& section) {
   char file_name[160];
   std::snprintf(file_name, sizeof file_name, "quicksave_%s.json", s.slug.c_str());
-  if (save_game("saves", s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
+  if (save_game(s.saves_dir.c_str(), s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
                 section.title.c_str(), &s.hero, file_name)) {
     ui_print_message(*s.ui, "💾 Partida guardada con éxito.", "success");
   } else {
     session_message(s, "error", sizeof file_name + 64,
-                    "Error al guardar partida: no se pudo escribir saves/%s.", file_name);
+                    "Error al guardar partida: no se pudo escribir %s/%s.", PATH_SAVES_DIR,
+                    file_name);
   }
 }
 
@@ -183,7 +185,8 @@ void quick_load(SessionState& s) {
   char section_id[32];
   text_copy(section_id, sizeof section_id, s.story->start.empty() ? "1" : s.story->start.view());
   std::memset(static_cast<void*>(&s.loaded), 0, sizeof s.loaded);
-  if (!load_game("saves", s.slug.c_str(), section_id, sizeof section_id, &s.loaded, file_name)) {
+  if (!load_game(s.saves_dir.c_str(), s.slug.c_str(), section_id, sizeof section_id, &s.loaded,
+                 file_name)) {
     ui_print_message(*s.ui, "No se encontró ningún guardado para esta historia.", "warning");
     return;
   }

@@ -1,7 +1,6 @@
 #include "ui/dice_view.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -47,7 +46,8 @@ const char* outcome_colour(std::int32_t outcome) {
 
 }  // namespace
 
-void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label) {
+void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label,
+                          GameRandom* random) {
   if (roll == nullptr) return;
   ui_write(ui, "\n" QH_YELLOW "🎲 Tirando dados 2d6" QH_RESET);
   if (label != nullptr && label[0] != '\0') {
@@ -57,8 +57,8 @@ void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* lab
 
   // The rolling faces are for show; they draw from the same generator as the dice.
   for (int frame = 0; frame < kRollingFrames; ++frame) {
-    int a = std::rand() % 6;
-    int b = std::rand() % 6;
+    int a = random != nullptr ? rules_random_below(*random, 6) : face_of(roll->die1);
+    int b = random != nullptr ? rules_random_below(*random, 6) : face_of(roll->die2);
     ui_printf(ui,
               "\r" QH_GREY
               "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s\n  %s %s\n  └───────┘ └───────┘" QH_RESET
@@ -91,7 +91,7 @@ void ui_print_dm_narration(UiContext& ui, const char* text, bool offline_narrato
             "\n" QH_CYAN "┌─ 🎭 NARRADOR %s" QH_CYAN
             " ──────────────────────────────────────────────────┐" QH_RESET "\n",
             offline_narrator ? "(Modo Clásico)" : "(IA Adventure Master)");
-  ui_typewriter(ui, text, ui_get_typewriter_speed());
+  ui_typewriter(ui, text, ui_get_typewriter_speed(ui));
   ui_write(ui, "\n" QH_CYAN
                "└────────────────────────────────────────────────────────────────────────┘" QH_RESET
                "\n");

@@ -10,7 +10,10 @@
 // Three rows per face, face 1 first.
 extern const std::array<const char*, 18> DICE_FACES;
 
-void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label);
+// The rolling frames draw their faces from `random`, the generator the dice
+// came from (none: the frames show the settled dice).
+void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* label,
+                          GameRandom* random);
 // The framed narration. The header names who wrote the text: "(Modo Clásico)"
 // when the offline narrator did (offline mode, or the model could not answer),
 // the model otherwise; only the model's text is followed by its token use.

@@ -120,7 +120,7 @@ void ui_print_scene(UiContext& ui, const StorySection* section) {
   if (section == nullptr) return;
   ui_printf(ui, "\n" QH_ORANGE QH_BOLD "─── 📍 [%s] %s ───" QH_RESET "\n\n", section->id.c_str(),
             section->title.c_str());
-  ui_typewriter(ui, section->text.c_str(), ui_get_typewriter_speed());
+  ui_typewriter(ui, section->text.c_str(), ui_get_typewriter_speed(ui));
   ui_write(ui, "\n");
 }
 

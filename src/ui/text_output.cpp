@@ -11,8 +11,6 @@
 
 namespace {
 
-float g_speed = 0.01f;
-
 // The six-line logo; every line starts with three spaces and has the same width.
 constexpr const char* kStoryTitleLogo[6] = {
     "    ██████╗ ██╗   ██╗██╗██╗     ██╗     ██╗  ██╗ █████╗ ██╗   ██╗███████╗███╗   ██╗",
@@ -45,11 +43,6 @@ void strip_line_end(char* buffer) {
 
 }  // namespace
 
-UiContext& ui_terminal() {
-  static UiContext terminal{stdin, stdout, nullptr, nullptr, nullptr, false};
-  return terminal;
-}
-
 void ui_write(UiContext& ui, std::string_view text) {
   if (ui.out != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), ui.out);
 }
@@ -59,6 +52,18 @@ void ui_printf(UiContext& ui, const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::vfprintf(ui.out, format, args);
+  va_end(args);
+}
+
+void ui_error_write(UiContext& ui, std::string_view text) {
+  if (ui.err != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), ui.err);
+}
+
+void ui_error_printf(UiContext& ui, const char* format, ...) {
+  if (ui.err == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(ui.err, format, args);
   va_end(args);
 }
 
@@ -74,11 +79,11 @@ void ui_sleep_ms(UiContext& ui, std::int32_t ms) {
   }
 }
 
-void ui_init(float speed) { g_speed = (speed >= 0.0f) ? speed : 0.01f; }
+void ui_set_typewriter_speed(UiContext& ui, float speed) {
+  ui.typing_speed = (speed >= 0.0f) ? speed : 0.0f;
+}
 
-void ui_set_typewriter_speed(float speed) { g_speed = (speed >= 0.0f) ? speed : 0.0f; }
-
-float ui_get_typewriter_speed() { return g_speed; }
+float ui_get_typewriter_speed(const UiContext& ui) { return ui.typing_speed; }
 
 void ui_typewriter(UiContext& ui, const char* text, float speed) {
   if (text == nullptr) return;
@@ -117,8 +122,6 @@ void ui_print_banner(UiContext& ui) {
            "⚔️\n" QH_RESET);
 }
 
-void ui_print_banner() { ui_print_banner(ui_terminal()); }
-
 void ui_print_message(UiContext& ui, const char* text, const char* kind) {
   if (text == nullptr) return;
   const char* k = kind != nullptr ? kind : "";
@@ -131,10 +134,6 @@ void ui_print_message(UiContext& ui, const char* text, const char* kind) {
   } else {
     ui_printf(ui, QH_CYAN "%s" QH_RESET "\n", text);
   }
-}
-
-void ui_print_message(const char* text, const char* kind) {
-  ui_print_message(ui_terminal(), text, kind);
 }
 
 void ui_prompt_action(UiContext& ui, char* buffer, std::size_t capacity) {
@@ -164,13 +163,7 @@ bool ui_read_line(UiContext& ui, char* buffer, std::size_t capacity) {
   return true;
 }
 
-bool ui_read_line(char* buffer, std::size_t capacity) {
-  return ui_read_line(ui_terminal(), buffer, capacity);
-}
-
 bool ui_input_closed(const UiContext& ui) { return ui.input_closed; }
-
-bool ui_input_closed() { return ui_input_closed(ui_terminal()); }
 
 bool ui_read_line_discard_rest(UiContext& ui, char* buffer, std::size_t capacity) {
   if (!read_line_raw_checked(ui, buffer, capacity)) return false;
@@ -189,10 +182,6 @@ bool ui_read_line_discard_rest(UiContext& ui, char* buffer, std::size_t capacity
   return true;
 }
 
-bool ui_read_line_discard_rest(char* buffer, std::size_t capacity) {
-  return ui_read_line_discard_rest(ui_terminal(), buffer, capacity);
-}
-
 bool ui_pause_enter(UiContext& ui) {
   ui_write(ui, QH_GREY "\nPresiona Enter para continuar..." QH_RESET);
   // The answer is ignored; so is the rest of an overlong line, which would
@@ -200,8 +189,6 @@ bool ui_pause_enter(UiContext& ui) {
   char ignored[32];
   return ui_read_line_discard_rest(ui, ignored, sizeof ignored);
 }
-
-bool ui_pause_enter() { return ui_pause_enter(ui_terminal()); }
 
 char ui_menu_choice(const char* answer, char last) {
   if (answer == nullptr || answer[0] == '\0' || answer[1] != '\0') return 0;

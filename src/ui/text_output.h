@@ -14,20 +14,22 @@ using UiLineSource = bool (*)(char* buffer, std::size_t capacity, void* user);
 // Waits `ms` milliseconds, or only pretends to.
 using UiSleep = void (*)(std::int32_t ms, void* user);
 
-// One player's terminal. The game plays on ui_terminal(); the author's tools
-// and the tests build their own, so the end of one input never reaches another.
+// One player's terminal. Each program's main() builds one on its standard
+// streams; the author's tools, the shared table and the tests build their own,
+// so the end of one input never reaches another. All-zero is a valid context:
+// no input, screens discarded, real pauses, text written at once.
 struct UiContext {
   std::FILE* in;        // lines are read from here unless `source` is set; null: no input
   std::FILE* out;       // every screen is written here; null: screens are discarded
+  std::FILE* err;       // diagnostics of the command-line tools; null: discarded
   UiLineSource source;  // optional scripted player, read instead of `in`
   UiSleep sleep;        // optional: replaces the real pause
   void* user;           // handed to `source` and `sleep`
   bool input_closed;    // the last read found the end of input
+  float typing_speed;   // seconds per pair of characters of the typewriter; 0: at once
+  bool is_terminal;     // `out` is a terminal
+  int width;            // the terminal's columns; 0 when `out` is no terminal
 };
-
-// Standard input and output with real pauses: what the menus, the workshop and
-// the game's adventures use.
-UiContext& ui_terminal();
 
 // Writing and pausing through a context.
 void ui_write(UiContext& ui, std::string_view text);
@@ -35,16 +37,18 @@ void ui_printf(UiContext& ui, const char* format, ...) __attribute__((format(pri
 void ui_flush(UiContext& ui);
 void ui_sleep_ms(UiContext& ui, std::int32_t ms);
 
-// The typewriter speed is one value for the whole process.
-void ui_init(float speed);
-void ui_set_typewriter_speed(float speed);
-float ui_get_typewriter_speed();
+// Writes to the context's diagnostics stream (the tools' standard error).
+void ui_error_write(UiContext& ui, std::string_view text);
+void ui_error_printf(UiContext& ui, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The typewriter speed belongs to the terminal. A negative (or not-a-number)
+// speed writes at once, like 0.
+void ui_set_typewriter_speed(UiContext& ui, float speed);
+float ui_get_typewriter_speed(const UiContext& ui);
 void ui_typewriter(UiContext& ui, const char* text, float speed);
 void ui_print_banner(UiContext& ui);
-void ui_print_banner();
 // kind: "error", "warning", "success", anything else is info.
 void ui_print_message(UiContext& ui, const char* text, const char* kind);
-void ui_print_message(const char* text, const char* kind);
 // Writes the action prompt and reads one line (trailing CR/LF removed); empty at end of input.
 void ui_prompt_action(UiContext& ui, char* buffer, std::size_t capacity);
 
@@ -53,16 +57,12 @@ void ui_prompt_action(UiContext& ui, char* buffer, std::size_t capacity);
 // first. Returns false, with an empty buffer, at end of input; until the next
 // read, ui_input_closed() then answers true.
 bool ui_read_line(UiContext& ui, char* buffer, std::size_t capacity);
-bool ui_read_line(char* buffer, std::size_t capacity);
 bool ui_input_closed(const UiContext& ui);
-bool ui_input_closed();
 // Reads one line and discards whatever of it did not fit in `capacity`.
 bool ui_read_line_discard_rest(UiContext& ui, char* buffer, std::size_t capacity);
-bool ui_read_line_discard_rest(char* buffer, std::size_t capacity);
 // "Presiona Enter para continuar..." then one line of at most 31 bytes, ignored
 // with the rest of a longer line. False when input has ended.
 bool ui_pause_enter(UiContext& ui);
-bool ui_pause_enter();
 // The menu entry named by an answer of exactly one character from '1' to
 // `last`, else 0.
 char ui_menu_choice(const char* answer, char last);

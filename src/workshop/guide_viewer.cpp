@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr std::size_t GUIDE_PATH_BYTES = 512;
 // Pieces (lines, or slices of longer lines) read at a time, and shown per page.
 constexpr std::size_t GUIDE_PIECE_BYTES = 512;
 constexpr int GUIDE_PAGE_PIECES = 28;
@@ -27,44 +27,41 @@ std::FILE* open_regular_file(const char* path) {
   return file;
 }
 
-// The guide beside the base directory, else in the sibling project folder.
-std::FILE* open_guide(const char* base_dir, const char* file_name) {
-  char path[GUIDE_PATH_BYTES];
-  int len = std::snprintf(path, sizeof path, "%s/%s", base_dir, file_name);
-  if (len < 0 || static_cast<std::size_t>(len) >= sizeof path) return nullptr;
-  if (!platform_file_exists(path)) {
-    len = std::snprintf(path, sizeof path, "%s/../Quillhaven-Lantern/%s", base_dir, file_name);
-    if (len < 0 || static_cast<std::size_t>(len) >= sizeof path) return nullptr;
+// The guide in the host's root, else in the companion project's folder.
+std::FILE* open_guide(const Host& host, const char* file_name) {
+  PathText path, fallback;
+  if (!host_path(host, file_name, path)) return nullptr;
+  if (!platform_file_exists(path.c_str())) {
+    if (!host_path(host, PATH_FALLBACK_GUIDES_DIR, fallback) ||
+        !path_join(fallback.view(), file_name, path)) {
+      return nullptr;
+    }
   }
-  return open_regular_file(path);
+  return open_regular_file(path.c_str());
 }
 
 }  // namespace
 
-bool workshop_show_guide(const char* base_dir, const char* file_name, const char* title) {
-  std::FILE* file = open_guide(base_dir != nullptr && base_dir[0] != '\0' ? base_dir : ".",
-                               file_name != nullptr ? file_name : "");
+bool show_guide_file(Host& host, const char* file_name, const char* title) {
+  UiContext& ui = host.ui;
+  std::FILE* file = open_guide(host, file_name != nullptr ? file_name : "");
   if (file == nullptr) {
-    ui_print_message("No se encontró el archivo de guía.", "warning");
-    return ui_pause_enter();
+    ui_print_message(ui, "No se encontró el archivo de guía.", "warning");
+    return ui_pause_enter(ui);
   }
-  std::printf("\n" QH_ORANGE QH_BOLD "=== %s ===" QH_RESET "\n\n", title != nullptr ? title : "");
+  ui_printf(ui, "\n" QH_ORANGE QH_BOLD "=== %s ===" QH_RESET "\n\n", title != nullptr ? title : "");
   char piece[GUIDE_PIECE_BYTES];
   int shown = 0;
   while (std::fgets(piece, sizeof piece, file) != nullptr) {
-    std::fputs(piece, stdout);
+    ui_write(ui, piece);
     if (++shown % GUIDE_PAGE_PIECES != 0) continue;
-    std::fputs(QH_GREY "\n--- Presiona Enter para ver más ---" QH_RESET, stdout);
+    ui_write(ui, QH_GREY "\n--- Presiona Enter para ver más ---" QH_RESET);
     char ignored[MORE_ANSWER_BYTES];
-    if (!ui_read_line_discard_rest(ignored, sizeof ignored)) {
+    if (!ui_read_line_discard_rest(ui, ignored, sizeof ignored)) {
       std::fclose(file);
       return false;
     }
   }
   std::fclose(file);
-  return ui_pause_enter();
-}
-
-void show_guide_file(const char* base_dir, const char* file_name, const char* title) {
-  workshop_show_guide(base_dir, file_name, title);
+  return ui_pause_enter(ui);
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/slug.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
@@ -108,15 +109,14 @@ std::string story_text(const char* title, const char* author) {
 // temporary file and only then given its name, so a failed or interrupted
 // write never leaves a cut story among the playable ones. The path used is
 // left in `path`.
-bool write_story(const char* base_dir, const char* slug, const std::string& text, char* path,
+bool write_story(const Host& host, const char* slug, const std::string& text, char* path,
                  std::size_t capacity) {
-  char folder[STORY_PATH_BYTES];
-  int len = std::snprintf(folder, sizeof folder, "%s/stories", base_dir);
-  if (len < 0 || static_cast<std::size_t>(len) >= sizeof folder) return false;
-  platform_mkdir_p(folder);
+  PathText folder;
+  if (!host_path(host, PATH_STORIES_DIR, folder)) return false;
+  platform_mkdir_p(folder.c_str());
   for (int n = 1; n <= MAX_NAME_SUFFIX; ++n) {
-    len = n == 1 ? std::snprintf(path, capacity, "%s/%s.md", folder, slug)
-                 : std::snprintf(path, capacity, "%s/%s_%d.md", folder, slug, n);
+    int len = n == 1 ? std::snprintf(path, capacity, "%s/%s.md", folder.c_str(), slug)
+                     : std::snprintf(path, capacity, "%s/%s_%d.md", folder.c_str(), slug, n);
     // A path that does not fit would name some other file: give up instead.
     if (len < 0 || static_cast<std::size_t>(len) >= capacity) return false;
     struct stat st;
@@ -128,101 +128,93 @@ bool write_story(const char* base_dir, const char* slug, const std::string& text
   return false;
 }
 
-void print_menu() {
-  const char* rule = "==================================================================\n";
-  std::printf("\n" QH_FRAME "%s" QH_RESET, rule);
-  std::fputs(QH_ORANGE QH_BOLD
-             "      🛠️   TALLER DEL CREADOR: HISTORIAS, ARTE & MÚSICA          \n" QH_RESET,
-             stdout);
-  std::printf(QH_FRAME "%s" QH_RESET, rule);
-  std::fputs(
-      "1. 🧙♂️ Crear Nueva Historia (Asistente interactivo en Markdown)\n"
-      "2. 🌐 Bóveda Comunitaria en GitHub (Quillhaven Vault)\n"
-      "3. 🖼️  Creador de Imágenes & Estudio de Arte (Pixel Art & Sprites)\n"
-      "4. 🎨 Galería y Probador de Cinemáticas (TrueColor en Consola)\n"
-      "5. 🎹 Probador y Secuenciador Chiptune (Escalas y Timbres)\n"
-      "6. 📖 Ver Guía de Creación de Historias (Markdown, Dados & RAG)\n"
-      "7. 📜 Ver Guía de Composición Musical (Recetas y Escalas)\n"
-      "8. 🚪 Volver al Menú Principal\n\n",
-      stdout);
-  std::fputs(QH_YELLOW "Selecciona una opción (1-8): " QH_RESET, stdout);
-}
-
 }  // namespace
 
-void workshop_story_slug(const char* title, char* out, std::size_t capacity) {
-  make_slug(title, out, capacity, WORKSHOP_SLUG_MAX, "nueva_historia");
+void workshop_print_menu(UiContext& ui) {
+  const char* rule = "==================================================================\n";
+  ui_printf(ui, "\n" QH_FRAME "%s" QH_RESET, rule);
+  ui_write(ui, QH_ORANGE QH_BOLD
+           "      🛠️   TALLER DEL CREADOR: HISTORIAS, ARTE & MÚSICA          \n" QH_RESET);
+  ui_printf(ui, QH_FRAME "%s" QH_RESET, rule);
+  ui_write(ui,
+           "1. 🧙♂️ Crear Nueva Historia (Asistente interactivo en Markdown)\n"
+           "2. 🌐 Bóveda Comunitaria en GitHub (Quillhaven Vault)\n"
+           "3. 🖼️  Creador de Imágenes & Estudio de Arte (Pixel Art & Sprites)\n"
+           "4. 🎨 Galería y Probador de Cinemáticas (TrueColor en Consola)\n"
+           "5. 🎹 Probador y Secuenciador Chiptune (Escalas y Timbres)\n"
+           "6. 📖 Ver Guía de Creación de Historias (Markdown, Dados & RAG)\n"
+           "7. 📜 Ver Guía de Composición Musical (Recetas y Escalas)\n"
+           "8. 🚪 Volver al Menú Principal\n\n");
+  ui_write(ui, QH_YELLOW "Selecciona una opción (1-8): " QH_RESET);
 }
 
-bool workshop_run_story_wizard(const char* base_dir) {
-  std::puts("\n" QH_ORANGE QH_BOLD
-            "=== 🧙♂️ ASISTENTE DE CREACIÓN DE HISTORIAS ===" QH_RESET);
-  std::fputs(
-      "Elige el género de tu aventura:\n"
-      "  1. Fantasía Oscura / Mazmorreo\n"
-      "  2. Cyberpunk / Hacker DMZ\n"
-      "  3. Ciencia Ficción Orbital\n"
-      "  4. Terror Cósmico Arcano\n",
-      stdout);
+bool workshop_run_story_wizard(Host& host) {
+  UiContext& ui = host.ui;
+  ui_write(ui, "\n" QH_ORANGE QH_BOLD
+               "=== 🧙♂️ ASISTENTE DE CREACIÓN DE HISTORIAS ===" QH_RESET "\n");
+  ui_write(ui,
+           "Elige el género de tu aventura:\n"
+           "  1. Fantasía Oscura / Mazmorreo\n"
+           "  2. Cyberpunk / Hacker DMZ\n"
+           "  3. Ciencia Ficción Orbital\n"
+           "  4. Terror Cósmico Arcano\n");
   // Every genre gets the same template; the answer is read and set aside.
-  std::fputs(QH_YELLOW "Selecciona (1-4): " QH_RESET, stdout);
+  ui_write(ui, QH_YELLOW "Selecciona (1-4): " QH_RESET);
   char genre[MENU_ANSWER_BYTES];
-  if (!ui_read_line_discard_rest(genre, sizeof genre)) return false;
+  if (!ui_read_line_discard_rest(ui, genre, sizeof genre)) return false;
 
-  std::fputs(QH_YELLOW "Título de la aventura: " QH_RESET, stdout);
+  ui_write(ui, QH_YELLOW "Título de la aventura: " QH_RESET);
   char title[TITLE_BYTES];
-  if (!ui_read_line_discard_rest(title, sizeof title)) return false;
-  std::fputs(QH_YELLOW "Nombre del autor: " QH_RESET, stdout);
+  if (!ui_read_line_discard_rest(ui, title, sizeof title)) return false;
+  ui_write(ui, QH_YELLOW "Nombre del autor: " QH_RESET);
   char author[AUTHOR_BYTES];
-  if (!ui_read_line_discard_rest(author, sizeof author)) return false;
-  if (title[0] == '\0') std::snprintf(title, sizeof title, "%s", DEFAULT_TITLE);
-  if (author[0] == '\0') std::snprintf(author, sizeof author, "%s", DEFAULT_AUTHOR);
+  if (!ui_read_line_discard_rest(ui, author, sizeof author)) return false;
+  if (title[0] == '\0') text_copy(title, sizeof title, DEFAULT_TITLE);
+  if (author[0] == '\0') text_copy(author, sizeof author, DEFAULT_AUTHOR);
 
-  char slug[WORKSHOP_SLUG_MAX + 1];
-  workshop_story_slug(title, slug, sizeof slug);
+  SlugText slug;
+  make_slug(title, WORKSHOP_SLUG_FALLBACK, slug);
   char path[STORY_PATH_BYTES];
-  if (!write_story(base_dir, slug, story_text(title, author), path, sizeof path)) {
-    ui_print_message(CREATE_ERROR, "error");
-    return ui_pause_enter();
+  if (!write_story(host, slug.c_str(), story_text(title, author), path, sizeof path)) {
+    ui_print_message(ui, CREATE_ERROR, "error");
+    return ui_pause_enter(ui);
   }
-  std::printf(QH_GREEN QH_BOLD "✅ ¡Historia '%s' creada con éxito!\n" QH_RESET, path);
-  std::fputs("   Puedes jugarla inmediatamente desde '1. Iniciar Nueva Aventura'.\n", stdout);
-  return ui_pause_enter();
+  ui_printf(ui, QH_GREEN QH_BOLD "✅ ¡Historia '%s' creada con éxito!\n" QH_RESET, path);
+  ui_write(ui, "   Puedes jugarla inmediatamente desde '1. Iniciar Nueva Aventura'.\n");
+  return ui_pause_enter(ui);
 }
 
-void workshop_open_menu(const char* base_dir, const AppConfig& config, AudioState* audio) {
-  const char* base = (base_dir != nullptr && base_dir[0] != '\0') ? base_dir : ".";
+void workshop_open_menu(Host& host, const AppConfig& config) {
+  UiContext& ui = host.ui;
   for (;;) {
-    print_menu();
+    workshop_print_menu(ui);
     char answer[MENU_ANSWER_BYTES];
-    if (!ui_read_line_discard_rest(answer, sizeof answer)) return;
+    if (!ui_read_line_discard_rest(ui, answer, sizeof answer)) return;
     char choice = ui_menu_choice(answer, '8');
     if (choice == 0) {
-      ui_print_message("Opción inválida. Elige del 1 al 8.", "warning");
+      ui_print_message(ui, "Opción inválida. Elige del 1 al 8.", "warning");
       continue;
     }
     bool input_open = true;
     switch (choice) {
       case '1':
-        input_open = workshop_run_story_wizard(base);
+        input_open = workshop_run_story_wizard(host);
         break;
       case '2':
-        input_open = workshop_show_vault(config);
+        input_open = workshop_show_vault(ui, config);
         break;
       case '3':
       case '4':
-        input_open = workshop_show_gallery();
+        input_open = workshop_show_gallery(ui);
         break;
       case '5':
-        input_open = workshop_run_chiptune_tester(audio);
+        input_open = workshop_run_chiptune_tester(host);
         break;
       case '6':
-        input_open = workshop_show_guide(base, "GUIA_CREACION_HISTORIAS.md",
-                                         "📖 GUÍA DE CREACIÓN DE HISTORIAS");
+        input_open = show_guide_file(host, PATH_STORY_GUIDE, "📖 GUÍA DE CREACIÓN DE HISTORIAS");
         break;
       case '7':
-        input_open = workshop_show_guide(base, "GUIA_COMPOSICION_MUSICAL.md",
-                                         "📜 GUÍA DE COMPOSICIÓN MUSICAL");
+        input_open = show_guide_file(host, PATH_MUSIC_GUIDE, "📜 GUÍA DE COMPOSICIÓN MUSICAL");
         break;
       default:
         return;

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "app/story_files.h"
+#include "common/slug.h"
+#include "session/session.h"
+#include "support/scripted_ui.h"
 #include "support/test_support.h"
 #include "ui/text_output.h"
 
@@ -43,7 +46,7 @@ TEST(ListStories, NamesWithMdTitlesFromThemAndTheLimits) {
   EXPECT_EQ(listed(longdir.path()), (Listing{{std::string(127, 'a'), std::string(127, 'a')}}));
 }
 
-// Run inside juego/, with the fallback folder beside it: every story is found
+// Rooted at juego/, with the fallback folder beside it: every story is found
 // again by the slug of the path it was played from, whichever folder holds it
 // and wherever the directory lists it.
 TEST(StoryFiles, SavesFindTheStoryTheyWereMadeFrom) {
@@ -52,42 +55,41 @@ TEST(StoryFiles, SavesFindTheStoryTheyWereMadeFrom) {
     qh_test::write_file(dir.file("juego/stories/h" + std::to_string(i) + ".md"), "x");
   for (const char* name : {"h7.md", "solo_fuera.md"})
     qh_test::write_file(dir.file(std::string("Quillhaven-Lantern/stories/") + name), "x");
-  char cwd[4096];
-  ASSERT_TRUE(getcwd(cwd, sizeof cwd) && chdir(dir.file("juego").c_str()) == 0);
+  qh_test::ScriptedHost player("", dir.file("juego"));
+  const Host& host = player.host();
 
-  FixedText<512> path;
-  FixedText<128> slug;
+  PathText path;
+  SlugText slug;
   int found = 0;
   for (int i = 0; i < 40; ++i) {
-    story_files_path(("h" + std::to_string(i) + ".md").c_str(), path);
-    story_files_slug(path.c_str(), slug);
-    found +=
-        story_files_find_by_slug(slug, path) && path == "stories/h" + std::to_string(i) + ".md";
+    story_files_path(host, ("h" + std::to_string(i) + ".md").c_str(), path);
+    make_slug(path.c_str(), SESSION_SLUG_FALLBACK, slug);
+    found += story_files_find_by_slug(host, slug, path) &&
+             path == "stories/h" + std::to_string(i) + ".md";
   }
   EXPECT_EQ(found, 40);
   // A name in both folders is played from stories/; the fallback's own slug still finds its copy.
   const std::string fallback = "../Quillhaven-Lantern/stories/";
   for (const char* name : {"solo_fuera.md", "h7.md"}) {
-    story_files_slug((fallback + name).c_str(), slug);
-    EXPECT_TRUE(story_files_find_by_slug(slug, path) && path == fallback + name) << name;
+    make_slug((fallback + name).c_str(), SESSION_SLUG_FALLBACK, slug);
+    EXPECT_TRUE(story_files_find_by_slug(host, slug, path) && path == fallback + name) << name;
   }
-  story_files_path("solo_fuera.md", path);
+  story_files_path(host, "solo_fuera.md", path);
   EXPECT_EQ(path.view(), fallback + "solo_fuera.md");
-  EXPECT_FALSE(story_files_find_by_slug("storiesborradamd", path));
+  EXPECT_FALSE(story_files_find_by_slug(host, "storiesborradamd", path));
   EXPECT_TRUE(path.empty());
-  EXPECT_FALSE(story_files_find_by_slug("", path));
-  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_FALSE(story_files_find_by_slug(host, "", path));
 }
 
 TEST(MenuAnswers, OverlongLinesAreAnsweredOnce) {
   // The tail "777771" of a long line never becomes the next answer.
-  qh_test::with_stdin(std::string(20, '7') + "1\n3\r\n", [] {
-    char answer[APP_MENU_ANSWER_BYTES];
-    EXPECT_TRUE(app_read_answer(answer, sizeof answer));
-    EXPECT_EQ(std::string(answer), std::string(15, '7'));
-    EXPECT_TRUE(app_read_answer(answer, sizeof answer));
-    EXPECT_STREQ(answer, "3");
-    EXPECT_FALSE(app_read_answer(answer, sizeof answer));
-    EXPECT_TRUE(answer[0] == '\0' && ui_input_closed());
-  });
+  qh_test::ScriptedHost player(std::string(20, '7') + "1\n3\r\n");
+  UiContext& ui = player.ui();
+  char answer[APP_MENU_ANSWER_BYTES];
+  EXPECT_TRUE(app_read_answer(ui, answer, sizeof answer));
+  EXPECT_EQ(std::string(answer), std::string(15, '7'));
+  EXPECT_TRUE(app_read_answer(ui, answer, sizeof answer));
+  EXPECT_STREQ(answer, "3");
+  EXPECT_FALSE(app_read_answer(ui, answer, sizeof answer));
+  EXPECT_TRUE(answer[0] == '\0' && ui_input_closed(ui));
 }

@@ -272,16 +272,18 @@ TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {
   EXPECT_EQ(counts(counters_), (Counts{0, 0, 0, 11, 22, 33}));
 }
 
+GameRandom g_flavour;  // the generator the offline narrator draws from in these tests
+
 std::string describe(std::int32_t outcome, const char* result, const LoreHit* lore = nullptr,
                      const char* action = "abrir") {
   RollResult roll{0, 0, 0, 0, 0, outcome, {}};
   char out[4096];
-  offline_narrator_describe_action(action, &roll, result, lore, out, sizeof(out));
+  offline_narrator_describe_action(action, &roll, result, lore, &g_flavour, out, sizeof(out));
   return out;
 }
 
 TEST(OfflineNarrator, ActionsDrawAFlavourSentenceByTierAndScenesShowTheirEnding) {
-  // The first rand() % 3 after srand(1), srand(2) and srand(11) is 1, 0 and 2; the space after
+  // The first draw % 3 after seeds 1, 2 and 11 is 1, 0 and 2; the space after
   // the sentence stays without a result.
   const std::tuple<std::int32_t, std::string, unsigned, const char*> tiers[] = {
       {OUTCOME_CRIT_SUCCESS, CRIT_SUCCESS_FLAVOR[1], 1, "Pierdes 2 PV."},
@@ -291,18 +293,16 @@ TEST(OfflineNarrator, ActionsDrawAFlavourSentenceByTierAndScenesShowTheirEnding)
       {OUTCOME_CRIT_FAILURE, CRIT_FAILURE_FLAVOR[1], 1, "Pierdes 2 PV."},
       {6, FAILURE_FLAVOR[0], 2, "Pierdes 2 PV."}};  // any other value: a failure
   for (const auto& [outcome, sentence, seed, result] : tiers) {
-    std::srand(seed);
+    rules_random_seed(g_flavour, seed);
     EXPECT_EQ(describe(outcome, result), sentence + " " + (result ? result : "")) << outcome;
   }
   // Without a check the result, else the action, stands alone and nothing is drawn.
-  std::srand(9);
-  int first = std::rand();
-  std::srand(9);
+  rules_random_seed(g_flavour, 9);
+  GameRandom before = g_flavour;
   EXPECT_EQ(describe(OUTCOME_NONE, "Investigación del entorno."), "Investigación del entorno.");
   EXPECT_EQ(describe(OUTCOME_NONE, nullptr), "abrir");
   EXPECT_EQ(describe(OUTCOME_NONE, nullptr, nullptr, nullptr), "");
-  EXPECT_EQ(std::rand(), first);
-  std::srand(1);
+  EXPECT_EQ(rules_random_next(g_flavour), rules_random_next(before));
   // The lore block is cut at 1023 bytes on its own.
   LoreHit lore{};
   lore.title.assign(std::string(127, 't'));

@@ -44,6 +44,18 @@ bool eventually(Condition condition, int timeout_ms = 3000) {
   return true;
 }
 
+// What the dice sound writes to the terminal behind a stream.
+std::string dice_bell(const AudioState& state) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  audio_play_dice_sound(state, out);
+  std::fclose(out);
+  std::string bell(text, size);
+  std::free(text);
+  return bell;
+}
+
 // Every test runs inside its own folder with the stand-in players first on PATH.
 class Platform : public ::testing::Test {
  protected:
@@ -161,10 +173,12 @@ TEST_F(Platform, ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice) {
 
 TEST_F(Platform, ThemesPlayThroughThePlayer) {
   install("exec sleep 30");
-  // Tracks are looked for below the base folder, then in assets/audio, then alone.
-  for (const char* file : {"base/assets/audio/quillhaven_intro.wav",
-                           "assets/audio/quillhaven_intro.wav", "assets/audio/dungeon_ambient.wav",
-                           "battle_tension.wav", "base/assets/audio/victory_fanfare.wav"})
+  // Tracks are looked for below the base folder's assets/audio, then in the
+  // base folder itself; never in the working folder, which is not the game's.
+  for (const char* file :
+       {"base/assets/audio/quillhaven_intro.wav", "assets/audio/quillhaven_intro.wav",
+        "assets/audio/dungeon_ambient.wav", "base/dungeon_ambient.wav", "battle_tension.wav",
+        "base/assets/audio/victory_fanfare.wav"})
     write_file(file, "RIFF");
   ASSERT_EQ(mkdir("base/assets/audio/dungeon_ambient.wav", 0755), 0);  // a folder is no track
   AudioState state;
@@ -176,32 +190,32 @@ TEST_F(Platform, ThemesPlayThroughThePlayer) {
     found += (audio_find_track(state, theme, path, sizeof path) ? path : "none") + std::string(";");
   }
   EXPECT_EQ(found,
-            "base/assets/audio/quillhaven_intro.wav;assets/audio/dungeon_ambient.wav;"
-            "battle_tension.wav;base/assets/audio/victory_fanfare.wav;none;");
+            "base/assets/audio/quillhaven_intro.wav;base/dungeon_ambient.wav;"
+            "none;base/assets/audio/victory_fanfare.wav;none;");
   // Last, assets/audio beside the running program (here the test binary),
-  // found from any folder; one below the current folder still comes first.
+  // found from any folder; one below the base folder still comes first.
   std::error_code ec;
   const std::string beside =
       std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string() + "/assets/audio";
   const std::string theme = "beside_" + std::to_string(getpid()), file = theme + ".wav";
   write_file(beside + "/" + file, "RIFF");
-  for (const std::string& expected : {beside + "/" + file, "assets/audio/" + file}) {
+  for (const std::string& expected : {beside + "/" + file, "base/assets/audio/" + file}) {
     char path[512] = "-";
     EXPECT_TRUE(audio_find_track(state, theme.c_str(), path, sizeof path) && path == expected);
-    write_file("assets/audio/" + file, "RIFF");
+    write_file("base/assets/audio/" + file, "RIFF");
   }
   unlink((beside + "/" + file).c_str());
   rmdir(beside.c_str());  // only when the test made it
   rmdir(beside.substr(0, beside.rfind('/')).c_str());
   audio_play(state, "dungeon", true);
   ASSERT_TRUE(eventually([&] { return runs().size() == 1; }));
-  EXPECT_EQ(runs()[0].second, "assets/audio/dungeon_ambient.wav");
+  EXPECT_EQ(runs()[0].second, "base/dungeon_ambient.wav");
   EXPECT_FALSE(audio_toggle(state));  // off: the player ends, the theme is forgotten
   EXPECT_TRUE(ended(runs()[0].first) && state.current_theme.empty());
   audio_play_victory_fanfare(state);
-  EXPECT_EQ(capture_stdout([&] { audio_play_dice_sound(state); }), "");
+  EXPECT_EQ(dice_bell(state), "");
   EXPECT_TRUE(audio_toggle(state));  // on again: silent until the next play
-  EXPECT_EQ(capture_stdout([&] { audio_play_dice_sound(state); }), "\a");
+  EXPECT_EQ(dice_bell(state), "\a");
   audio_play_victory_fanfare(state);
   ASSERT_TRUE(eventually([&] { return runs().size() == 2; }));
   EXPECT_EQ(runs()[1].second, "base/assets/audio/victory_fanfare.wav");

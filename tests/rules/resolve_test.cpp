@@ -19,13 +19,12 @@ class Resolve : public ::testing::Test {
     t.label.assign("Saltar");
     t.check_stat.assign("FUERZA");  // as written in the story
   }
-  void TearDown() override { srand(1); }
 
   // "taken -> target: message" or "refused -> target: message"; the roll lands in `roll`.
   std::string resolve(std::size_t target_capacity = 32, std::size_t message_capacity = 512) {
     std::string target(40, '#'), message(520, '#');
     std::memset(&roll, 0x5A, sizeof roll);  // must come back cleared or filled
-    bool taken = rules_resolve_transition(hero, t, target.data(), target_capacity, &roll,
+    bool taken = rules_resolve_transition(hero, t, random, target.data(), target_capacity, &roll,
                                           message.data(), message_capacity);
     EXPECT_TRUE(target[target_capacity] == '#' && message[message_capacity] == '#');
     return (taken ? "taken -> " : "refused -> ") + std::string(target.c_str()) + ": " +
@@ -35,6 +34,7 @@ class Resolve : public ::testing::Test {
   Character hero;
   StoryTransition t;
   RollResult roll;
+  GameRandom random;
 };
 
 // Refusals come in a fixed order; they, and options without a check, draw no die.
@@ -52,8 +52,8 @@ TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
       {"ANTORCHA", "visto", "nunca", 0, "taken -> exito: Avanzas: Saltar [Obtienes: Oro]"},
       {"", "", "", -3, "taken -> exito: Avanzas: Saltar [Obtienes: Oro]"},
   };
-  srand(1);
-  const int first = rand();
+  rules_random_seed(random, 1);
+  const int first = rules_random_next(random);
   for (const Case& c : cases) {
     SetUp();
     character_add_item(hero, "antorcha");
@@ -71,11 +71,11 @@ TEST_F(Resolve, RefusalsAndPlainMovesLeaveTheDiceAlone) {
     EXPECT_EQ(rules_transition_refused(hero, t, reason, sizeof reason), refused);
     EXPECT_EQ(std::string(reason), refused ? std::string(c.result + 13, 11) : "");
     EXPECT_EQ(rules_transition_refused(hero, t, nullptr, 0), refused);
-    srand(1);
+    rules_random_seed(random, 1);
     EXPECT_EQ(resolve(), c.result);
     EXPECT_EQ(std::memcmp(&roll, &zero, sizeof zero), 0) << c.result;
     EXPECT_EQ(std::memcmp(&hero, &before, sizeof hero) == 0, refused) << c.result;
-    EXPECT_EQ(rand(), first) << c.result;
+    EXPECT_EQ(rules_random_next(random), first) << c.result;
   }
 }
 
@@ -92,10 +92,10 @@ TEST_F(Resolve, EveryOutcomeGivesItsMessageDamageDestinationAndTheEffects) {
     std::getline(in >> std::ws, message);
     // Seeds the generator with the first seed whose next roll shows the wanted dice.
     for (unsigned seed = 1; d1 == 0 || (pair ? d1 != pair || d2 != pair : d1 == d2);) {
-      srand(++seed);
-      d1 = rand() % 6 + 1;
-      d2 = rand() % 6 + 1;
-      srand(seed);
+      rules_random_seed(random, ++seed);
+      d1 = rules_random_next(random) % 6 + 1;
+      d2 = rules_random_next(random) % 6 + 1;
+      rules_random_seed(random, seed);
     }
     t.check_dc = d1 + d2 + 1 + over;
     t.fail_target.assign(fail_target == "-" ? "" : fail_target);
@@ -141,14 +141,14 @@ TEST_F(Resolve, ChosenDiceResolveAsTheRolledOnes) {
     t.gain_item.assign("Mapa");
     hero.hp = static_cast<std::int32_t>(seed % 5);
     const Character before = hero;
-    srand(seed);
-    const int first = rand();
-    srand(seed);
+    rules_random_seed(random, seed);
+    const int first = rules_random_next(random);
+    rules_random_seed(random, seed);
     std::string rolled = resolve();
     const RollResult rolled_roll = roll;
     const Character rolled_hero = hero;
 
-    srand(seed);
+    rules_random_seed(random, seed);
     hero = before;
     char target[32], message[512];
     RollResult chosen;
@@ -164,7 +164,7 @@ TEST_F(Resolve, ChosenDiceResolveAsTheRolledOnes) {
                                                    target, sizeof target, nullptr, nullptr, 0));
     EXPECT_EQ(rolled.substr(9, std::strlen(target)), target);
     EXPECT_EQ(std::memcmp(&hero, &rolled_hero, sizeof hero), 0);
-    EXPECT_EQ(rand(), first) << "the chosen dice drew from the generator";
+    EXPECT_EQ(rules_random_next(random), first) << "the chosen dice drew from the generator";
   }
 
   // Refused without a summary buffer: false, nothing changed, nothing written but the target.

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/slug.h"
 #include "platform/audio.h"
 #include "story/story_parser.h"
 #include "support/scripted_ui.h"
@@ -36,30 +37,28 @@ std::string misspelt(const std::string& line, const std::string& hint) {
          warning("💡 Sintaxis correcta en esta terminal:\n   >_ " + hint);
 }
 
+// Every adventure plays on a host rooted at a fresh folder, where its saves land.
 struct Session : ::testing::Test {
   TempDir dir;
-  char old_cwd[4096] = {};
   Story* story = static_cast<Story*>(std::calloc(1, sizeof(Story)));
   AppConfig config{};  // classic narrator, no token display, no pauses, no music
 
+  std::string at(const std::string& name) const { return dir.file(name); }
+
   void SetUp() override {
-    ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
     // A dungeon with an item gate, hopeless and lethal checks, a hazard and lore; a console.
     const std::string text = read_file(QH_TEST_DATA_DIR "/cripta_de_prueba.md");
     ASSERT_TRUE(story_parser_load_string(*story, text.c_str(), "x"));
     config.offline_mode = true;
   }
-  void TearDown() override {
-    std::free(story);
-    EXPECT_EQ(chdir(old_cwd), 0);
-  }
+  void TearDown() override { std::free(story); }
   std::string play(const std::string& input, const char* start = nullptr,
                    const Character* saved = nullptr, AudioState* audio = nullptr,
                    const SessionObserver* observer = nullptr) {
-    ScriptedUi player(input);
-    game_session_run({player.ui(), observer}, story, "stories/prueba.md", &config, audio, "Ana",
-                     start, saved);
+    ScriptedHost player(input, dir.path());
+    player.host().audio = audio;
+    game_session_run({player.host(), observer, SESSION_DEFAULT_SEED}, story, "stories/prueba.md",
+                     &config, "Ana", start, saved);
     return player.output();
   }
 };
@@ -77,7 +76,7 @@ TEST(SessionText, SlugFromThePathAndCleanSpaces) {
       {long_source.c_str(), std::string(124, 'a')}};
   for (const auto& [source, expected] : cases) {
     FixedText<128> slug{};
-    session_make_slug(source, slug);
+    make_slug(source, SESSION_SLUG_FALLBACK, slug);
     EXPECT_EQ(slug.view(), expected) << (source ? source : "(null)");
   }
 
@@ -110,7 +109,7 @@ TEST_F(Session, NumbersGatesItemsHazardsAndTheEndOfInput) {
             info(kFarewell)}));
   EXPECT_EQ(out.find("Has encontrado"), out.rfind("Has encontrado"));  // found only once
   // The closed input saved the game as an exit command would.
-  EXPECT_TRUE(contains_in_order(read_file(kAutosave),
+  EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)),
                                 {"\"current_section_id\": \"5\"", "\"hp\": 2,", "\"Llave\""}));
 }
 
@@ -119,12 +118,12 @@ TEST_F(Session, ExitWordsSaveButADeathByTheOptionTakenEndsQuietly) {
   std::string out = play("2\n2\n");
   EXPECT_TRUE(contains_in_order(out, {"NARRADOR", "Fallaste la prueba de Fuerza"}));
   EXPECT_EQ(out.substr(out.size() - 8), "┘\x1b[0m\n");
-  EXPECT_FALSE(file_exists("saves"));
+  EXPECT_FALSE(file_exists(at("saves")));
   for (const char* word : {"/salir\n", "/exit\n", "/quit\n"}) {
     out = play(std::string("2\n") + word);
     EXPECT_EQ(out.substr(out.size() - info(kFarewell).size()), info(kFarewell)) << word;
   }
-  EXPECT_TRUE(contains_in_order(read_file(kAutosave), {"\"current_section_id\": \"2\""}));
+  EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)), {"\"current_section_id\": \"2\""}));
 }
 
 TEST_F(Session, ResumedHeroAndBrokenStarts) {
@@ -132,7 +131,7 @@ TEST_F(Session, ResumedHeroAndBrokenStarts) {
   character_init(hero, "Bea", 12);
   hero.hp = 0;  // a saved hero who is already dead: the greeting, then nothing, and no save
   EXPECT_TRUE(lacks(play("1\n", nullptr, &hero), "OPCIONES"));
-  EXPECT_FALSE(file_exists(kAutosave));
+  EXPECT_FALSE(file_exists(at(kAutosave)));
 
   // A saved hero plays as it is from the saved section, and is never written back.
   hero.hp = 9;
@@ -202,7 +201,7 @@ TEST_F(Session, EveryCommandAndItsMessagesWithoutAudio) {
             warning("Uso: /tema <nombre>"),
             kFarewell}));
   EXPECT_TRUE(lacks(out, "🎵"));  // without an audio state the music commands stay silent
-  EXPECT_FALSE(file_exists("config.json"));  // settings change in memory only
+  EXPECT_FALSE(file_exists(at("config.json")));  // settings change in memory only
 }
 
 TEST_F(Session, TheNarrationPanelNamesWhoAnswered) {
@@ -275,7 +274,7 @@ TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
 }
 
 TEST_F(Session, QuickSaveAndLoad) {
-  write_file("saves", "not a folder");
+  write_file(at("saves"), "not a folder");
   // Both failures name the file they could not write.
   EXPECT_TRUE(contains_in_order(
       play("/guardar\n/salir\n"),
@@ -283,7 +282,7 @@ TEST_F(Session, QuickSaveAndLoad) {
        info(kFarewell),
        warning("⚠️ No se pudo escribir saves/autosave_storiespruebamd.json: la partida no se "
                "guardó.")}));
-  ASSERT_EQ(std::remove("saves"), 0);
+  ASSERT_EQ(std::remove(at("saves").c_str()), 0);
 
   std::string out = play("/cargar\n/guardar\n2\n/cargar\n/salir\n");
   EXPECT_TRUE(
@@ -292,15 +291,16 @@ TEST_F(Session, QuickSaveAndLoad) {
                               "Has encontrado un objeto: Llave", scene("2", "Tesoro del Rey"),
                               success("📂 Partida cargada con éxito."), scene("1", "Entrada")}));
   // The loaded hero replaced the one who had found the key.
-  EXPECT_TRUE(lacks(read_file(kAutosave), "Llave"));
+  EXPECT_TRUE(lacks(read_file(at(kAutosave)), "Llave"));
 
   // A save without a section id resumes at the story's start, never at an empty id.
-  write_file("saves/quicksave_storiespruebamd.json", R"({"character": {"name": "Bea", "hp": 4}})");
+  write_file(at("saves/quicksave_storiespruebamd.json"),
+             R"({"character": {"name": "Bea", "hp": 4}})");
   out = play("2\n/cargar\n/inv\n/salir\n");
   EXPECT_TRUE(contains_in_order(out, {scene("2", "Tesoro del Rey"), "Partida cargada", "Bea",
                                       scene("1", "Entrada"), "Tu mochila está vacía.\n\n"}));
-  EXPECT_TRUE(contains_in_order(
-      read_file(kAutosave), {"\"current_section_id\": \"1\"", "\"name\": \"Bea\"", "\"hp\": 4,"}));
+  EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)), {"\"current_section_id\": \"1\"",
+                                                           "\"name\": \"Bea\"", "\"hp\": 4,"}));
 }
 
 TEST_F(Session, TypedCommandsNearMissesAndFreeText) {

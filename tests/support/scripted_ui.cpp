@@ -30,4 +30,10 @@ std::string ScriptedUi::output() {
   return text;
 }
 
+ScriptedHost::ScriptedHost(std::string script, const std::string& root)
+    : player_(std::move(script)) {
+  host_.ui = player_.ui();
+  host_.root.assign(root);
+}
+
 }  // namespace qh_test

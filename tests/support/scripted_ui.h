@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/host.h"
 #include "ui/text_output.h"
 
 namespace qh_test {
@@ -30,6 +31,26 @@ class ScriptedUi {
   std::size_t screen_size_ = 0;
   std::size_t taken_ = 0;
   UiContext ui_{};
+};
+
+// A host for one scripted player: its terminal is a ScriptedUi, its root a
+// folder of the test's, no music unless the test lends an AudioState. Everything flows take goes
+// through it.
+class ScriptedHost {
+ public:
+  explicit ScriptedHost(std::string script = "", const std::string& root = ".");
+  ScriptedHost(const ScriptedHost&) = delete;
+  ScriptedHost& operator=(const ScriptedHost&) = delete;
+
+  Host& host() { return host_; }
+  UiContext& ui() { return host_.ui; }
+  // Everything written since the previous call.
+  std::string output() { return player_.output(); }
+  const std::vector<int>& sleeps() const { return player_.sleeps; }
+
+ private:
+  ScriptedUi player_;
+  Host host_{};
 };
 
 }  // namespace qh_test

@@ -68,7 +68,7 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
     EXPECT_EQ(ui.output(), std::string(colour) + text + RESET "\n");
   }
   // Without a sink nothing is written anywhere, and nothing breaks.
-  UiContext silent{nullptr, nullptr, nullptr, nullptr, nullptr, false};
+  UiContext silent{};
   ui_print_message(silent, "nada", "info");
   char buf[8];
   EXPECT_FALSE(ui_read_line(silent, buf, sizeof buf));
@@ -105,15 +105,12 @@ TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
   EXPECT_TRUE(ui_read_line(other.ui(), buf, sizeof buf) && !ui_input_closed(other.ui()));
   EXPECT_STREQ(buf, "sigo");
   EXPECT_TRUE(ui_input_closed(ui));
-  UiContext again{nullptr,
-                  nullptr,
-                  [](char* line, std::size_t, void*) {
-                    line[0] = 'y', line[1] = '\0';
-                    return true;
-                  },
-                  nullptr,
-                  nullptr,
-                  true};
+  UiContext again{};
+  again.source = [](char* line, std::size_t, void*) {
+    line[0] = 'y', line[1] = '\0';
+    return true;
+  };
+  again.input_closed = true;
   EXPECT_TRUE(ui_read_line(again, buf, sizeof buf) && !ui_input_closed(again));
 
   // A menu answer is exactly one character from '1' to the last entry.
@@ -186,19 +183,20 @@ TEST(OptionList, MixedListNumbersOnlyPlainLockedAndCheckOptions) {
 
 TEST(DiceView, AnimationOutcomeColoursAndDiceOutsideOneToSix) {
   ScriptedUi ui;
-  std::srand(1);  // glibc's first eight values, mod 6: 1 4, 3 1, 5 1, 4 0
+  GameRandom random;
+  rules_random_seed(random, 1);  // the first eight values, mod 6: 1 4, 3 1, 5 1, 4 0
   RollResult r{6, 3, 2, 11, 9, OUTCOME_SUCCESS, {}};
   r.text.assign("Éxito Total (11 vs DC 9)");
-  ui_animate_dice_roll(ui.ui(), &r, "Sigilo");
+  ui_animate_dice_roll(ui.ui(), &r, "Sigilo", &random);
   EXPECT_EQ(ui.output(), screen("dice"));
   EXPECT_EQ(ui.sleeps, (std::vector<int>{60, 60, 60, 60}));
-  EXPECT_EQ(std::rand(), 596516649);  // exactly eight values were consumed
+  EXPECT_EQ(rules_random_next(random), 596516649);  // exactly eight values were consumed
 
   // By outcome, from none to a critical failure, then an unknown one.
   const char* colours[] = {FG(46), FG(214), FG(46), FG(226), FG(196), FG(196) BOLD, FG(46)};
   for (int outcome = 0; outcome < 7; ++outcome) {
     r = RollResult{0, 7, 1, 8, 7, outcome, {}};
-    ui_animate_dice_roll(ui.ui(), &r, "");
+    ui_animate_dice_roll(ui.ui(), &r, "", &random);
     const std::string out = ui.output();
     // Dice outside 1..6 show face 1 but print their value; an empty label shows no stat.
     EXPECT_EQ(out.substr(0, out.find('\r')) + out.substr(out.rfind("\x1b[5A") + 4),
@@ -211,7 +209,6 @@ TEST(DiceView, AnimationOutcomeColoursAndDiceOutsideOneToSix) {
 }
 
 TEST(NarrationPanel, HeaderTextFrameAndConsumptionLine) {
-  ui_set_typewriter_speed(0);
   TokenCounters counters{0, 0, 120, 0, 0, 480};
   auto panel = [&](const char* text, bool classic, const TokenCounters* c) {
     ScriptedUi ui;

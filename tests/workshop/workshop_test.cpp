@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "support/scripted_ui.h"
 #include "support/test_support.h"
 #include "ui/text_output.h"
 
@@ -22,16 +23,18 @@ const std::string kMore = "\x1b[38;5;244m\n--- Presiona Enter para ver más ---\
 const std::string kMissingGuide =
     "(1-8): \x1b[0m\x1b[38;5;226m\x1b[1mNo se encontró el archivo de guía.\x1b[0m\n" + kPause;
 
+// The menu on a host rooted at `base`, its screens as a string; the pauses it
+// asked for (notes, fanfare) land in `pauses` when given.
 std::string run_menu(const std::string& input, const std::string& base,
-                     AudioState* audio = nullptr) {
+                     std::vector<int>* pauses = nullptr, AudioState* audio = nullptr) {
   AppConfig config;
   config_set_defaults(config);
   config.community_vault_repo.clear();
-  std::string out;
-  qh_test::with_stdin(input, [&] {
-    out = qh_test::capture_stdout([&] { workshop_open_menu(base.c_str(), config, audio); });
-  });
-  return out;
+  qh_test::ScriptedHost player(input, base);
+  player.host().audio = audio;
+  workshop_open_menu(player.host(), config);
+  if (pauses != nullptr) *pauses = player.sleeps();
+  return player.output();
 }
 
 std::string numbered_lines(int first, int last) {
@@ -114,18 +117,14 @@ TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
 
   qh_test::TempDir dir;
   // The notes and the fanfare wait on the terminal; here they are only counted.
-  int pauses = 0;
-  UiContext& terminal = ui_terminal();
-  const UiContext before = terminal;
-  terminal.sleep = [](std::int32_t, void* counted) { ++*static_cast<int*>(counted); };
-  terminal.user = &pauses;
+  std::vector<int> pauses;
   AudioState audio;
   audio_init(audio, dir.path().c_str(), false, 0.7f);
   // The rest of an overlong answer ("2") is dropped, never taken as the next one.
-  const std::string out = run_menu(
-      "9\n01\n\n" + std::string(15, '7') + "2\n2\n\n3\n\n4\n\n5\n\n8\n", dir.path(), &audio);
-  terminal = before;
-  EXPECT_EQ(pauses, 5);  // four notes, then the fanfare
+  const std::string out =
+      run_menu("9\n01\n\n" + std::string(15, '7') + "2\n2\n\n3\n\n4\n\n5\n\n8\n", dir.path(),
+               &pauses, &audio);
+  EXPECT_EQ(pauses, (std::vector<int>{130, 130, 130, 130, 1500}));  // four notes, then the fanfare
   // Entries 3 and 4 show the same gallery, its terminal frame on a made-up host.
   const std::size_t art = out.find("\n\x1b[38;5;214m\x1b[1m=== 🎨 GALERÍA Y ESTUDIO DE ARTE RETRO");
   const std::string gallery = out.substr(art, out.find(kPause, art) + kPause.size() - art);

@@ -1,0 +1,23 @@
+// The world one program (or one shared table) works in: its terminal, its
+// root folder and its music. Built once by main() and lent by reference to
+// every flow, so nothing reaches for standard streams, the working directory
+// or a global, and several hosts can run side by side in one process.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <type_traits>
+
+#include "platform/audio.h"
+#include "platform/paths.h"
+#include "ui/text_output.h"
+
+struct Host {
+  UiContext ui;       // where lines come from and screens go
+  PathText root;      // the game's root folder: config, saves/, stories/, assets/
+  AudioState* audio;  // the music; null for a host without any (tools, tables, tests)
+};
+static_assert(std::is_trivially_copyable_v<Host>);
+
+// A path below the host's root (see path_join).
+bool host_path(const Host& host, std::string_view relative, PathText& out);
