@@ -100,10 +100,6 @@ void character_remove_state(Character& c, std::string_view state) {
   remove_text(c.states, c.state_count, state);
 }
 
-bool character_has_state(const Character& c, std::string_view state) {
-  return !state.empty() && find_text(c.states, c.state_count, state) >= 0;
-}
-
 void character_add_item(Character& c, std::string_view item) {
   add_unique_text(c.inventory, c.inventory_count, item);
 }

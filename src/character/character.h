@@ -44,7 +44,6 @@ std::int32_t character_take_damage(Character& c, std::int32_t amount);
 std::int32_t character_heal(Character& c, std::int32_t amount);
 void character_add_state(Character& c, std::string_view state);
 void character_remove_state(Character& c, std::string_view state);
-bool character_has_state(const Character& c, std::string_view state);
 void character_add_item(Character& c, std::string_view item);
 bool character_has_item(const Character& c, std::string_view item);
 bool character_remove_item(Character& c, std::string_view item);

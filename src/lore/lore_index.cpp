@@ -263,6 +263,8 @@ struct SearchChoice {
 // The widest search this processor runs, at most `width` bytes per step.
 SearchChoice choose_search(int width) {
 #if defined(__x86_64__)
+  // This may run before main, where the processor's features are not read yet.
+  __builtin_cpu_init();
   if (width >= 32 && __builtin_cpu_supports("avx2")) return {search_avx2, 32};
   if (width >= 16) return {search_sse2, 16};
 #endif
@@ -270,12 +272,13 @@ SearchChoice choose_search(int width) {
   return {search_bytes, 1};
 }
 
-SearchChoice g_search = {nullptr, 0};
+// Chosen once before main, so sessions on several threads only ever read it;
+// only rag_set_search_width (tests and benchmarks) changes it afterwards.
+SearchChoice g_search = choose_search(32);
 
 // Searches `text`, which must be followed by kScanPadding readable bytes.
 int search_text(std::string_view text, const Term& term, bool first_only,
                 void (*on_match)(void*, std::size_t) = nullptr, void* context = nullptr) {
-  if (g_search.function == nullptr) g_search = choose_search(32);
   if (text.size() < term.length) return 0;
   Search s{text.data(), text.size() - term.length, term, first_only, 0, 0, on_match, context};
   g_search.function(s);

@@ -85,7 +85,8 @@ class LlmNarrator : public ::testing::Test {
                                    .result = kOffline,
                                    .lore = &lore_,
                                    .totals = &totals_,
-                                   .counters = counted ? &counters_ : nullptr};
+                                   .counters = counted ? &counters_ : nullptr,
+                                   .random = nullptr};
     bool from_model = llm_narrate_action_at(base, request, out_, sizeof(out_), deadline_ms_);
     std::string log = read_file(dir_.file("log"));
     std::size_t at = log.find("\n@") + 2;
@@ -341,7 +342,8 @@ std::pair<std::string, std::string> request(const std::string& action, const Lor
                               .result = "b",
                               .lore = lore,
                               .totals = nullptr,
-                              .counters = nullptr};
+                              .counters = nullptr,
+                              .random = nullptr};
   llm_build_prompt(what, prompt, sizeof(prompt));
   return {prompt, std::string(body, llm_build_request_body(prompt, body, sizeof(body)))};
 }

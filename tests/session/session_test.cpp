@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -32,6 +34,10 @@ auto warning(const std::string& t) { return "\x1b[38;5;226m\x1b[1m" + t + "\x1b[
 auto success(const std::string& t) { return "\x1b[38;5;46m\x1b[1m" + t + "\x1b[0m\n"; }
 auto info(const std::string& t) { return "\x1b[38;5;51m" + t + "\x1b[0m\n"; }
 auto error(const std::string& t) { return "\x1b[38;5;196m\x1b[1m" + t + "\x1b[0m\n"; }
+// A save with its time stamp blanked out.
+std::string stamped(const std::string& save) {
+  return std::regex_replace(save, std::regex("\"saved_at\": \"[^\"]*\""), "\"saved_at\": \"\"");
+}
 std::string misspelt(const std::string& line, const std::string& hint) {
   return error("❌ Comando mal escrito o incompleto: '" + line + "'") +
          warning("💡 Sintaxis correcta en esta terminal:\n   >_ " + hint);
@@ -348,4 +354,53 @@ TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
             "Avanzas: Cruzar la puerta", scene("2", "Tesoro del Rey"),
             "Avanzas: Volver a la entrada", " + Sigilo (+1)", "Fallaste la prueba de Sigilo",
             scene("4", "Trampa"), error("\n💀 Has sucumbido al destino de la mazmorra.")}));
+}
+
+// Two adventures at the same time in one process, each on a host of its own
+// (scripted input, screens to a string, its own root folder) with its own
+// seed: each plays exactly what it plays alone, dice, flavour sentences,
+// pauses and autosave included. This is what a server of many tables needs.
+TEST(SessionHosts, TwoAdventuresAtOnceEachPlayAsAlone) {
+  Story* crypt = static_cast<Story*>(std::calloc(1, sizeof(Story)));
+  ASSERT_TRUE(story_parser_load_file(*crypt, QH_SOURCE_DIR "/stories/la_cripta_del_rey_ceniza.md"));
+  struct Run {
+    std::uint32_t seed;
+    std::string input;
+    std::string screens, autosave;
+    std::vector<int> sleeps;
+  };
+  // Plays one adventure on a fresh root, slowly typed (the pauses are only recorded).
+  auto play = [crypt](Run& run) {
+    TempDir root;
+    AppConfig config{};
+    config.offline_mode = true;
+    config.typing_speed = 0.004f;
+    ScriptedHost player(run.input, root.path());
+    game_session_run({player.host(), nullptr, run.seed}, crypt, "stories/la_cripta.md", &config,
+                     "Ana", nullptr, nullptr);
+    run.screens = player.output();
+    run.sleeps = player.sleeps();
+    run.autosave = read_file(root.file("saves/autosave_storiesla_criptamd.json"));
+  };
+  std::string wander;  // the first options, with a look at the lore, then leave
+  for (int i = 0; i < 40; ++i) wander += std::to_string(i % 3 == 2 ? 2 : 1) + "\n/lore rey\n";
+  wander += "/salir\n";
+  Run alone[2] = {{7, "1\n" + wander, {}, {}, {}}, {99, "1\n3\n" + wander, {}, {}, {}}};
+  for (Run& run : alone) play(run);
+  for (const Run& run : alone) {
+    ASSERT_TRUE(contains_in_order(run.screens, {"Tirando dados"}));
+  }
+  ASSERT_NE(alone[0].screens, alone[1].screens);
+  for (int round = 0; round < 3; ++round) {
+    Run together[2] = {{7, alone[0].input, {}, {}, {}}, {99, alone[1].input, {}, {}, {}}};
+    std::thread other([&] { play(together[1]); });
+    play(together[0]);
+    other.join();
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(together[i].screens, alone[i].screens) << i;
+      EXPECT_EQ(together[i].sleeps, alone[i].sleeps) << i;
+      EXPECT_EQ(stamped(together[i].autosave), stamped(alone[i].autosave)) << i;
+    }
+  }
+  std::free(crypt);
 }

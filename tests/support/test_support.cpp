@@ -22,42 +22,6 @@ extern char** environ;
 
 namespace qh_test {
 
-std::string capture_stdout(const std::function<void()>& body) {
-  std::fflush(stdout);
-  char name[] = "/tmp/qh_capture_XXXXXX";
-  int fd = mkstemp(name);
-  if (fd < 0) return {};
-  int saved = dup(1);
-  dup2(fd, 1);
-  body();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  close(fd);
-  std::string text = read_file(name);
-  unlink(name);
-  return text;
-}
-
-void with_stdin(const std::string& input, const std::function<void()>& body) {
-  char name[] = "/tmp/qh_stdin_XXXXXX";
-  int fd = mkstemp(name);
-  if (fd < 0) return;
-  [[maybe_unused]] ssize_t written = write(fd, input.data(), input.size());
-  lseek(fd, 0, SEEK_SET);
-  int saved = dup(0);
-  dup2(fd, 0);
-  clearerr(stdin);
-  body();
-  // Drop whatever the body left unread so it cannot leak into the next test.
-  std::fflush(stdin);
-  dup2(saved, 0);
-  close(saved);
-  close(fd);
-  clearerr(stdin);
-  unlink(name);
-}
-
 TempDir::TempDir() {
   char name[] = "/tmp/qh_test_XXXXXX";
   const char* made = mkdtemp(name);

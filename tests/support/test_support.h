@@ -12,13 +12,6 @@
 
 namespace qh_test {
 
-// Runs `body` with file descriptor 1 redirected to a temporary file and
-// returns everything written to standard output meanwhile.
-std::string capture_stdout(const std::function<void()>& body);
-
-// Feeds `input` as standard input (fd 0) while `body` runs.
-void with_stdin(const std::string& input, const std::function<void()>& body);
-
 // A fresh folder under /tmp, removed with everything in it on destruction.
 class TempDir {
  public:
