@@ -7,6 +7,7 @@
 #include "character/character.h"
 #include "config/config.h"
 #include "savegame/save_browser.h"
+#include "savegame/save_file.h"
 #include "story/story.h"
 #include "ui/host.h"
 
@@ -22,6 +23,7 @@ struct AppContext {
   // the first save of the settings keeps it as config.json.bak.
   bool config_backup_pending;
   Character hero;
+  SaveVisited visits;  // the sections the resumed hero had been in
   FixedText<128> story_files[APP_MAX_STORIES];
   FixedText<128> story_titles[APP_MAX_STORIES];
   SaveSummary saves[APP_MAX_SAVES];

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/app.h"
 #include "platform/platform.h"
@@ -26,6 +27,14 @@ int main() {
   host.ui.is_terminal = isatty(STDOUT_FILENO) != 0;
   if (host.ui.is_terminal) host.ui.width = platform_get_terminal_size(nullptr, nullptr);
   host.root.assign(".");
+  // QUILLHAVEN_SEED fixes the dice of every adventure; without it each one
+  // draws its own seed.
+  if (const char* seed = std::getenv("QUILLHAVEN_SEED")) {
+    host.seed_fixed = host_parse_seed(seed, host.seed);
+    if (!host.seed_fixed) {
+      std::fputs("QUILLHAVEN_SEED debe ser un número de 0 a 4294967295; se ignora.\n", stderr);
+    }
+  }
   int status = app_run(host, *app);
   platform_free_large(app, sizeof(AppContext));
   return status;

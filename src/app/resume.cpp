@@ -92,7 +92,7 @@ void app_resume_adventure(Host& host, AppContext& app) {
 
   app.section_id.clear();
   if (!load_game(saves_dir.c_str(), row.story_slug.c_str(), app.section_id.raw(),
-                 app.section_id.capacity(), &app.hero, row.file_name.c_str())) {
+                 app.section_id.capacity(), &app.hero, row.file_name.c_str(), &app.visits)) {
     ui_print_message(ui, "Error al cargar la partida.", "error");
     ui_pause_enter(ui);
     return;
@@ -113,7 +113,11 @@ void app_resume_adventure(Host& host, AppContext& app) {
     return;
   }
 
-  game_session_run({host, nullptr, SESSION_DEFAULT_SEED}, &app.story, app.story_path.c_str(),
-                   &app.config, app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
-  app_replay_intro(app.config, host.audio);
+  SessionIo io{.host = host,
+               .seed = host_adventure_seed(host),
+               .resumed_file = row.file_name.c_str(),
+               .resumed_visits = &app.visits};
+  SessionEnd end = game_session_run(io, &app.story, app.story_path.c_str(), &app.config,
+                                    app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
+  app_after_adventure(host, app.config, end);
 }

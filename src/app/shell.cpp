@@ -20,6 +20,14 @@ bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice) {
   return true;
 }
 
+void app_after_adventure(Host& host, const AppConfig& config, SessionEnd end) {
+  if (end == SESSION_END_ENDING || end == SESSION_END_DEATH_AT_SCENE ||
+      end == SESSION_END_DEATH_AFTER_ACTION || end == SESSION_END_MISSING_SECTION) {
+    ui_pause_enter(host.ui);
+  }
+  app_replay_intro(config, host.audio);
+}
+
 void app_replay_intro(const AppConfig& config, AudioState* audio) {
   if (config.music_enabled && audio != nullptr) audio_play(*audio, "intro", true);
 }

@@ -7,6 +7,8 @@
 
 #include "config/config.h"
 #include "platform/audio.h"
+#include "session/session.h"
+#include "ui/host.h"
 #include "ui/text_output.h"
 
 inline constexpr std::size_t APP_MENU_ANSWER_BYTES = 16;   // menu answers and numbers: 15 bytes
@@ -18,6 +20,10 @@ bool app_read_answer(UiContext& ui, char* buffer, std::size_t capacity);
 // Reads a numbered choice from 1 to `count` into `choice`. False at end of
 // input (silently) or for any other answer ("Opción inválida." is shown).
 bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice);
+// Back at the menu after an adventure: an ending, a death or a broken story
+// waits for Enter, so its last words are read before the menu's banner;
+// then the intro plays again.
+void app_after_adventure(Host& host, const AppConfig& config, SessionEnd end);
 // Plays "intro" in a loop from its beginning, when music is enabled (and the
 // host has music at all).
 void app_replay_intro(const AppConfig& config, AudioState* audio);

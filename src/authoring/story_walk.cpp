@@ -27,6 +27,7 @@ struct Walker {
   int turns = 0;
   bool cut_off = false;
   bool stuck = false;
+  bool broken = false;  // an option led to no section
   std::vector<int> path;
   std::vector<bool> visited;
   SessionEnd end = SESSION_END_NONE;
@@ -44,6 +45,10 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
   w.path.push_back(index);
   w.last_section = index;
 
+  if (w.broken) {
+    w.pending = "/salir";
+    return;
+  }
   if (w.turns >= kTurnLimit) {
     w.cut_off = true;
     w.pending = "/salir";
@@ -70,6 +75,10 @@ void before_prompt(const StorySection& section, const Character& hero, void* con
   const auto& choice = choices[pick(w.rng)];
   w.pending = choice.first;
   w.last = choice.second;
+}
+
+void on_broken_link(const StorySection&, const StoryTransition&, const char*, void* context) {
+  static_cast<Walker*>(context)->broken = true;
 }
 
 void on_end(SessionEnd end, const StorySection* section, const Character&, void* context) {
@@ -128,9 +137,13 @@ void record_end(const Story& story, const Walker& w, WalkReport& report) {
     case SESSION_END_MISSING_SECTION:
       report.other_ends[join(
           {"sección inexistente tras ", last != nullptr ? section_name(*last) : "el inicio"})]++;
+      report.missing_sections++;
       return;
     default:
-      if (w.stuck && last != nullptr) {
+      if (w.broken && last != nullptr) {
+        report.other_ends[join({"sección inexistente tras ", section_name(*last)})]++;
+        report.missing_sections++;
+      } else if (w.stuck && last != nullptr) {
         report.other_ends[join({"sin opciones posibles en ", section_name(*last)})]++;
       } else if (w.cut_off) {
         report.other_ends[join({"cortada tras ", std::to_string(kTurnLimit), " turnos"})]++;
@@ -179,7 +192,7 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
 
   // The scripted player types the chosen lines; its screens are discarded,
   // its pauses take no time and it has no music.
-  SessionObserver observer{before_prompt, on_end, &w};
+  SessionObserver observer{before_prompt, on_end, on_broken_link, &w};
   Host player{};
   player.root.assign(scratch.path);
   player.ui.source = next_line;
@@ -192,7 +205,7 @@ bool story_walk(const Story& story, const std::string& story_path, int walks, st
     w.last = nullptr;
     w.last_section = -1;
     w.turns = 0;
-    w.cut_off = w.stuck = false;
+    w.cut_off = w.stuck = w.broken = false;
     w.path.clear();
     w.end = SESSION_END_NONE;
     w.final_section = nullptr;

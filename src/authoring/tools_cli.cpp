@@ -49,7 +49,10 @@ constexpr const char* kPlayHelp =
     "sus causas, y el recorrido más largo. La misma semilla da el mismo informe.\n"
     "\n"
     "  --walk N   Número de partidas (1 a 1000000).\n"
-    "  --seed S   Semilla del azar (por defecto 1).\n";
+    "  --seed S   Semilla del azar (por defecto 1).\n"
+    "\n"
+    "Estado de salida: 0 sin problemas; 1 si alguna partida eligió una opción que lleva a\n"
+    "una sección inexistente; 2 uso incorrecto o historia ilegible.\n";
 
 constexpr const char* kAnalyzeHelp =
     "Uso: quillhaven-tools analyze [--json] [--max-states N] ARCHIVO...\n"
@@ -207,7 +210,8 @@ int run_play(UiContext& ui, int argc, char** argv) {
   }
   ui_write(ui, story_walk_format(*story, report).c_str());
   free_story(story);
-  return 0;
+  // A walk that met a broken link found a fault of the story.
+  return report.missing_sections > 0 ? 1 : 0;
 }
 
 int run_analyze(UiContext& ui, int argc, char** argv) {

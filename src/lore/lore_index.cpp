@@ -10,6 +10,7 @@
 
 #include "common/fixed_list.h"
 #include "common/text_util.h"
+#include "story/story_parser.h"
 
 const std::array<const char*, LORE_STOPWORD_COUNT> STOPWORDS = {
     "para",  "como",  "este",  "esta",  "estos",  "estas", "pero", "hacia",  "sobre",
@@ -578,13 +579,33 @@ void rag_index_story(LoreIndex& index, const Story& story) {
   build_word_table(index.words, list_used(index.chunks, index.chunk_count));
 }
 
+void rag_visible_chunks(const LoreIndex& index, const Story& story, const bool* visited,
+                        LoreVisibility& out) {
+  out = LoreVisibility{};
+  std::span<const LoreChunk> chunks = list_used(index.chunks, index.chunk_count);
+  for (std::size_t pos = 0; pos < chunks.size(); ++pos) {
+    const LoreChunk& chunk = chunks[pos];
+    bool shown = chunk.kind == "meta";
+    if (!shown) {
+      const StorySection* section = story_get_section(story, chunk.ref_id.view());
+      if (section != nullptr) {
+        shown = visited != nullptr && visited[section - story.sections];
+      } else {
+        // A passage written before the first section belongs to no scene.
+        shown = chunk.kind == "lore" && chunk.ref_id == "0";
+      }
+    }
+    if (shown) out.bits[pos / 64] |= std::uint64_t{1} << (pos % 64);
+  }
+}
+
 int rag_set_search_width(int bytes) {
   g_search = choose_search(bytes);
   return g_search.width;
 }
 
 std::int32_t rag_query(const LoreIndex& index, std::string_view query, LoreHit* results,
-                       std::int32_t wanted) {
+                       std::int32_t wanted, const LoreVisibility* visible) {
   if (results == nullptr || wanted < 1 || query.data() == nullptr) return 0;
 
   Term terms[LORE_MAX_TERMS];
@@ -604,6 +625,7 @@ std::int32_t rag_query(const LoreIndex& index, std::string_view query, LoreHit* 
   std::int32_t candidate_count = 0;
   for (std::size_t pos = 0; pos < chunks.size(); ++pos) {
     if (totals[pos] == 0) continue;
+    if (visible != nullptr && (visible->bits[pos / 64] >> (pos % 64) & 1u) == 0) continue;
     float score = static_cast<float>(totals[pos]);
     if (chunks[pos].kind == "lore" || chunks[pos].kind == "section_lore") score *= kLoreFactor;
     candidates[candidate_count++] = {static_cast<std::int32_t>(pos), score};

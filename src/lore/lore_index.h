@@ -74,12 +74,26 @@ struct LoreHit {
 };
 static_assert(std::is_trivially_copyable_v<LoreHit>);
 
+// The chunks a query may answer from: one bit per chunk position.
+struct LoreVisibility {
+  std::uint64_t bits[LORE_MAX_CHUNKS / 64];
+};
+static_assert(std::is_trivially_copyable_v<LoreVisibility>);
+
 // Clears and fills the index in place. Pages of an index allocated zeroed
 // are only written as far as the story needs them.
 void rag_index_story(LoreIndex& index, const Story& story);
 // Fills up to `wanted` results, best first; returns how many were filled.
+// With `visible`, only those chunks are candidates; the ranking among them is
+// the same as without.
 std::int32_t rag_query(const LoreIndex& index, std::string_view query, LoreHit* results,
-                       std::int32_t wanted);
+                       std::int32_t wanted, const LoreVisibility* visible = nullptr);
+// What a hero who has been in the sections marked in `visited` (one flag per
+// entry of story.sections) may be told: the synopsis, the lore passages
+// written before the first section, and the scenes, section lore and lore
+// passages of the visited sections. Nothing of a scene the hero has not seen.
+void rag_visible_chunks(const LoreIndex& index, const Story& story, const bool* visited,
+                        LoreVisibility& out);
 // The text search compares up to 32 bytes at once where the processor
 // allows. Tests narrow it (1, 16 or 32) to cover every variant; returns the
 // width in effect, which may be narrower than asked.

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -467,6 +468,15 @@ void platform_beep(std::FILE* out, int frequency_hz, int duration_ms) {
   if (out == nullptr) return;
   fputc('\a', out);
   fflush(out);
+}
+
+std::uint32_t platform_entropy_seed() {
+  std::uint32_t seed = 0;
+  if (getrandom(&seed, sizeof seed, 0) == static_cast<ssize_t>(sizeof seed)) return seed;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::uint32_t>(now.tv_nsec) ^ static_cast<std::uint32_t>(now.tv_sec) ^
+         (static_cast<std::uint32_t>(getpid()) << 16);
 }
 
 void platform_get_current_time_str(char* buffer, std::size_t capacity) {

@@ -39,6 +39,9 @@ pid_t platform_audio_child();
 // length are wishes a terminal bell cannot keep.
 void platform_beep(std::FILE* out, int frequency_hz, int duration_ms);
 void platform_get_current_time_str(char* buffer, std::size_t capacity);
+// A seed from the operating system's entropy (the clock and the process id
+// only where the system offers none).
+std::uint32_t platform_entropy_seed();
 
 // Opens `path` with `flags` (O_NONBLOCK and O_CLOEXEC added) only when it is a
 // regular file, then clears O_NONBLOCK again. The open itself never blocks, so

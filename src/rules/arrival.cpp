@@ -2,8 +2,10 @@
 
 #include "common/fixed_list.h"
 
-void rules_arrive(Character& hero, const StorySection& section, Arrival& out) {
-  out.hazard = section.damage > 0;
+namespace {
+
+void pass(Character& hero, const StorySection& section, bool arriving, Arrival& out) {
+  out.hazard = arriving && section.damage > 0;
   out.damage_dealt = out.hazard ? character_take_damage(hero, section.damage) : 0;
   out.found_count = 0;
   auto items = list_used(section.items, section.item_count);
@@ -17,4 +19,14 @@ void rules_arrive(Character& hero, const StorySection& section, Arrival& out) {
   } else {
     out.end = section.is_ending ? ArrivalEnd::kEnding : ArrivalEnd::kNone;
   }
+}
+
+}  // namespace
+
+void rules_arrive(Character& hero, const StorySection& section, Arrival& out) {
+  pass(hero, section, true, out);
+}
+
+void rules_revisit(Character& hero, const StorySection& section, Arrival& out) {
+  pass(hero, section, false, out);
 }

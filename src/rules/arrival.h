@@ -17,7 +17,7 @@ enum class ArrivalEnd : std::uint8_t {
 };
 
 struct Arrival {
-  bool hazard;                            // the scene deals damage on every arrival
+  bool hazard;                            // the scene's hazard struck (on arrival only)
   std::int32_t damage_dealt;              // what the hazard actually took
   std::int32_t found[SECTION_MAX_ITEMS];  // indexes into section.items, in order
   std::int32_t found_count;
@@ -29,3 +29,7 @@ static_assert(std::is_trivially_copyable_v<Arrival>);
 // carry yet (in order; one the full backpack cannot take still counts as
 // found), then decides how the pass goes on: death before an ending.
 void rules_arrive(Character& hero, const StorySection& section, Arrival& out);
+// A pass that brings the hero nowhere new (the scene shown again after a
+// command or an answer, a resumed game): the same, except that the hazard
+// does not strike. Damage belongs to arriving, not to reading.
+void rules_revisit(Character& hero, const StorySection& section, Arrival& out);

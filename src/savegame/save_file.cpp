@@ -41,8 +41,8 @@ void put_text_line(std::string& out, std::string_view before, std::string_view v
 }  // namespace
 
 std::string save_build_text(const char* slug, const char* story_title, const char* section_id,
-                            const char* section_title, const Character& hero,
-                            const char* saved_at) {
+                            const char* section_title, const Character& hero, const char* saved_at,
+                            const SaveVisited* visited) {
   std::string out;
   out.reserve(4096);
   out += "{\n";
@@ -87,7 +87,18 @@ std::string save_build_text(const char* slug, const char* story_title, const cha
     out += i + 1 < flags.size() ? ",\n" : "\n";
   }
   out += "    }\n";
-  out += "  }\n";
+  if (visited == nullptr) {
+    out += "  }\n";
+    out += "}\n";
+    return out;
+  }
+  out += "  },\n";
+  out += "  \"visited_sections\": [\n";
+  auto ids = list_used(visited->ids, visited->count);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    put_text_line(out, "    ", ids[i].view(), i + 1 < ids.size() ? ",\n" : "\n");
+  }
+  out += "  ]\n";
   out += "}\n";
   return out;
 }
@@ -213,7 +224,7 @@ void rebuild_character(std::string_view text, Character& hero) {
 
 bool save_game(const char* folder, const char* slug, const char* story_title,
                const char* section_id, const char* section_title, const Character* hero,
-               const char* file_name) {
+               const char* file_name, const SaveVisited* visited) {
   if (hero == nullptr) return false;
   const char* dir = or_default(folder, kDefaultFolder);
   std::string name = (file_name != nullptr && file_name[0] != '\0') ? std::string(file_name)
@@ -225,14 +236,15 @@ bool save_game(const char* folder, const char* slug, const char* story_title,
   char saved_at[64] = "";
   platform_get_current_time_str(saved_at, sizeof saved_at);
   std::string content =
-      save_build_text(slug, story_title, section_id, section_title, *hero, saved_at);
+      save_build_text(slug, story_title, section_id, section_title, *hero, saved_at, visited);
   // Written beside the old save and renamed over it: a failed write leaves
   // the previous save exactly as it was.
   return platform_write_file_atomic(path.c_str(), content, kSaveFileMode);
 }
 
 bool load_game(const char* folder, const char* slug, char* section_id,
-               std::size_t section_id_capacity, Character* hero, const char* file_name) {
+               std::size_t section_id_capacity, Character* hero, const char* file_name,
+               SaveVisited* visited) {
   if (section_id == nullptr || section_id_capacity == 0 || hero == nullptr) return false;
   std::string path;
   if (file_name != nullptr && file_name[0] != '\0') {
@@ -248,12 +260,12 @@ bool load_game(const char* folder, const char* slug, char* section_id,
   std::string content;
   if (!platform_read_regular_file(path.c_str(), SAVE_MAX_FILE_BYTES, content)) return false;
   if (content.empty()) return false;
-  save_parse_text(content, section_id, section_id_capacity, *hero);
+  save_parse_text(content, section_id, section_id_capacity, *hero, visited);
   return true;
 }
 
 void save_parse_text(std::string_view content, char* section_id, std::size_t section_id_capacity,
-                     Character& hero) {
+                     Character& hero, SaveVisited* visited) {
   std::string_view text = json_text_until_nul(content);
   std::string id;
   if (section_id != nullptr && section_id_capacity > 0 &&
@@ -261,6 +273,19 @@ void save_parse_text(std::string_view content, char* section_id, std::size_t sec
     text_copy(section_id, section_id_capacity, id);
   }
   rebuild_character(text, hero);
+  if (visited == nullptr) return;
+  *visited = SaveVisited{};
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  visited->present = find_collection(text, "visited_sections", '[', ']', begin, end);
+  walk_array(text, "visited_sections", [&](const std::string& entry) {
+    IdText cut;
+    cut.assign(entry);  // cut as every section id is cut
+    for (const IdText& seen : list_used(visited->ids, visited->count)) {
+      if (seen == cut.view()) return;
+    }
+    if (IdText* slot = list_append(visited->ids, visited->count)) *slot = cut;
+  });
 }
 
 std::int32_t extract_int(std::string_view text, const char* key) {

@@ -51,7 +51,7 @@ const StoryTransition* near_miss(const StorySection& section, std::string_view t
 
 void narrate_without_effect(SessionState& s, const StorySection& section, const char* line) {
   LoreHit hit;
-  bool found = rag_query(s.lore, line, &hit, 1) > 0;
+  bool found = rag_query(s.lore, line, &hit, 1, &s.lore_visible) > 0;
   const char* result = found ? "Investigación del entorno."
                              : "Acción no resolutiva; observas o intentas interactuar sin "
                                "cambiar de lugar.";
@@ -113,7 +113,7 @@ void session_run_free_text(SessionState& s, const StorySection& section, const c
   if (has_options) {
     if (const StoryTransition* chosen = rules_option_find_command(section, typed)) {
       if (chosen->is_hidden) {
-        ui_print_message(*s.ui, "🔓 ¡Comando de terminal oculto descubierto con éxito!", "success");
+        session_say(s, "🔓 ¡Comando de terminal oculto descubierto con éxito!", "success");
       }
       session_take_option(s, section, *chosen, line);
       return;

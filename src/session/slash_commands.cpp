@@ -19,24 +19,6 @@ constexpr std::size_t kWordMax = 63;
 constexpr std::size_t kArgumentMax = 255;
 constexpr std::int32_t kLoreResults = 2;
 
-constexpr const char* kHelpLines[] = {
-    "\n" QH_ORANGE QH_BOLD "=== COMANDOS DEL SISTEMA ===" QH_RESET,
-    "  1, 2, 3...       : Seleccionar una opción disponible",
-    "  Texto libre      : 'inspeccionar cofre', 'atacar con sigilo', etc.",
-    "  /musica, /audio  : Activar o pausar la música retro de fondo",
-    "  /volumen <0-100> : Ajustar volumen de la música",
-    "  /tema <nombre>   : Cambiar tema musical (dungeon, combate, victoria)",
-    "  /modo            : Alternar entre [⚡ Narrador IA] y [💾 Narrador Clásico (Sin IA)]",
-    "  /tokens          : Alternar telemetría de tokens en pantalla",
-    "  /velocidad <vel> : Ajustar mecanografía (rapida, media, lenta, instantanea)",
-    "  /stats, /ficha   : Ver atributos completos del personaje",
-    "  /inv, /mochila   : Ver inventario detallado",
-    "  /lore <tema>     : Consultar la memoria RAG del mundo",
-    "  /guardar         : Guardar partida actual",
-    "  /cargar          : Cargar última partida guardada",
-    "  /salir           : Guardar automáticamente y salir al menú\n",
-};
-
 struct SpeedWord {
   const char* word;
   float speed;
@@ -59,51 +41,25 @@ bool is_one_of(std::string_view word, std::initializer_list<std::string_view> na
   return false;
 }
 
-void print_help(UiContext& ui) {
-  for (const char* line : kHelpLines) ui_printf(ui, "%s\n", line);
-}
-
-void print_sheet(UiContext& ui, const Character& hero) {
-  ui_printf(ui, "\n" QH_CYAN QH_BOLD "--- Ficha de %s ---" QH_RESET "\n",
-            text_printable(hero.name).c_str());
-  ui_printf(ui, "Vida: %d / %d\n", hero.hp, hero.max_hp);
-  ui_write(ui, "Atributos:\n");
-  for (const StatEntry& stat : list_used(hero.stats, hero.stat_count)) {
-    ui_printf(ui, "  - %s: %+d\n", text_printable(stat.name).c_str(), stat.value);
-  }
-  ui_write(ui, "Estados: ");
-  auto states = list_used(hero.states, hero.state_count);
-  if (states.empty()) ui_write(ui, "Ninguno");
-  for (std::size_t i = 0; i < states.size(); ++i) {
-    if (i > 0) ui_write(ui, ", ");
-    ui_write(ui, text_printable(states[i]).c_str());
-  }
-  ui_write(ui, "\n\n");
-}
-
-void print_inventory(UiContext& ui, const Character& hero) {
-  ui_printf(ui, "\n" QH_YELLOW QH_BOLD "--- Mochila de %s ---" QH_RESET "\n",
-            text_printable(hero.name).c_str());
-  auto items = list_used(hero.inventory, hero.inventory_count);
-  if (items.empty()) {
-    ui_write(ui, "Tu mochila está vacía.\n\n");
-    return;
-  }
-  for (const NameText& item : items) ui_printf(ui, "  📦 %s\n", text_printable(item).c_str());
-  ui_write(ui, "\n");
+// An answer drawn from the hero alone: the sheet, the backpack, the help.
+void show(SessionState& s, SessionEventKind kind) {
+  SessionEvent e{};
+  e.kind = kind;
+  e.hero = &s.hero;
+  session_emit(s, e);
 }
 
 void set_volume(SessionState& s, const char* argument) {
   // Saturating, so an enormous number stays out of range instead of wrapping into it.
   std::int32_t value = read_decimal_i32(argument);
   if (value < 0 || value > 100 || s.audio == nullptr) {
-    ui_print_message(*s.ui, "Uso: /volumen <0-100>", "warning");
+    session_say(s, "Uso: /volumen <0-100>", "warning");
     return;
   }
   float fraction = static_cast<float>(value) / 100.0f;
   audio_set_volume(*s.audio, fraction);
   s.config->music_volume = fraction;
-  ui_print_message(*s.ui, "Volumen ajustado con éxito.", "success");
+  session_say(s, "Volumen ajustado con éxito.", "success");
 }
 
 void set_speed(SessionState& s, std::string_view argument) {
@@ -111,16 +67,16 @@ void set_speed(SessionState& s, std::string_view argument) {
     if (argument != w.word) continue;
     s.config->typing_speed = w.speed;
     ui_set_typewriter_speed(*s.ui, w.speed);
-    ui_print_message(*s.ui, w.message, "success");
+    session_say(s, w.message, "success");
     return;
   }
-  ui_print_message(*s.ui, "Uso: /velocidad [rapida | media | lenta | instantanea]", "warning");
+  session_say(s, "Uso: /velocidad [rapida | media | lenta | instantanea]", "warning");
 }
 
 // Plays a theme the player names; the turn loop keeps it while this scene lasts.
 void choose_theme(SessionState& s, const StorySection& section, const char* argument) {
   if (argument[0] == '\0') {
-    ui_print_message(*s.ui, "Uso: /tema <nombre>", "warning");
+    session_say(s, "Uso: /tema <nombre>", "warning");
     return;
   }
   if (!session_music_on(s)) return;
@@ -138,9 +94,8 @@ void choose_theme(SessionState& s, const StorySection& section, const char* argu
   char track[512];
   if (audio_find_track(*s.audio, theme.c_str(), track, sizeof track) &&
       !platform_audio_player_available()) {
-    ui_print_message(*s.ui,
-                     "No hay ningún reproductor de audio disponible: la música está en silencio.",
-                     "warning");
+    session_say(s, "No hay ningún reproductor de audio disponible: la música está en silencio.",
+                "warning");
   } else {
     session_message(s, "warning", SESSION_SHORT_MESSAGE, "No se encontró el tema musical: %s.",
                     argument);
@@ -149,50 +104,46 @@ void choose_theme(SessionState& s, const StorySection& section, const char* argu
 
 void lore_lookup(SessionState& s, const char* argument) {
   if (argument[0] == '\0') {
-    ui_print_message(*s.ui, "Uso: /lore <término a buscar>", "warning");
+    session_say(s, "Uso: /lore <término a buscar>", "warning");
     return;
   }
+  // Only what this hero has seen, or what the story tells before its first scene.
   LoreHit hits[kLoreResults];
-  std::int32_t found = rag_query(s.lore, argument, hits, kLoreResults);
+  std::int32_t found = rag_query(s.lore, argument, hits, kLoreResults, &s.lore_visible);
   if (found <= 0) {
-    ui_print_message(*s.ui, "No hay recuerdos en los anales sobre ese término.", "warning");
+    session_say(s, "No hay recuerdos en los anales sobre ese término.", "warning");
     return;
   }
-  ui_printf(*s.ui, "\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n", argument);
-  for (std::int32_t i = 0; i < found && i < kLoreResults; ++i) {
-    ui_printf(*s.ui, QH_CYAN "[%s]: " QH_WHITE "%s\n\n" QH_RESET, hits[i].title.c_str(),
-              hits[i].text.c_str());
-  }
+  SessionEvent e{};
+  e.kind = SessionEventKind::kLore;
+  e.name = argument;
+  e.hits = hits;
+  e.hit_count = found < kLoreResults ? found : kLoreResults;
+  session_emit(s, e);
 }
 
 void quick_save(SessionState& s, const StorySection& section) {
-  char file_name[160];
-  std::snprintf(file_name, sizeof file_name, "quicksave_%s.json", s.slug.c_str());
-  if (save_game(s.saves_dir.c_str(), s.slug.c_str(), s.story->title.c_str(), s.section_id.c_str(),
-                section.title.c_str(), &s.hero, file_name)) {
-    ui_print_message(*s.ui, "💾 Partida guardada con éxito.", "success");
+  if (session_save(s, SaveSlot::kQuicksave, section)) {
+    session_say(s, "💾 Partida guardada con éxito.", "success");
   } else {
-    session_message(s, "error", sizeof file_name + 64,
+    session_message(s, "error", SESSION_SHORT_MESSAGE + SAVE_MAX_FILE_NAME_BYTES,
                     "Error al guardar partida: no se pudo escribir %s/%s.", PATH_SAVES_DIR,
-                    file_name);
+                    s.quicksave_name.c_str());
   }
 }
 
 void quick_load(SessionState& s) {
-  char file_name[160];
-  std::snprintf(file_name, sizeof file_name, "quicksave_%s.json", s.slug.c_str());
   // A save without a section id resumes at the story's start, never at an empty id.
-  char section_id[32];
+  char section_id[IdText::kCapacity];
   text_copy(section_id, sizeof section_id, s.story->start.empty() ? "1" : s.story->start.view());
   std::memset(static_cast<void*>(&s.loaded), 0, sizeof s.loaded);
   if (!load_game(s.saves_dir.c_str(), s.slug.c_str(), section_id, sizeof section_id, &s.loaded,
-                 file_name)) {
-    ui_print_message(*s.ui, "No se encontró ningún guardado para esta historia.", "warning");
+                 s.quicksave_name.c_str(), &s.saved_visits)) {
+    session_say(s, "No se encontró ningún guardado para esta historia.", "warning");
     return;
   }
-  s.hero = s.loaded;
-  s.section_id.assign(section_id);
-  ui_print_message(*s.ui, "📂 Partida cargada con éxito.", "success");
+  session_resume_from(s, s.loaded, section_id, s.saved_visits);
+  session_say(s, "📂 Partida cargada con éxito.", "success");
 }
 
 }  // namespace
@@ -212,12 +163,12 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
   std::string_view w = word.view();
 
   if (is_one_of(w, {"/ayuda", "/help", "/h"})) {
-    print_help(*s.ui);
+    show(s, SessionEventKind::kHelp);
   } else if (is_one_of(w, {"/musica", "/audio"})) {
     if (s.audio != nullptr) {
       bool on = audio_toggle(*s.audio);
       s.config->music_enabled = on;
-      ui_print_message(*s.ui, on ? "Música activada 🎵." : "Música pausada 🔇.", "info");
+      session_say(s, on ? "Música activada 🎵." : "Música pausada 🔇.", "info");
     }
   } else if (w == "/volumen") {
     set_volume(s, argument.c_str());
@@ -225,22 +176,22 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
     choose_theme(s, section, argument.c_str());
   } else if (w == "/modo") {
     s.config->offline_mode = !s.config->offline_mode;
-    ui_print_message(*s.ui,
-                     s.config->offline_mode ? "💾 MODO NARRADOR CLÁSICO (Sin IA - 0 tokens)"
-                                            : "⚡ MODO NARRADOR IA ACTIVADO",
-                     "success");
+    session_say(s,
+                s.config->offline_mode ? "💾 MODO NARRADOR CLÁSICO (Sin IA - 0 tokens)"
+                                       : "⚡ MODO NARRADOR IA ACTIVADO",
+                "success");
   } else if (w == "/tokens") {
     s.config->show_token_usage = !s.config->show_token_usage;
-    ui_print_message(*s.ui,
-                     s.config->show_token_usage ? "Telemetría de tokens activada."
-                                                : "Telemetría de tokens desactivada.",
-                     "info");
+    session_say(s,
+                s.config->show_token_usage ? "Telemetría de tokens activada."
+                                           : "Telemetría de tokens desactivada.",
+                "info");
   } else if (w == "/velocidad") {
     set_speed(s, argument.view());
   } else if (is_one_of(w, {"/stats", "/ficha"})) {
-    print_sheet(*s.ui, s.hero);
+    show(s, SessionEventKind::kSheet);
   } else if (is_one_of(w, {"/inv", "/mochila"})) {
-    print_inventory(*s.ui, s.hero);
+    show(s, SessionEventKind::kInventory);
   } else if (w == "/lore") {
     lore_lookup(s, argument.c_str());
   } else if (w == "/guardar") {
@@ -250,7 +201,7 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
   } else if (is_one_of(w, {"/salir", "/exit", "/quit"})) {
     return SlashOutcome::kLeave;
   } else {
-    ui_print_message(*s.ui, "Comando desconocido. Escribe /ayuda.", "warning");
+    session_say(s, "Comando desconocido. Escribe /ayuda.", "warning");
   }
   return SlashOutcome::kStay;
 }

@@ -136,11 +136,15 @@ void ui_print_message(UiContext& ui, const char* text, const char* kind) {
   }
 }
 
+void ui_print_action_prompt(UiContext& ui) {
+  ui_write(ui, "\n" QH_ORANGE QH_BOLD "¿Qué deseas hacer? ❯ " QH_RESET);
+}
+
 void ui_prompt_action(UiContext& ui, char* buffer, std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return;
   buffer[0] = '\0';
-  ui_write(ui, "\n" QH_ORANGE QH_BOLD "¿Qué deseas hacer? ❯ " QH_RESET);
-  ui_read_line(ui, buffer, capacity);
+  ui_print_action_prompt(ui);
+  ui_read_line_discard_rest(ui, buffer, capacity);
 }
 
 namespace {

@@ -49,7 +49,11 @@ void ui_typewriter(UiContext& ui, const char* text, float speed);
 void ui_print_banner(UiContext& ui);
 // kind: "error", "warning", "success", anything else is info.
 void ui_print_message(UiContext& ui, const char* text, const char* kind);
-// Writes the action prompt and reads one line (trailing CR/LF removed); empty at end of input.
+// Writes the action prompt "¿Qué deseas hacer? ❯ ".
+void ui_print_action_prompt(UiContext& ui);
+// Writes the action prompt and reads one line (trailing CR/LF removed; the
+// rest of an over-long line is dropped, never taken as the next action);
+// empty at end of input.
 void ui_prompt_action(UiContext& ui, char* buffer, std::size_t capacity);
 
 // Reads one line into `buffer` (at most capacity-1 bytes; the rest of a longer

@@ -254,29 +254,55 @@ TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
   box.add_story(kValle);
   // The jump fails on the first dice (2 + 5); the bridge kills Valiente; the gate
   // is refused, three numbers are no option, the well's key and "02" open it.
+  // Every ending and death waits for Enter before the menu.
   RunResult r =
-      box.run("1\n1\nAna\n3\n1\n1\n\n4\n1\n1\nAna\n2\n0\n99\n4294967297\n1\n1\n02\n1\n6\n");
+      box.run("1\n1\nAna\n3\n\n1\n1\n\n4\n\n1\n1\nAna\n2\n0\n99\n4294967297\n1\n1\n02\n1\n\n6\n");
   const std::string invalid = "Opción inválida. Elige un número del 1 al 4";
-  EXPECT_TRUE(contains_in_order(
-      r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt,
-              "Fallaste la prueba de Agilidad: Fallo (7 vs DC 11)", "📍 [5] ",
-              "💀 Has sucumbido al destino de la mazmorra.", kMenuPrompt, "Valiente", "📍 [6] ",
-              "💀 Has caído en la oscuridad.", kMenuPrompt, "Necesitas tener el objeto", invalid,
-              invalid, invalid, "📍 [2] ", "📍 [3] ", "📍 [4] ", kVictory, kMenuPrompt + kFarewell}));
+  EXPECT_TRUE(
+      contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt,
+                                "Fallaste la prueba de Agilidad: Fallo (7 vs DC 11)",
+                                "📍 [5] ",
+                                "💀 Has sucumbido al destino de la mazmorra.\x1b[0m\n" + kPause,
+                                kMenuPrompt,
+                                "Valiente",
+                                "📍 [6] ",
+                                "💀 Has caído en la oscuridad.",
+                                kPause,
+                                kMenuPrompt,
+                                "Necesitas tener el objeto",
+                                invalid,
+                                invalid,
+                                invalid,
+                                "📍 [2] ",
+                                "📍 [3] ",
+                                "📍 [4] ",
+                                kVictory,
+                                kPause,
+                                kMenuPrompt + kFarewell}));
   EXPECT_EQ(count_of(r.out, invalid), 3);
   EXPECT_FALSE(qh_test::file_exists(box.file("saves")));  // an ending does not save
 
   // The exit command and a closed input save. A name longer than its field is
   // cut to 63 bytes, and the rest of its line (digits) never becomes an action.
   const std::string long_name = std::string(60, 'N') + "XYZ1234567";
+  // Another hero's autosave is never replaced without asking; a closed input
+  // cannot answer, so Ana's game gets a file of its own beside it.
   for (const std::string& name : {long_name, std::string("Ana")}) {
     const bool leave = name == long_name;
     r = box.run("1\n1\n" + name + "\n1\n" + (leave ? "/salir\n6\n" : ""));
     EXPECT_TRUE(qh_test::lacks(r.out, "Opción inválida"));
     EXPECT_EQ(count_of(r.out, kMenuPrompt), leave ? 2 : 1);  // closed input: no menu again
-    EXPECT_EQ(stamped(box.read("saves/autosave_" + kValleSlug + ".json")),
+    const std::string file = leave ? kValleSlug : kValleSlug + "_2";
+    EXPECT_EQ(stamped(box.read("saves/autosave_" + file + ".json")),
               from_data("valle_autosave.json", {{"NAME", name.substr(0, 63)}}));
   }
+  EXPECT_TRUE(contains_in_order(
+      r.out,
+      {"⚠️ saves/autosave_" + kValleSlug + ".json guarda la partida de " +
+           long_name.substr(0, 63) + ". ¿Reemplazarla por la partida de Ana? (s/N): ",
+       "💾 Se conserva; esta partida se guardará en saves/autosave_" + kValleSlug + "_2.json."}));
+  EXPECT_EQ(stamped(box.read("saves/autosave_" + kValleSlug + ".json")),
+            from_data("valle_autosave.json", {{"NAME", long_name.substr(0, 63)}}));
 }
 
 // The game runs in juego/, so that the fallback folder can lie beside it.
@@ -321,14 +347,16 @@ TEST(BundledStories, CryptByNumbersAndIntrusionByTypedCommandsToVictory) {
   crypt.add_story("la_cripta_del_rey_ceniza.md", QH_SOURCE_DIR "/stories");
   neon.add_story("intrusion_en_neon.md", QH_SOURCE_DIR "/stories");
   // Holy water, the prayer (2 + 5 is enough), tunnel, ford, doors, seal.
-  RunResult r = crypt.run("1\n1\nAna\n2\n1\n1\n1\n1\n1\n6\n");
+  RunResult r = crypt.run("1\n1\nAna\n2\n1\n1\n1\n1\n1\n\n6\n");
   EXPECT_TRUE(contains_in_order(r.out, {"📖 Iniciando 'La Cripta del Rey Ceniza'",
                                         "Superaste la prueba de Voluntad", "📍 [14] ", kVictory}));
-  // A near miss gets a hint; marker, capitals and spaces match; a hidden command.
+  // A near miss gets a hint, which stays on screen above the options; marker,
+  // capitals and spaces match; a hidden command.
   r = neon.run(from_data("intrusion_to_victory.txt"));
   EXPECT_TRUE(contains_in_order(
-      r.out, {"💡 Sintaxis correcta en esta terminal:\n   >_ nmap -sV 10.77.0.0/24", "📍 [2] ",
-              "Avanzas: nmap -sV 10.77.0.0/24", "Superaste la prueba de Sigilo",
+      r.out, {"📍 [2] ", "💡 Sintaxis correcta en esta terminal:\n   >_ nmap -sV 10.77.0.0/24",
+              "--- OPCIONES Y ACCIONES DISPONIBLES ---", "Avanzas: nmap -sV 10.77.0.0/24",
+              "Superaste la prueba de Sigilo",
               "🔓 ¡Comando de terminal oculto descubierto con éxito!", "📍 [18] ", kVictory}));
 }
 
@@ -339,7 +367,7 @@ TEST(WorkshopStory, WrittenByTheWizardThenPlayedSavedAndReloaded) {
   Sandbox box;
   const std::string title(127, 'b'), name(124, 'b');
   RunResult r =
-      box.run("4\n1\n1\n" + title + "\n\n\n8\n1\n1\nLia\n1\n/guardar\n/cargar\n1\n1\n6\n");
+      box.run("4\n1\n1\n" + title + "\n\n\n8\n1\n1\nLia\n1\n/guardar\n/cargar\n1\n1\n\n6\n");
   EXPECT_TRUE(
       contains_in_order(r.out, {"✅ ¡Historia './stories/" + name + ".md' creada con éxito!",
                                 kMenuPrompt, "  [1] " + name + " (" + name + ".md)\n",
@@ -355,11 +383,12 @@ TEST(WorkshopStory, WrittenByTheWizardThenPlayedSavedAndReloaded) {
 TEST(Resume, ListsTheSavesAndContinuesWithTheSavedHero) {
   Sandbox box;
   box.add_story(kValle);
-  // Quicksave in the well (8 HP), back to the crossroads (6 HP), leave.
+  // Quicksave in the well (8 HP), back to the crossroads, leave. Saving costs
+  // nothing: the well's hazard struck once, on arrival.
   box.run("1\n1\nAna\n1\n/guardar\n1\n/salir\n6\n");
   const std::string out = stamped(box.run("2\n").out);
   const std::string quick = "El Valle de Prueba | Héroe: Ana (8/10 HP) | Sec: 2 | STAMP\n";
-  const std::string autosave = "El Valle de Prueba | Héroe: Ana (6/10 HP) | Sec: 1 | STAMP\n";
+  const std::string autosave = "El Valle de Prueba | Héroe: Ana (8/10 HP) | Sec: 1 | STAMP\n";
   const std::string head = kMenuPrompt + "\nPartidas guardadas encontradas:\n  [1] ";
   const std::string tail =
       "\x1b[38;5;226m\nElige una partida a reanudar (1-2): \x1b[0m" + kFarewell;
@@ -372,10 +401,12 @@ TEST(Resume, ListsTheSavesAndContinuesWithTheSavedHero) {
   ASSERT_EQ(::remove(box.file("saves/autosave_" + kValleSlug + ".json").c_str()), 0);
   box.write(file, from_data("valle_resumed.json", {{"AT", "antes"}}));
   EXPECT_TRUE(contains_in_order(
-      box.run("2\n1\n/guardar\n1\n6\n").out,
+      box.run("2\n1\n/guardar\n1\n\n6\n").out,
       {"  [1] El Valle de Prueba | Héroe: Ana (3/12 HP) | Sec: 3 | antes\n", "📍 [3] El jardín",
        "💾 Partida guardada con éxito.", "📍 [4] ", kVictory, kMenuPrompt + kFarewell}));
-  EXPECT_EQ(stamped(box.read(file)), from_data("valle_resumed.json", {{"AT", "STAMP"}}));
+  // Written again with the sections this hero has seen: the old save knew of
+  // none, so only the garden where it was made.
+  EXPECT_EQ(stamped(box.read(file)), from_data("valle_resumed_saved.json"));
 }
 
 // A name with terminal escapes is shown with them made harmless, in the sheet
@@ -433,7 +464,7 @@ TEST(Resume, StoryFromTheFallbackFolder) {
                                  "\"current_section_id\": \"1\"", "\"name\": \"Lia\""}));
   // Still the one save: no second file under another slug.
   EXPECT_TRUE(contains_in_order(box.run("2\n", "/juego").out,
-                                {"Lia (6/10 HP) | Sec: 1 | ", "reanudar (1-1): "}));
+                                {"Lia (8/10 HP) | Sec: 1 | ", "reanudar (1-1): "}));
 }
 
 TEST(Resume, FailuresChangeNothingAndTheStoryIsFoundBySlug) {
@@ -484,7 +515,10 @@ TEST(Writes, FileSizeLimitKeepsTheOldFilesAndSaysWhichFailed) {
 
   qh_test::RunOptions options;
   options.cwd = box.file("");
-  options.input = "4\n1\n1\nOtra Historia\nAna\n\n8\n1\n1\nBea\n/guardar\n/salir\n6\n";
+  // Bea may replace Ana's saves; the writes fail, /salir says so and stays,
+  // and a second /salir leaves without saving.
+  options.input =
+      "4\n1\n1\nOtra Historia\nAna\n\n8\n1\n1\nBea\n/guardar\ns\n/salir\ns\n/salir\n6\n";
   options.file_size_limit = 256;  // smaller than any save or story
   RunResult r = qh_test::run_program(options);
   EXPECT_EQ(r.exit_code, 0);

@@ -33,6 +33,12 @@ std::string scene(const char* id, const char* title) {
 auto warning(const std::string& t) { return "\x1b[38;5;226m\x1b[1m" + t + "\x1b[0m\n"; }
 auto success(const std::string& t) { return "\x1b[38;5;46m\x1b[1m" + t + "\x1b[0m\n"; }
 auto info(const std::string& t) { return "\x1b[38;5;51m" + t + "\x1b[0m\n"; }
+constexpr const char* kOptionsHead = "\x1b[38;5;226m\x1b[1m--- OPCIONES Y ACCIONES DISPONIBLES ---";
+int count_of(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; ++at) ++n;
+  return n;
+}
 auto error(const std::string& t) { return "\x1b[38;5;196m\x1b[1m" + t + "\x1b[0m\n"; }
 // A save with its time stamp blanked out.
 std::string stamped(const std::string& save) {
@@ -103,20 +109,23 @@ TEST(SessionText, SlugFromThePathAndCleanSpaces) {
 
 TEST_F(Session, NumbersGatesItemsHazardsAndTheEndOfInput) {
   // A number past the 32-bit range is out of range, not option 1; "02" is option 2.
+  // Answers stay on screen: after a refusal or a command only the options follow.
   std::string out = play("4294967297\n3\n02\n/inv\n1\n1\n/ayuda\n");
   const std::string hazard = "⚠️ ¡Peligro de entorno! Sufres 4 de daño.";
   EXPECT_TRUE(contains_in_order(
       out, {info("\n📖 Iniciando 'La Cripta' por "), scene("1", "Entrada"),
             warning("Opción inválida. Elige un número del 1 al 4 para las decisiones disponibles."),
-            warning("Necesitas tener el objeto 'Llave' para hacer esto."), scene("1", "Entrada"),
-            "Avanzas: Cruzar la puerta", success("🎁 Has encontrado un objeto: Llave"),
-            scene("2", "Tesoro del Rey"), "  📦 Antorcha\n  📦 Llave\n", scene("1", "Entrada"),
-            warning(hazard), scene("5", "Pozo venenoso"), "=== COMANDOS", warning(hazard),
-            info(kFarewell)}));
-  EXPECT_EQ(out.find("Has encontrado"), out.rfind("Has encontrado"));  // found only once
+            "--- OPCIONES", warning("Necesitas tener el objeto 'Llave' para hacer esto."),
+            "--- OPCIONES", "Avanzas: Cruzar la puerta",
+            success("🎁 Has encontrado un objeto: Llave"), scene("2", "Tesoro del Rey"),
+            "  📦 Antorcha\n  📦 Llave\n", kOptionsHead, scene("1", "Entrada"), warning(hazard),
+            scene("5", "Pozo venenoso"), "=== COMANDOS", kOptionsHead, info(kFarewell)}));
+  EXPECT_EQ(count_of(out, scene("1", "Entrada")), 2);  // shown, then returned to
+  EXPECT_EQ(count_of(out, "Has encontrado"), 1);
+  EXPECT_EQ(count_of(out, hazard), 1);  // reading the help costs nothing
   // The closed input saved the game as an exit command would.
   EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)),
-                                {"\"current_section_id\": \"5\"", "\"hp\": 2,", "\"Llave\""}));
+                                {"\"current_section_id\": \"5\"", "\"hp\": 6,", "\"Llave\""}));
 }
 
 TEST_F(Session, ExitWordsSaveButADeathByTheOptionTakenEndsQuietly) {
@@ -139,12 +148,19 @@ TEST_F(Session, ResumedHeroAndBrokenStarts) {
   EXPECT_TRUE(lacks(play("1\n", nullptr, &hero), "OPCIONES"));
   EXPECT_FALSE(file_exists(at(kAutosave)));
 
-  // A saved hero plays as it is from the saved section, and is never written back.
+  // A saved hero plays as it is from the saved section, and is never written
+  // back. Resuming is no arrival: the well's hazard does not strike, not even
+  // a hero saved there at 1 HP.
   hero.hp = 9;
-  EXPECT_TRUE(contains_in_order(play("1\n", "5", &hero),
-                                {"Sufres 4 de daño.", "Bea", " 5/12", scene("5", "Pozo venenoso"),
-                                 scene("1", "Entrada"), kFarewell}));
+  std::string out = play("1\n", "5", &hero);
+  EXPECT_TRUE(contains_in_order(
+      out, {"Bea", " 9/12", scene("5", "Pozo venenoso"), scene("1", "Entrada"), kFarewell}));
+  EXPECT_TRUE(lacks(out, "Sufres"));
   EXPECT_EQ(hero.hp, 9);
+  hero.hp = 1;
+  EXPECT_TRUE(contains_in_order(play("/guardar\n/cargar\n", "5", &hero),
+                                {" 1/12", "📂 Partida cargada con éxito.", kFarewell}));
+  EXPECT_TRUE(lacks(play("", "5", &hero), "Has caído"));
   EXPECT_TRUE(
       contains_in_order(play("", "nope"), {error("Error: No se encontró la sección 'nope'.")}));
 }
@@ -250,7 +266,7 @@ TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
                           auto* watched = static_cast<Watch*>(seen);
                           watched->themes.emplace_back(watched->audio.current_theme.view());
                         },
-                        nullptr, &w};
+                        nullptr, nullptr, &w};
   // A missing number reads as 0; one past the 32-bit range must not wrap into 0..100.
   std::string out = play(
       "/volumen\n/volumen 150\n/volumen -5\n/volumen 4294967346\n/volumen 35\n/tema victoria\n"
@@ -302,9 +318,14 @@ TEST_F(Session, QuickSaveAndLoad) {
   // A save without a section id resumes at the story's start, never at an empty id.
   write_file(at("saves/quicksave_storiespruebamd.json"),
              R"({"character": {"name": "Bea", "hp": 4}})");
-  out = play("2\n/cargar\n/inv\n/salir\n");
-  EXPECT_TRUE(contains_in_order(out, {scene("2", "Tesoro del Rey"), "Partida cargada", "Bea",
-                                      scene("1", "Entrada"), "Tu mochila está vacía.\n\n"}));
+  // Bea's game replaces Ana's autosave only once the player says so.
+  out = play("2\n/cargar\n/inv\n/salir\ns\n");
+  EXPECT_TRUE(contains_in_order(
+      out, {scene("2", "Tesoro del Rey"), "Partida cargada", "Bea", scene("1", "Entrada"),
+            "Tu mochila está vacía.\n\n",
+            warning("⚠️ saves/autosave_storiespruebamd.json guarda la partida de Ana. "
+                    "¿Reemplazarla por la partida de Bea? (s/N): "),
+            info(kFarewell)}));
   EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)), {"\"current_section_id\": \"1\"",
                                                            "\"name\": \"Bea\"", "\"hp\": 4,"}));
 }
@@ -346,11 +367,11 @@ TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
 
   out = play("xyzzy\nrey antiguo\nabrir el portón\nCRUZAR\nvolver\nuso mi sigilo\n");
   EXPECT_TRUE(contains_in_order(
-      out, {"\x1b[38;5;51m┌─ 🎭 NARRADOR (Modo Clásico)", kNoEffect, "└──", "10/10",
-            scene("1", "Entrada"),  // lore found by free text is narrated as an investigation
+      out, {"\x1b[38;5;51m┌─ 🎭 NARRADOR (Modo Clásico)", kNoEffect, "└──", kOptionsHead,
+            // lore found by free text is narrated as an investigation
             "Investigación del entorno.\n\n[📖 Detalle descubierto: El Rey Antiguo]",
             // A named option that is refused shows why and keeps the scene.
-            warning("Necesitas tener el objeto 'Llave' para hacer esto."), scene("1", "Entrada"),
+            warning("Necesitas tener el objeto 'Llave' para hacer esto."), kOptionsHead,
             "Avanzas: Cruzar la puerta", scene("2", "Tesoro del Rey"),
             "Avanzas: Volver a la entrada", " + Sigilo (+1)", "Fallaste la prueba de Sigilo",
             scene("4", "Trampa"), error("\n💀 Has sucumbido al destino de la mazmorra.")}));

@@ -104,12 +104,17 @@ RunResult run_program(const RunOptions& options) {
   std::vector<std::string> args{binary}, vars;
   args.insert(args.end(), options.args.begin(), options.args.end());
   // The inherited environment, with the overrides in place of the variables they name.
+  std::map<std::string, std::string> env = options.env;
+  if (options.fixed_seed && !env.count("QUILLHAVEN_SEED")) env["QUILLHAVEN_SEED"] = "1";
   for (char** e = environ; *e; ++e) {
     const char* eq = std::strchr(*e, '=');
-    if (eq && !options.env.count(std::string(*e, static_cast<std::size_t>(eq - *e))))
+    if (!eq) continue;
+    const std::string name(*e, static_cast<std::size_t>(eq - *e));
+    if (!env.count(name) && !(name == "QUILLHAVEN_SEED" && !options.fixed_seed)) {
       vars.emplace_back(*e);
+    }
   }
-  for (const auto& [k, v] : options.env) vars.push_back(k + "=" + v);
+  for (const auto& [k, v] : env) vars.push_back(k + "=" + v);
   auto pointers = [](std::vector<std::string>& texts) {
     std::vector<char*> out;
     for (auto& text : texts) out.push_back(text.data());

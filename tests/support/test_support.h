@@ -37,7 +37,10 @@ struct RunOptions {
   std::vector<std::string> args;           // extra arguments (none for the game)
   std::string binary;                      // defaults to the game binary
   std::map<std::string, std::string> env;  // overrides; PATH included
-  int timeout_ms = 20000;                  // the process group is killed after this
+  // The game's dice are fixed with QUILLHAVEN_SEED=1 (unless `env` names a
+  // seed), so runs are reproducible; false runs with the variable unset.
+  bool fixed_seed = true;
+  int timeout_ms = 20000;  // the process group is killed after this
   // Largest file the program may write, in bytes (0: no limit). Its output
   // then reaches the files through a pipe, so the limit never cuts it.
   long file_size_limit = 0;
