@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -72,19 +73,26 @@ void command(std::string& out, const char* name, const char* field, std::string_
   out += '}';
 }
 
-void create_client(std::string& out, std::string_view user, std::string_view password) {
+// A client with its roles, then its password set again: a table resumed after
+// a crash finds the client there and still ends with the password given now.
+void create_client(std::string& out, std::string_view user, std::string_view password,
+                   std::initializer_list<std::string_view> roles) {
   out += ",{\"command\":\"createClient\",\"username\":";
   json_text_append_quoted(out, user);
   out += ",\"password\":";
   json_text_append_quoted(out, password);
-  out += '}';
-}
-
-void add_client_role(std::string& out, std::string_view user, std::string_view role) {
-  out += ",{\"command\":\"addClientRole\",\"username\":";
+  out += ",\"roles\":[";
+  bool first = true;
+  for (std::string_view role : roles) {
+    out += first ? "{\"rolename\":" : ",{\"rolename\":";
+    first = false;
+    json_text_append_quoted(out, role);
+    out += '}';
+  }
+  out += "]},{\"command\":\"setClientPassword\",\"username\":";
   json_text_append_quoted(out, user);
-  out += ",\"rolename\":";
-  json_text_append_quoted(out, role);
+  out += ",\"password\":";
+  json_text_append_quoted(out, password);
   out += '}';
 }
 
@@ -351,10 +359,8 @@ std::string table_dynsec_create_table(std::string_view table_id, std::string_vie
   add_acl(body, table, "subscribeLiteral", table_topic(table_id, TableChannel::kEvents));
   add_acl(body, table, "subscribeLiteral", table_topic(table_id, TableChannel::kHostPresence));
   add_acl(body, table, "subscribePattern", root + "/jugadores/+/presencia");
-  create_client(body, host, host_password);
-  add_client_role(body, host, host);
-  create_client(body, lobby, lobby_password);
-  add_client_role(body, lobby, lobby);
+  create_client(body, host, host_password, {host});
+  create_client(body, lobby, lobby_password, {lobby});
   return finish(body);
 }
 
@@ -365,9 +371,7 @@ std::string table_dynsec_add_player(std::string_view table_id, std::string_view 
   command(body, "createRole", "rolename", user);
   add_acl(body, user, "publishClientSend",
           table_topic_root(table_id) + "/jugadores/" + std::string(player_id) + "/#");
-  create_client(body, user, password);
-  add_client_role(body, user, role_of_table(table_id));
-  add_client_role(body, user, user);
+  create_client(body, user, password, {role_of_table(table_id), user});
   return finish(body);
 }
 

@@ -165,7 +165,7 @@ void table_state_tally(const TableState& state, TableTally& tally) {
                   tally.top == 1 ? "voto" : "votos");
   } else {
     // "Empate a 2 votos entre las opciones 2, 3 y 5: gana la 2, la de número más bajo."
-    FixedText<TABLE_LINE_BYTES> list;
+    FixedText<TABLE_LINE_BYTES> list{};
     std::int32_t listed = 0;
     for (std::int32_t option = 1; option <= SECTION_MAX_TRANSITIONS; ++option) {
       if (tally.counts[option] != tally.top) continue;
