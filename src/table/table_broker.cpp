@@ -29,7 +29,6 @@ namespace {
 
 constexpr const char* kControlTopic = "$CONTROL/dynamic-security/v1";
 constexpr const char* kResponseTopic = "$CONTROL/dynamic-security/v1/response";
-constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;  // the plugin's file grows with tables
 
 constexpr const char* kPrograms[] = {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto",
                                      "/usr/bin/mosquitto", "/usr/local/bin/mosquitto",
