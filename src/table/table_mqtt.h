@@ -72,6 +72,7 @@ bool table_mqtt_subscribe(TableMqttClient& client, const std::string& filter,
 // when the broker took it; `reason` gets its code (TABLE_MQTT_NOT_AUTHORIZED
 // when an access rule refused the topic). With timeout 0, only queues it
 // (libmosquitto sends it again after a reconnection until it is acknowledged).
+// Never wait from a handler: the answer would come through the thread running it.
 bool table_mqtt_publish(TableMqttClient& client, const std::string& topic, std::string_view payload,
                         bool retain, std::int32_t timeout_ms, int* reason);
 
