@@ -10,6 +10,7 @@ struct Parser {
   std::string_view text;
   std::size_t at = 0;
   const char* reason = nullptr;
+  bool keep_nested = false;  // nested members and elements are kept, not only checked
 
   bool fail(const char* why) {
     if (reason == nullptr) reason = why;
@@ -138,7 +139,9 @@ struct Parser {
         bool object = peek() == '{';
         type = object ? JsonType::kObject : JsonType::kArray;
         if (depth >= JSON_MAX_DEPTH) return fail("demasiados niveles anidados");
-        if (!container(depth + 1, object, nullptr)) return false;
+        std::vector<JsonMember>* kept =
+            (keep_nested && member != nullptr) ? &member->children : nullptr;
+        if (!container(depth + 1, object, kept)) return false;
         break;
       }
       case '"':
@@ -178,16 +181,14 @@ struct Parser {
     }
     for (;;) {
       JsonMember* member = nullptr;
+      if (members != nullptr && (object || keep_nested)) {
+        members->emplace_back();
+        member = &members->back();
+      }
       if (object) {
         skip_blanks();
         if (peek() != '"') return fail("se esperaba una clave entre comillas");
-        std::string key;
-        if (!string(members != nullptr ? &key : nullptr)) return false;
-        if (members != nullptr) {
-          members->emplace_back();
-          member = &members->back();
-          member->key = std::move(key);
-        }
+        if (!string(member != nullptr ? &member->key : nullptr)) return false;
         skip_blanks();
         if (peek() != ':') return fail("se esperaban dos puntos tras la clave");
         ++at;
@@ -209,9 +210,13 @@ struct Parser {
 
 }  // namespace
 
-bool json_parse_object(std::string_view text, std::vector<JsonMember>& members, JsonError* error) {
+namespace {
+
+bool parse_document(std::string_view text, std::vector<JsonMember>& members, JsonError* error,
+                    bool keep_nested) {
   members.clear();
   Parser p{text};
+  p.keep_nested = keep_nested;
   if (text.starts_with("\xEF\xBB\xBF")) p.at = 3;
   p.skip_blanks();
   bool ok = false;
@@ -241,8 +246,27 @@ bool json_parse_object(std::string_view text, std::vector<JsonMember>& members, 
   return false;
 }
 
+}  // namespace
+
+bool json_parse_object(std::string_view text, std::vector<JsonMember>& members, JsonError* error) {
+  return parse_document(text, members, error, false);
+}
+
+bool json_parse_tree(std::string_view text, JsonMember& root, JsonError* error) {
+  root = JsonMember{};
+  bool ok = parse_document(text, root.children, error, true);
+  if (ok) root.type = JsonType::kObject;
+  return ok;
+}
+
 const JsonMember* json_find_member(const std::vector<JsonMember>& members, std::string_view key) {
   for (const JsonMember& m : members)
     if (m.key == key) return &m;
   return nullptr;
+}
+
+const JsonMember* json_find_typed(const JsonMember& object, std::string_view key, JsonType type) {
+  if (object.type != JsonType::kObject) return nullptr;
+  const JsonMember* m = json_find_member(object.children, key);
+  return (m != nullptr && m->type == type) ? m : nullptr;
 }

@@ -1,0 +1,98 @@
+#include "table/table_code.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TableCode make_code(const char* host, std::int32_t port) {
+  TableCode code;
+  EXPECT_TRUE(table_code_new(code, host, port, nullptr));
+  return code;
+}
+
+std::string formatted(const TableCode& code) {
+  FixedText<TABLE_CODE_MAX> text;
+  EXPECT_TRUE(table_code_format(code, text));
+  return text.c_str();
+}
+
+}  // namespace
+
+TEST(TableCode, RoundTripsAddressPortIdAndKey) {
+  for (auto [host, port] :
+       {std::pair{"127.0.0.1", 1883}, std::pair{"255.0.10.1", 65535},
+        std::pair{"test.mosquitto.org", 1}, std::pair{"a", 8883}, std::pair{"1.2.3", 1883}}) {
+    TableCode code = make_code(host, port);
+    std::string text = formatted(code);
+    TableCode back;
+    TableErrorText error{};
+    ASSERT_TRUE(table_code_parse(text, back, &error)) << host << ": " << error.c_str();
+    EXPECT_EQ(back.host.view(), host);
+    EXPECT_EQ(back.port, port);
+    EXPECT_EQ(back.table_id.view(), code.table_id.view());
+    EXPECT_EQ(std::memcmp(back.key, code.key, TABLE_KEY_BYTES), 0);
+    // Read as a person may type it: lower case, no dashes, spaces, O for 0.
+    std::string typed;
+    for (char c : text) {
+      if (c == '-') continue;
+      typed += c == '0' ? 'o' : static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    ASSERT_TRUE(table_code_parse(" " + typed + "\n", back, nullptr)) << typed;
+    EXPECT_EQ(back.host.view(), host);
+  }
+  // An address is written in its four bytes: the code stays short.
+  EXPECT_LE(formatted(make_code("127.0.0.1", 1883)).size(), 60u);
+}
+
+TEST(TableCode, EveryTypoIsReportedInSpanish) {
+  std::string text = formatted(make_code("192.168.1.20", 1883));
+  TableCode back;
+  TableErrorText error{};
+  // Each single-character change is caught by the checksum.
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '-') continue;
+    std::string typo = text;
+    typo[i] = text[i] == 'X' ? 'Y' : 'X';
+    EXPECT_FALSE(table_code_parse(typo, back, &error)) << typo;
+    EXPECT_STRNE(error.c_str(), "");
+  }
+  std::string swapped = text;
+  std::swap(swapped[0], swapped[1]);
+  if (swapped != text) {
+    EXPECT_FALSE(table_code_parse(swapped, back, &error));
+    EXPECT_STREQ(error.c_str(), "el código no es válido: ¿hay una errata al copiarlo?");
+  }
+  EXPECT_FALSE(table_code_parse(text.substr(0, text.size() - 3), back, &error));
+  EXPECT_STREQ(error.c_str(), "el código está incompleto: faltan caracteres");
+  EXPECT_FALSE(table_code_parse(text + text + text + text, back, &error));
+  EXPECT_STREQ(error.c_str(), "el código es demasiado largo: ¿se ha pegado dos veces?");
+  EXPECT_FALSE(table_code_parse("ABCDU", back, &error));
+  EXPECT_STREQ(error.c_str(),
+               "el código tiene un carácter que no puede llevar: 'U' (solo cifras y letras, sin "
+               "I, L, O ni U)");
+  EXPECT_FALSE(table_code_parse("AB\x1b[31m", back, &error));
+  EXPECT_STREQ(error.c_str(),
+               "el código tiene un carácter que no puede llevar (solo cifras y letras)");
+  EXPECT_FALSE(table_code_parse("", back, &error));
+}
+
+TEST(TableCode, RefusesWhatACodeCannotCarry) {
+  TableCode code;
+  TableErrorText error{};
+  EXPECT_FALSE(table_code_new(code, "", 1883, &error));
+  EXPECT_FALSE(table_code_new(code, "host name", 1883, &error));
+  EXPECT_FALSE(table_code_new(code, std::string(64, 'a'), 1883, &error));
+  EXPECT_TRUE(table_code_new(code, std::string(63, 'a'), 1883, &error));
+  EXPECT_FALSE(table_code_new(code, "127.0.0.1", 0, &error));
+  EXPECT_STREQ(error.c_str(), "el puerto debe estar entre 1 y 65535");
+  EXPECT_FALSE(table_code_new(code, "127.0.0.1", 65536, &error));
+  // Two tables never share an id or a key.
+  TableCode a = make_code("127.0.0.1", 1883);
+  TableCode b = make_code("127.0.0.1", 1883);
+  EXPECT_NE(a.table_id.view(), b.table_id.view());
+  EXPECT_NE(std::memcmp(a.key, b.key, TABLE_KEY_BYTES), 0);
+  EXPECT_EQ(a.table_id.size(), TABLE_ID_LENGTH);
+}

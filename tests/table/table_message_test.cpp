@@ -1,0 +1,215 @@
+#include "table/table_message.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/json_text.h"
+#include "table/table_protocol.h"
+
+namespace {
+
+constexpr const char* kTable = "k3j9x2ab";
+
+struct Keys {
+  std::uint8_t table_key[TABLE_KEY_BYTES];
+  std::uint8_t signing[TABLE_MAC_BYTES];
+  explicit Keys(std::uint8_t fill) {
+    std::memset(table_key, fill, sizeof table_key);
+    table_message_key(table_key, signing);
+  }
+};
+
+std::string seal(const Keys& keys, const char* sender, TableChannel channel, std::string_view part,
+                 std::string_view type, std::string_view data, std::uint64_t seq,
+                 std::string* topic_out = nullptr) {
+  TableSigner signer;
+  table_signer_init(signer, keys.table_key, sender, 100);
+  std::string topic = table_topic(kTable, channel, part);
+  if (topic_out != nullptr) *topic_out = topic;
+  std::string out;
+  EXPECT_TRUE(table_message_seal(signer, topic, channel, type, data, seq, out));
+  return out;
+}
+
+// Signs any body as the protocol does, so that bad content behind a good signature can be tried.
+std::string sign_raw(const Keys& keys, const std::string& topic, const std::string& body) {
+  std::uint8_t mac[TABLE_MAC_BYTES];
+  table_crypto_hmac(keys.signing, topic + "\n" + body, mac);
+  std::string out = body + ",\"firma\":\"";
+  table_crypto_append_hex(out, mac);
+  return out + "\"}";
+}
+
+TableReject open_code(const Keys& keys, const std::string& topic, const std::string& bytes,
+                      TableMessage* out = nullptr) {
+  TableMessage local;
+  TableRejection why{};
+  bool ok = table_message_open(kTable, keys.signing, topic, bytes, out ? *out : local, &why);
+  EXPECT_EQ(ok, why.code == TableReject::kNone);
+  if (!ok) {
+    EXPECT_FALSE(why.detail.empty());
+  }
+  return why.code;
+}
+
+}  // namespace
+
+TEST(TableMessage, SealedMessageOpensWithItsFields) {
+  Keys keys(7);
+  std::string topic;
+  std::string data;
+  table_encode_vote(2, 5, data);
+  std::string bytes = seal(keys, "ana", TableChannel::kActions, "ana", "voto", data, 0, &topic);
+  TableMessage message;
+  ASSERT_EQ(open_code(keys, topic, bytes, &message), TableReject::kNone);
+  EXPECT_EQ(message.type.view(), "voto");
+  EXPECT_EQ(message.sender.view(), "ana");
+  EXPECT_EQ(message.seq, 100u);
+  EXPECT_EQ(message.id.size(), TABLE_MESSAGE_ID_LENGTH);
+  EXPECT_EQ(message.topic.channel, TableChannel::kActions);
+  std::int32_t option = 0, turn = 0;
+  EXPECT_TRUE(table_decode_vote(table_message_data(message), option, turn));
+  EXPECT_EQ(option, 2);
+  EXPECT_EQ(turn, 5);
+  // The exact layout the protocol document shows.
+  EXPECT_TRUE(bytes.starts_with("{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\",\"id\":\""));
+  EXPECT_NE(bytes.find("\",\"seq\":100,\"datos\":{\"opcion\":2,\"turno\":5},\"firma\":\""),
+            std::string::npos);
+}
+
+TEST(TableMessage, ForgedAlteredMovedOrOversizedMessagesAreRefused) {
+  Keys keys(7);
+  Keys stranger(8);
+  std::string topic;
+  std::string bytes =
+      seal(keys, "ana", TableChannel::kActions, "ana", "decir", "{\"texto\":\"hola\"}", 0, &topic);
+  // Signed with another table's key.
+  EXPECT_EQ(open_code(stranger, topic, bytes), TableReject::kBadSignature);
+  // Any byte changed.
+  std::string altered = bytes;
+  altered[altered.find("hola")] = 'H';
+  EXPECT_EQ(open_code(keys, topic, altered), TableReject::kBadSignature);
+  // The same bytes copied to another adventurer's topic, or to another table.
+  EXPECT_EQ(open_code(keys, table_topic(kTable, TableChannel::kActions, "bob"), bytes),
+            TableReject::kBadSignature);
+  EXPECT_EQ(open_code(keys, table_topic("zzzzzzzz", TableChannel::kActions, "ana"), bytes),
+            TableReject::kTopic);
+  // Signature missing or cut.
+  EXPECT_EQ(open_code(keys, topic, "{\"v\":1}"), TableReject::kUnsigned);
+  EXPECT_EQ(open_code(keys, topic, bytes.substr(0, bytes.size() - 1)), TableReject::kUnsigned);
+  EXPECT_EQ(open_code(keys, topic, ""), TableReject::kUnsigned);
+  // Beyond the channel's limit: refused before anything is computed.
+  std::string big = sign_raw(keys, topic, "{\"x\":\"" + std::string(5000, 'a') + "\"");
+  EXPECT_EQ(open_code(keys, topic, big), TableReject::kTooLarge);
+  // Topics outside the table's list.
+  for (const char* bad :
+       {"qh/v1/k3j9x2ab", "qh/v1/k3j9x2ab/otro", "qh/v1/k3j9x2ab/jugadores/ana",
+        "qh/v1/k3j9x2ab/jugadores//acciones", "qh/v1/k3j9x2ab/jugadores/a/b/acciones",
+        "qh/v1/k3j9x2ab/estado/x", "qh/v1/k3j9x2ab/jugadores/Ana/acciones",
+        "qh/v1/k3j9x2ab/entrada/respuestas/123"}) {
+    EXPECT_EQ(open_code(keys, bad, bytes), TableReject::kTopic) << bad;
+  }
+}
+
+TEST(TableMessage, ValidSignatureDoesNotExcuseABadEnvelope) {
+  Keys keys(7);
+  std::string topic = table_topic(kTable, TableChannel::kActions, "ana");
+  const std::string id = "\"id\":\"0123456789abcdef0123456789abcdef\"";
+  struct Case {
+    std::string body;
+    TableReject expected;
+  } cases[] = {
+      {"{\"v\":1,\"tipo\":", TableReject::kMalformed},
+      {"{\"v\":1,\"tipo\":\"voto\"", TableReject::kField},
+      {"[1", TableReject::kMalformed},
+      {"{\"v\":2,\"tipo\":\"voto\",\"de\":\"ana\"," + id + ",\"seq\":1,\"datos\":{}",
+       TableReject::kVersion},
+      {"{\"v\":1,\"tipo\":\"VOTO\",\"de\":\"ana\"," + id + ",\"seq\":1,\"datos\":{}",
+       TableReject::kField},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\",\"id\":\"xyz\",\"seq\":1,\"datos\":{}",
+       TableReject::kField},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\"," + id + ",\"seq\":1.5,\"datos\":{}",
+       TableReject::kField},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\"," + id + ",\"seq\":0,\"datos\":{}",
+       TableReject::kField},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\"," + id + ",\"seq\":1e300,\"datos\":{}",
+       TableReject::kField},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\"," + id + ",\"seq\":1,\"datos\":[]",
+       TableReject::kField},
+      // An adventurer holding the code signs as another one: the topic decides.
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"bob\"," + id + ",\"seq\":1,\"datos\":{}",
+       TableReject::kSender},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"anfitrion\"," + id + ",\"seq\":1,\"datos\":{}",
+       TableReject::kSender},
+      {"{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\"," + id + ",\"seq\":1,\"datos\":{}",
+       TableReject::kNone},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(open_code(keys, topic, sign_raw(keys, topic, c.body)), c.expected) << c.body;
+  // Host topics take only the host.
+  std::string state = table_topic(kTable, TableChannel::kState);
+  EXPECT_EQ(open_code(keys, state,
+                      sign_raw(keys, state,
+                               "{\"v\":1,\"tipo\":\"estado\",\"de\":\"ana\"," + id +
+                                   ",\"seq\":1,\"datos\":{}")),
+            TableReject::kSender);
+}
+
+TEST(TableMessage, GuardRecognisesDuplicatesAndRefusesReplays) {
+  Keys keys(7);
+  auto guard = std::make_unique<TableReplayGuard>();
+  std::memset(static_cast<void*>(guard.get()), 0, sizeof *guard);
+  TableSigner signer;
+  table_signer_init(signer, keys.table_key, "ana", 0);
+  std::string topic = table_topic(kTable, TableChannel::kActions, "ana");
+  auto next = [&](TableMessage& m) {
+    std::string bytes;
+    ASSERT_TRUE(table_message_seal(signer, topic, TableChannel::kActions, "decir",
+                                   "{\"texto\":\"x\"}", 0, bytes));
+    ASSERT_TRUE(table_message_open(kTable, keys.signing, topic, bytes, m, nullptr));
+  };
+  TableMessage first, second;
+  next(first);
+  next(second);
+  EXPECT_GT(second.seq, first.seq);  // the clock starts them; each one counts up
+  TableRejection why{};
+  EXPECT_TRUE(table_guard_accept(*guard, first, &why));
+  EXPECT_TRUE(table_guard_accept(*guard, second, &why));
+  EXPECT_FALSE(table_guard_accept(*guard, second, &why));  // QoS 1 delivered it twice
+  EXPECT_EQ(why.code, TableReject::kDuplicate);
+  EXPECT_FALSE(table_guard_accept(*guard, first, &why));
+  EXPECT_EQ(why.code, TableReject::kDuplicate);
+  // Older than the last one seen and not among the recent ids: a replay.
+  TableMessage old = first;
+  old.id.assign("ffffffffffffffffffffffffffffffff");
+  EXPECT_FALSE(table_guard_accept(*guard, old, &why));
+  EXPECT_EQ(why.code, TableReject::kReplay);
+  // Sequences are per channel: presence numbers apart from actions.
+  TableMessage presence = first;
+  presence.topic.channel = TableChannel::kPresence;
+  EXPECT_TRUE(table_guard_accept(*guard, presence, &why));
+  // A full guard forgets the pair seen least recently, never the newest.
+  for (int i = 0; i < TABLE_GUARD_SENDERS + 1; ++i) {
+    TableMessage other = first;
+    other.sender.assign("p" + std::to_string(i));
+    EXPECT_TRUE(table_guard_accept(*guard, other, &why));
+  }
+  EXPECT_EQ(guard->entry_count, TABLE_GUARD_SENDERS);
+  TableMessage newest = first;
+  newest.sender.assign("p" + std::to_string(TABLE_GUARD_SENDERS));
+  EXPECT_FALSE(table_guard_accept(*guard, newest, &why));
+  table_guard_forget(*guard, newest.sender.view());
+  EXPECT_TRUE(table_guard_accept(*guard, newest, &why));
+}
+
+TEST(TableMessage, RejectionLineIsTerminalSafe) {
+  TableRejection why{};
+  why.code = TableReject::kBadSignature;
+  why.detail.assign("firma no válida");
+  FixedText<256> line;
+  table_rejection_line(why, "qh/v1/x/jugadores/\x1b[2J/acciones", line);
+  EXPECT_STREQ(line.c_str(),
+               "⚠️ Mensaje ignorado en qh/v1/x/jugadores/?[2J/acciones: firma no válida");
+}
