@@ -119,10 +119,11 @@ const char* table_channel_name(TableChannel channel) {
 bool table_player_id(std::string_view name, TablePlayerId& out) {
   out.clear();
   std::string copy(name.substr(0, 256));
-  char slug[TABLE_PLAYER_ID_MAX + 1];
-  make_slug(copy.c_str(), slug, sizeof slug, TABLE_PLAYER_ID_MAX, "");
-  if (!table_player_id_valid(slug)) return false;
-  out.assign(slug);
+  SlugText slug;
+  make_slug(copy.c_str(), "", slug);
+  std::string_view id = slug.view().substr(0, TABLE_PLAYER_ID_MAX);
+  if (!table_player_id_valid(id)) return false;
+  out.assign(id);
   return true;
 }
 

@@ -65,7 +65,6 @@ TEST(TableProtocol, RebuiltSceneAndOptionsDrawLikeTheOriginal) {
 
   Character hero{};
   character_init(hero, "Ana", 10);
-  ui_set_typewriter_speed(0);
   qh_test::ScriptedUi original, copy;
   ui_print_scene(original.ui(), section.get());
   ui_print_options(original.ui(), section.get(), &hero);
