@@ -74,8 +74,9 @@ constexpr double kPolicyGain = 1e-12;
 // Rounds of policy iteration before a loop counts as too hard to solve (each
 // round strictly gains; in practice a handful suffice).
 constexpr int kMaxPolicyRounds = 1000;
-// Edge visits one loop may spend iterating when it is too large to solve.
-constexpr std::uint64_t kIterationWork = 200000000;
+// Edge visits a loop too large to solve may spend iterating, per weight the
+// elimination was allowed to hold: one budget bounds both.
+constexpr std::uint64_t kIterationWorkPerEntry = 16;
 // Moves within this fraction of the best value count as best when choosing the first move.
 constexpr double kBestSlack = 1e-12;
 
@@ -303,6 +304,8 @@ class Analysis {
       : story_(story),
         max_states_(max_states),
         max_solver_entries_(max_solver_entries),
+        iteration_work_(static_cast<std::uint64_t>(std::max<std::int64_t>(max_solver_entries, 1)) *
+                        kIterationWorkPerEntry),
         report_(report),
         keys_(meter_),
         edges_(meter_),
@@ -372,6 +375,7 @@ class Analysis {
   const Story& story_;
   std::int64_t max_states_;
   std::int64_t max_solver_entries_;
+  std::uint64_t iteration_work_;
   AnalyzeReport& report_;
   Meter meter_;
 
@@ -988,7 +992,7 @@ void Analysis::solve_best_component(std::uint32_t c, Array<double>& v, bool uppe
       v[s] = nv;
       work += edge_begin_[s + 1] - edge_begin_[s];
     }
-    if (change == 0 || work > kIterationWork) break;
+    if (change == 0 || work > iteration_work_) break;
   }
 }
 
@@ -1262,7 +1266,7 @@ void Analysis::iterate_flow(std::uint32_t c) {
     }
     left = 0;
     for (std::uint32_t m = begin; m < end; ++m) left += value_[members_[m]];
-    if (left == 0 || work > kIterationWork) break;
+    if (left == 0 || work > iteration_work_) break;
   }
   for (std::uint32_t m = begin; m < end; ++m) value_[members_[m]] = 0;
   if (left == 0) return;

@@ -20,8 +20,9 @@ inline constexpr std::int64_t ANALYZE_DEFAULT_MAX_STATES = 2000000;
 inline constexpr int ANALYZE_MAX_NAMES = 64;
 // A loop of states (states that can reach one another) is solved exactly by
 // elimination, which fills in new weights as it goes; it may hold this many
-// at once (about 16 bytes each). A loop that needs more is solved by
-// iteration as far as a fixed amount of work allows, and reported as not exact.
+// at once (about 16 bytes each). A loop that needs more is iterated instead,
+// for at most 16 edge visits per entry of this budget, and reported as not
+// exact, with bounds.
 inline constexpr std::int64_t ANALYZE_DEFAULT_MAX_SOLVER_ENTRIES = std::int64_t{1} << 24;
 
 // One step of a witness: the section, then the option taken there (1-based,
