@@ -77,6 +77,9 @@ constexpr int kMaxPolicyRounds = 1000;
 // Edge visits a loop too large to solve may spend iterating, per weight the
 // elimination was allowed to hold: one budget bounds both.
 constexpr std::uint64_t kIterationWorkPerEntry = 16;
+// An iterated loop stops once a sweep moves no value, or leaves no more mass
+// in the loop, than this.
+constexpr double kSettled = 1e-16;
 // Moves within this fraction of the best value count as best when choosing the first move.
 constexpr double kBestSlack = 1e-12;
 
@@ -368,6 +371,12 @@ class Analysis {
   bool attract(std::uint32_t c, const Array<double>& v, bool chosen_only);
   void pour(std::uint32_t s, double mass, std::uint32_t component, bool leaving_only);
   bool flow_loop(std::uint32_t c);
+  // A loop the elimination gave up on is not tried again by the other solves.
+  bool solvable(std::uint32_t c) const { return unsolvable_.empty() || unsolvable_[c] == 0; }
+  void unsolvable(std::uint32_t c) {
+    unsolvable_.resize(components_, 0);
+    unsolvable_[c] = 1;
+  }
   void iterate_flow(std::uint32_t c);
   AnalyzePath witness(std::uint32_t s) const;
   int option_base(int section) const { return option_base_[static_cast<std::size_t>(section)]; }
@@ -425,6 +434,7 @@ class Analysis {
   std::vector<std::uint32_t> into_begin_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> into_;  // (state, edge) into a state
   std::vector<std::uint8_t> reached_;
+  std::vector<std::uint8_t> unsolvable_;  // per component, once some loop was too large
   std::vector<std::uint32_t> queue_;
 };
 
@@ -971,7 +981,8 @@ void Analysis::solve_best_component(std::uint32_t c, Array<double>& v, bool uppe
     v[s] = best;
     return;
   }
-  if (solve_policy(c, v)) return;
+  if (solvable(c) && solve_policy(c, v)) return;
+  unsolvable(c);
 
   // Too large to solve: iterate from below (each sweep is still a value some
   // strategy reaches) and, from then on, from above as well.
@@ -992,7 +1003,7 @@ void Analysis::solve_best_component(std::uint32_t c, Array<double>& v, bool uppe
       v[s] = nv;
       work += edge_begin_[s + 1] - edge_begin_[s];
     }
-    if (change == 0 || work > iteration_work_) break;
+    if (change <= kSettled || work > iteration_work_) break;
   }
 }
 
@@ -1207,7 +1218,9 @@ void Analysis::solve_random() {
       pour(v, mass * pairs / (pairs - self), c, true);
       continue;
     }
-    if (!flow_loop(c)) iterate_flow(c);
+    if (solvable(c) && flow_loop(c)) continue;
+    unsolvable(c);
+    iterate_flow(c);
   }
   tally_endings();
 }
@@ -1266,7 +1279,7 @@ void Analysis::iterate_flow(std::uint32_t c) {
     }
     left = 0;
     for (std::uint32_t m = begin; m < end; ++m) left += value_[members_[m]];
-    if (left == 0 || work > iteration_work_) break;
+    if (left <= kSettled || work > iteration_work_) break;
   }
   for (std::uint32_t m = begin; m < end; ++m) value_[members_[m]] = 0;
   if (left == 0) return;

@@ -23,7 +23,7 @@ inline constexpr int ANALYZE_MAX_NAMES = 64;
 // at once (about 16 bytes each). A loop that needs more is iterated instead,
 // for at most 16 edge visits per entry of this budget, and reported as not
 // exact, with bounds.
-inline constexpr std::int64_t ANALYZE_DEFAULT_MAX_SOLVER_ENTRIES = std::int64_t{1} << 24;
+inline constexpr std::int64_t ANALYZE_DEFAULT_MAX_SOLVER_ENTRIES = std::int64_t{1} << 22;
 
 // One step of a witness: the section, then the option taken there (1-based,
 // 0 on the last step) and the check tier that decided where it led
