@@ -58,6 +58,7 @@ bool LoopSolver::eliminate(bool flows, std::int64_t max_entries) {
     held += static_cast<std::int64_t>(rows_[k].size());
     push(k);
   }
+  if (held > max_entries) return false;
   for (std::uint32_t step = 0; step < n_; ++step) {
     std::uint32_t k;
     for (;;) {
@@ -89,7 +90,10 @@ bool LoopSolver::eliminate(bool flows, std::int64_t max_entries) {
       std::vector<Entry>& row = rows_[i];
       for (std::size_t at = 0; at < row.size(); ++at)
         slot_[row[at].to] = static_cast<std::uint32_t>(at + 1);
-      if (slot_[k] == 0) continue;
+      if (slot_[k] == 0) {  // not a predecessor after all: leave the row as it is
+        for (const Entry& e : row) slot_[e.to] = 0;
+        continue;
+      }
       std::size_t at_k = slot_[k] - 1;
       double to_k = row[at_k].weight;
       if (flows) column_[k].push_back(Entry{i, to_k});

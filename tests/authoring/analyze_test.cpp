@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "authoring/story_analyze.h"
+#include "authoring/story_analyze_loop.h"
 #include "authoring/story_walk.h"
 #include "character/character.h"
 #include "rules/dice.h"
@@ -560,6 +561,66 @@ TEST_F(StoryAnalyze, BundledStoriesHaveNoTrapAndEveryOptionCanBeTaken) {
     EXPECT_TRUE(r.unreachable_sections.empty());
     EXPECT_GT(r.best_victory, r.random_play.victory);
   }
+}
+
+// Three states in a ring, two of them with a way out (only the first one
+// paying): values and visits worked out by hand. Then a five-state clique,
+// every state linked to every other (20 weights): a budget below that
+// refuses and leaves the output alone.
+TEST(LoopSolver, SolvesValuesAndVisitsAndRefusesPastItsBudget) {
+  LoopSolver loop;
+  auto ring = [&loop](double rhs0) {
+    loop.reset(3);
+    loop.begin_row(0);
+    loop.add(1, 0.25);
+    loop.add(1, 0.25);  // two moves to the same state add up
+    loop.add_exit(0.5);
+    loop.add_rhs(rhs0);
+    loop.end_row();
+    loop.begin_row(1);
+    loop.add(2, 1);
+    loop.end_row();
+    loop.begin_row(2);
+    loop.add(0, 0.5);
+    loop.add_exit(0.5);
+    loop.end_row();
+  };
+  std::vector<double> out(3, -1);
+  ring(0.5);
+  ASSERT_TRUE(loop.solve_values(100, out));
+  EXPECT_NEAR(out[0], 2.0 / 3, 1e-15);
+  EXPECT_NEAR(out[1], 1.0 / 3, 1e-15);
+  EXPECT_NEAR(out[2], 1.0 / 3, 1e-15);
+  ring(1);  // one hero arrives at state 0
+  ASSERT_TRUE(loop.solve_flows(100, out));
+  EXPECT_NEAR(out[0], 4.0 / 3, 1e-15);
+  EXPECT_NEAR(out[1], 2.0 / 3, 1e-15);
+  EXPECT_NEAR(out[2], 2.0 / 3, 1e-15);
+
+  auto clique = [&loop] {
+    loop.reset(5);
+    for (std::uint32_t i = 0; i < 5; ++i) {
+      loop.begin_row(i);
+      for (std::uint32_t j = 0; j < 5; ++j) {
+        if (j != i) loop.add(j, 0.2);
+      }
+      loop.add_exit(0.2);
+      loop.add_rhs(i == 0 ? 1 : 0);
+      loop.end_row();
+    }
+  };
+  std::vector<double> untouched(5, -1);
+  clique();
+  EXPECT_FALSE(loop.solve_flows(19, untouched));
+  EXPECT_EQ(untouched, std::vector<double>(5, -1));
+  clique();
+  ASSERT_TRUE(loop.solve_flows(20, untouched));
+  // Each visit leaves with 1/5: five visits in all; the start's own visit
+  // plus a fifth of every visit elsewhere.
+  double total = 0;
+  for (double x : untouched) total += x;
+  EXPECT_NEAR(total, 5, 1e-14);
+  EXPECT_NEAR(untouched[0], 1 + (5 - untouched[0]) * 0.2, 1e-14);
 }
 
 RunResult tools(std::vector<std::string> args) {
