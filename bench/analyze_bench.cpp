@@ -168,6 +168,9 @@ void analyze_loop(benchmark::State& state) {
                                                               static_cast<double>(report.states)
                                                         : 0.0;
   state.counters["exact"] = report.random_play.exact && report.best_exact ? 1 : 0;
+  // How far apart the bounds are when it is not.
+  state.counters["unsolved"] = report.random_play.unsolved;
+  state.counters["best_gap"] = report.best_victory_at_most - report.best_victory;
   std::free(story);
 }
 

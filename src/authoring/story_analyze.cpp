@@ -953,6 +953,9 @@ void Analysis::solve_best() {
                                  : report_.best_exact ? value_[0]
                                  : upper_.size() > 0  ? upper_[0]
                                                       : 1.0;
+  // Iteration from both sides can meet (moves that win for certain settle
+  // at exactly 1): the answer is then known after all.
+  if (report_.complete && report_.best_victory_at_most == value_[0]) report_.best_exact = true;
 }
 
 void Analysis::solve_best_component(std::uint32_t c, Array<double>& v, bool upper) {
