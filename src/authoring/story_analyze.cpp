@@ -1393,7 +1393,7 @@ void Analysis::find_soft_locks() {
   };
   std::vector<Lack> lacks(sections);
   for (std::uint32_t s = 0; s < states_; ++s) {
-    if ((reach_[s] & kCanWin) == 0) continue;
+    if ((reach_[s] & kWinsSurely) == 0) continue;  // past the cap, only a victory found counts
     Key k = key_of(s);
     std::size_t sec = static_cast<std::size_t>(section_of(k));
     if (first_lost[sec] == kNoState) continue;

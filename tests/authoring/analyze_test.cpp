@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -514,6 +515,21 @@ TEST_F(StoryAnalyze, TheStateCapGivesAPartialReport) {
   EXPECT_TRUE(r.never_takeable.empty() && r.unreachable_sections.empty());
   EXPECT_TRUE(full.complete);
   EXPECT_EQ(analyze(full.states).complete, true);
+
+  // Later caps do find lost causes: each must be one of the whole story's.
+  bool some = false;
+  for (std::int64_t cap : {120, 200, 300}) {
+    SCOPED_TRACE(cap);
+    AnalyzeReport part = analyze(cap);
+    for (const AnalyzeLostCause& c : part.lost_causes) {
+      some = true;
+      auto same = std::find_if(full.lost_causes.begin(), full.lost_causes.end(),
+                               [&c](const AnalyzeLostCause& f) { return f.section == c.section; });
+      ASSERT_NE(same, full.lost_causes.end()) << id(c.section);
+      EXPECT_LE(c.states, same->states);
+    }
+  }
+  EXPECT_TRUE(some);
 }
 
 // The analysis weighs a check by its tiers, resolving one pair of dice per
