@@ -37,6 +37,9 @@ class StoryAnalyze : public ::testing::Test {
   }
 
   void load(const std::string& path) { ASSERT_TRUE(story_parser_load_file(*story_, path.c_str())); }
+  void parse(const std::string& text) {
+    ASSERT_TRUE(story_parser_load_string(*story_, text.c_str(), "historia"));
+  }
 
   AnalyzeReport analyze(std::int64_t cap = ANALYZE_DEFAULT_MAX_STATES) {
     AnalyzeReport report;
@@ -150,24 +153,74 @@ TEST_F(StoryAnalyze, HandWorkedStoriesGiveTheirExactAnswers) {
   EXPECT_EQ(std::vector<int>(check.odds + 1, check.odds + 6), (std::vector<int>{1, 20, 9, 5, 1}));
 }
 
-// A hall whose only way forward is a run of checks won once in 36 (a double
-// six), every failure sending the hero back: a hero who always retries wins
-// for certain. With two such doors, one to the treasure and one to the abyss,
-// either is as likely to open first.
+// A hall whose only way forward is a run of four checks won once in 36 (a
+// double six), every failure sending the hero back.
+const char* const kFourLocks = R"(---
+title: "Cuatro cerraduras"
+hp: 5
+---
+
+## [1] El vestíbulo
+- [Check: Suerte | DC: 15 | Éxito: v2 | Fallo: 1] Probar la puerta dorada
+- [-> abismo] Rendirse
+
+## [v2] Puerta dorada, cerradura 2
+- [Check: Suerte | DC: 15 | Éxito: v3 | Fallo: 1] Cerradura dorada 2
+
+## [v3] Puerta dorada, cerradura 3
+- [Check: Suerte | DC: 15 | Éxito: v4 | Fallo: 1] Cerradura dorada 3
+
+## [v4] Puerta dorada, cerradura 4
+- [Check: Suerte | DC: 15 | Éxito: oro | Fallo: 1] Cerradura dorada 4
+
+## [oro] El tesoro
+[Final: Victoria]
+Oro.
+
+## [abismo] El abismo
+[Final: Derrota]
+Caes.
+)";
+
+// Two such doors of `locks` locks in the hall, the golden one to the
+// treasure, the black one to the abyss, and no way to give up.
+std::string two_doors(int locks) {
+  std::string text = "---\ntitle: \"Dos puertas\"\nhp: 5\n---\n\n## [1] El vestíbulo\n";
+  for (const char* door : {"v", "n"}) {
+    text += std::string("- [Check: Suerte | DC: 15 | Éxito: ") + door + "2 | Fallo: 1] Probar\n";
+  }
+  for (const char* door : {"v", "n"}) {
+    for (int i = 2; i <= locks; ++i) {
+      std::string next = i < locks        ? door + std::to_string(i + 1)
+                         : door[0] == 'v' ? "oro"
+                                          : "abismo";
+      text += "\n## [" + (door + std::to_string(i)) + "] Cerradura\n- [Check: Suerte | DC: 15 | " +
+              "Éxito: " + next + " | Fallo: 1] Abrir\n";
+    }
+  }
+  return text +
+         "\n## [oro] El tesoro\n[Final: Victoria]\n\n## [abismo] El abismo\n[Final: Derrota]\n";
+}
+
+// A hero who always retries wins for certain; with two doors either is as
+// likely to open first.
 TEST_F(StoryAnalyze, RetriedRareChecksAreSolvedExactly) {
   struct Case {
-    const char* file;
+    const char* name;
+    std::string text;
+    std::int64_t states;
     double victory, defeat, best;
   };
   const double p4 = std::pow(1.0 / 36, 4);
-  const Case cases[] = {{"cuatro_cerraduras.md", p4 / (1 + p4), 1 / (1 + p4), 1},
-                        {"dos_puertas_5.md", 0.5, 0.5, 1},
-                        {"dos_puertas_8.md", 0.5, 0.5, 1}};
+  const Case cases[] = {{"four locks", kFourLocks, 4, p4 / (1 + p4), 1 / (1 + p4), 1},
+                        {"two doors of 5", two_doors(5), 9, 0.5, 0.5, 1},
+                        {"two doors of 8", two_doors(8), 15, 0.5, 0.5, 1}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    load(kDir + c.file);
+    SCOPED_TRACE(c.name);
+    parse(c.text);
     AnalyzeReport r = analyze();
     ASSERT_TRUE(r.analysable) << r.error;
+    EXPECT_EQ(r.states, c.states);
     EXPECT_TRUE(r.random_play.exact && r.best_exact);
     EXPECT_NEAR(r.random_play.victory, c.victory, 1e-12 * c.victory);
     EXPECT_NEAR(r.random_play.defeat, c.defeat, 1e-12);
@@ -338,7 +391,7 @@ TEST_F(StoryAnalyze, RandomStoriesAgreeWithValueIteration) {
 // report says so, with bounds that still hold; a partial analysis calls no
 // state a lost cause unless it has found a victory to lose.
 TEST_F(StoryAnalyze, BoundsWhereALoopIsTooLargeOrTheMapPartial) {
-  load(kDir + "dos_puertas_5.md");
+  parse(two_doors(5));
   AnalyzeReport r;
   ASSERT_TRUE(story_analyze(*story_, ANALYZE_DEFAULT_MAX_STATES, r, 8));
   const AnalyzeRandomPlay& p = r.random_play;
@@ -359,7 +412,24 @@ TEST_F(StoryAnalyze, BoundsWhereALoopIsTooLargeOrTheMapPartial) {
       text, {"  sin resolver  ", "  (aproximado: un bucle de estados es demasiado grande",
              " de victorias como mínimo y 100.0 % como máximo (un bucle"}));
 
-  load(kDir + "sin_victoria.md");
+  // No victory anywhere: the full analysis lists no lost cause, and neither
+  // may a partial one that meets states with no victory ahead.
+  parse(R"(---
+hp: 10
+---
+## [1] La boca del pozo
+- [-> 2] Bajar al pozo
+- [-> 3] Entrar en la cueva
+
+## [2] El pozo
+[Daño: 1]
+- [-> 2] Seguir bajando
+- [-> 1] Subir
+
+## [3] La cueva
+[Daño: 4]
+- [-> 3] Cavar
+)");
   AnalyzeReport full = analyze();
   AnalyzeReport partial = analyze(7);
   EXPECT_TRUE(full.complete);
