@@ -1,5 +1,6 @@
-// The analyzer on the bundled stories and on a generated story whose items,
-// flags and hit points multiply into about a million states.
+// The analyzer on the bundled stories, on a generated story whose items,
+// flags and hit points multiply into about a million states, and on stories
+// that are one large loop of states (the exact solver's hardest case).
 // Targets on the reference machine (release build, one thread): under 50 ms per
 // bundled story; a million states explored and solved in under 2 s, with the
 // analysis holding under 150 bytes per state at its peak.
@@ -103,6 +104,77 @@ void generate(Story& story, int rooms, int items, int flags, int hp) {
   trapdoor.ending_type.assign("defeat");
 }
 
+// A ring of `rooms` rooms where each of the first `items` rooms lets the hero
+// pick up or drop its item: every set of items can be undone, so all
+// rooms x 2^items states form one loop, the solver's hardest case. The last
+// room's door needs every item (victory); a check at the first room's pit
+// sends a clumsy hero to the defeat.
+void generate_loop(Story& story, int rooms, int items) {
+  std::memset(static_cast<void*>(&story), 0, sizeof story);
+  story.title.assign("Un solo bucle");
+  story.hp = 5;
+  story.start.assign("1");
+  auto room = [&](int i) { return std::to_string((i + rooms) % rooms + 1); };
+  for (int i = 0; i < rooms; ++i) {
+    StorySection& s = story.sections[story.section_count++];
+    s.id.assign(room(i));
+    s.title.assign("Sala " + room(i));
+    add_option(s, room(i + 1), "Seguir adelante");
+    add_option(s, room(i - 1), "Volver atrás");
+    if (i < items) {
+      add_option(s, room(i), "Recoger el objeto").gain_item.assign("Objeto " + room(i));
+      add_option(s, room(i), "Dejar el objeto").lose_item.assign("Objeto " + room(i));
+    }
+  }
+  StoryTransition& pit = add_option(story.sections[0], "foso", "Saltar el foso");
+  pit.check_stat.assign("Fuerza");
+  pit.check_dc = 14;
+  pit.fail_target.assign("1");
+  StoryTransition* door = &add_option(story.sections[rooms - 1], "tesoro", "Abrir la puerta");
+  for (int i = 0; i < items; ++i) {
+    // One requirement per option: a chain of doors, each needing one more item.
+    door->required_item.assign("Objeto " + room(i));
+    if (i + 1 < items) {
+      StorySection& hall = story.sections[story.section_count++];
+      hall.id.assign("puerta" + std::to_string(i));
+      door->target.assign(hall.id.view());
+      add_option(hall, room(0), "Volver a la primera sala");
+      door = &add_option(hall, "tesoro", "Abrir la puerta siguiente");
+    }
+  }
+  StorySection& treasure = story.sections[story.section_count++];
+  treasure.id.assign("tesoro");
+  treasure.is_ending = true;
+  treasure.ending_type.assign("victory");
+  StorySection& pit_end = story.sections[story.section_count++];
+  pit_end.id.assign("foso");
+  pit_end.is_ending = true;
+  pit_end.ending_type.assign("defeat");
+}
+
+void analyze_loop(benchmark::State& state) {
+  Story* story = new_story();
+  if (story == nullptr) {
+    state.SkipWithError("no memory");
+    return;
+  }
+  generate_loop(*story, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  AnalyzeReport report;
+  for (auto _ : state) {
+    story_analyze(*story, ANALYZE_DEFAULT_MAX_STATES, report);
+    benchmark::DoNotOptimize(report.random_play.victory);
+  }
+  state.counters["states"] = static_cast<double>(report.states);
+  state.counters["bytes_per_state"] = report.states > 0 ? static_cast<double>(report.peak_bytes) /
+                                                              static_cast<double>(report.states)
+                                                        : 0.0;
+  state.counters["exact"] = report.random_play.exact && report.best_exact ? 1 : 0;
+  // How far apart the bounds are when it is not.
+  state.counters["unsolved"] = report.random_play.unsolved;
+  state.counters["best_gap"] = report.best_victory_at_most - report.best_victory;
+  std::free(story);
+}
+
 void analyze_generated(benchmark::State& state) {
   Story* story = new_story();
   if (story == nullptr) {
@@ -132,5 +204,10 @@ BENCHMARK_CAPTURE(analyze_file, neon, "intrusion_en_neon.md")->Unit(benchmark::k
 BENCHMARK(analyze_generated)
     ->Args({12, 6, 3, 8})
     ->Args({24, 10, 4, 9})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(analyze_loop)
+    ->Args({16, 8})
+    ->Args({16, 12})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);

@@ -1,3 +1,35 @@
+// Exploration and solvers of the exact analysis; the reports live in
+// story_analyze_report.cpp.
+//
+// The state space. A state is what the rules can tell apart between two
+// turns: the section, hit points, the set of carried items and the set of set
+// flags, packed into one to three words. Exploration starts from the seeded
+// hero's first arrival and goes breadth first; each state's moves are the
+// options a typed line reaches that the resolution allows, and each move ends
+// in one or more edges (one per place it can lead, weighted by the dice pairs
+// out of 36 that lead there). An edge leads to another state or to an end:
+// death, a missing section, an ending section, or "unexplored" when the state
+// cap stopped the exploration. The states are then cut into strongly
+// connected components (Tarjan), numbered so that every edge leads to the
+// same or a lower component: a component is a loop of states that can reach
+// one another, or a single state.
+//
+// Random play (every move of a state equally likely) is a flow: the start's
+// mass of 1 is passed down the components from the start. A single state
+// scales its mass by what leaves it; a loop solves its expected visits
+// exactly (LoopSolver, a subtraction-free elimination) and sends them along
+// the ways out.
+//
+// Best play (the highest probability of victory any strategy reaches) is
+// solved sinks first, once the values of everything a component leads to are
+// known. A single state takes its best move's ratio; a loop runs policy
+// iteration, each strategy's values solved exactly by the same elimination.
+// The first move reported is the first step of a shortest path to a victory
+// that only takes best moves.
+//
+// A loop too large for the elimination's budget is iterated for a bounded
+// amount of work instead; the report then says the figures are bounds, never
+// presents them as exact.
 #include "authoring/story_analyze.h"
 
 #include <algorithm>
@@ -9,6 +41,7 @@
 #include <memory>
 #include <string_view>
 
+#include "authoring/story_analyze_loop.h"
 #include "authoring/text_join.h"
 #include "character/character.h"
 #include "common/fixed_list.h"
@@ -35,23 +68,26 @@ constexpr std::uint32_t kNoState = UINT32_MAX;
 
 bool is_end(std::uint32_t target) { return target >= kEndBase; }
 
-// Random play stops pushing the mass of a loop once less than this is left in it.
-constexpr double kFlowTolerance = 1e-16;
-// Best play iterates a loop until a sweep changes no value by more than this,
-// or until the geometric rate of the changes bounds the remaining error by kValueError.
-constexpr double kValueStep = 1e-15;
-constexpr double kValueError = 1e-13;
-// Loops of at most this many states are solved exactly by elimination.
-constexpr int kSmallLoop = 32;
-// A loop that converges slower than this many sweeps is left where it stands.
-constexpr int kMaxSweeps = 1000000;
-// Moves within this of the best value count as best when choosing the first move.
+// Policy iteration switches a state to another move only when it gains more
+// than this fraction of the state's value: a gain below it is rounding.
+constexpr double kPolicyGain = 1e-12;
+// Rounds of policy iteration before a loop counts as too hard to solve (each
+// round strictly gains; in practice a handful suffice).
+constexpr int kMaxPolicyRounds = 1000;
+// Edge visits a loop too large to solve may spend iterating, per weight the
+// elimination was allowed to hold: one budget bounds both.
+constexpr std::uint64_t kIterationWorkPerEntry = 16;
+// An iterated loop stops once a sweep moves no value, or leaves no more mass
+// in the loop, than this.
+constexpr double kSettled = 1e-16;
+// Moves within this fraction of the best value count as best when choosing the first move.
 constexpr double kBestSlack = 1e-12;
 
 // What a state can still reach, folded over its successors.
-constexpr std::uint8_t kCanEnd = 1;     // some ending, death or missing section
-constexpr std::uint8_t kCanWin = 2;     // a victory ending
-constexpr std::uint8_t kCanAbsorb = 4;  // an end or a state without moves
+constexpr std::uint8_t kCanEnd = 1;      // some ending, death or missing section
+constexpr std::uint8_t kCanWin = 2;      // a victory ending
+constexpr std::uint8_t kCanAbsorb = 4;   // an end or a state without moves
+constexpr std::uint8_t kWinsSurely = 8;  // a victory among the explored states (not past the cap)
 
 // Working memory of one analysis, counted where it is allocated.
 struct Meter {
@@ -266,9 +302,13 @@ void check_odds(std::int32_t modifier, std::int32_t dc, int counts[6], TierPick 
 
 class Analysis {
  public:
-  Analysis(const Story& story, std::int64_t max_states, AnalyzeReport& report)
+  Analysis(const Story& story, std::int64_t max_states, std::int64_t max_solver_entries,
+           AnalyzeReport& report)
       : story_(story),
         max_states_(max_states),
+        max_solver_entries_(max_solver_entries),
+        iteration_work_(static_cast<std::uint64_t>(std::max<std::int64_t>(max_solver_entries, 1)) *
+                        kIterationWorkPerEntry),
         report_(report),
         keys_(meter_),
         edges_(meter_),
@@ -322,14 +362,29 @@ class Analysis {
                : 0.0;
   }
   std::uint8_t end_reach(std::uint32_t target) const;
-  double best_of(std::uint32_t s, int* best_option) const;
+  std::uint32_t move_end(std::uint32_t s, std::uint32_t e) const;
+  double move_value(std::uint32_t e, std::uint32_t end, const Array<double>& v) const;
+  double best_of(std::uint32_t s, const Array<double>& v, int* best_option) const;
+  void solve_best_component(std::uint32_t c, Array<double>& v, bool upper);
+  bool solve_policy(std::uint32_t c, Array<double>& v);
+  void index_loop(std::uint32_t c);
+  bool attract(std::uint32_t c, const Array<double>& v, bool chosen_only);
   void pour(std::uint32_t s, double mass, std::uint32_t component, bool leaving_only);
-  void solve_small_loop(std::uint32_t component);
+  bool flow_loop(std::uint32_t c);
+  // A loop the elimination gave up on is not tried again by the other solves.
+  bool solvable(std::uint32_t c) const { return unsolvable_.empty() || unsolvable_[c] == 0; }
+  void unsolvable(std::uint32_t c) {
+    unsolvable_.resize(components_, 0);
+    unsolvable_[c] = 1;
+  }
+  void iterate_flow(std::uint32_t c);
   AnalyzePath witness(std::uint32_t s) const;
   int option_base(int section) const { return option_base_[static_cast<std::size_t>(section)]; }
 
   const Story& story_;
   std::int64_t max_states_;
+  std::int64_t max_solver_entries_;
+  std::uint64_t iteration_work_;
   AnalyzeReport& report_;
   Meter meter_;
 
@@ -366,8 +421,21 @@ class Analysis {
   Array<std::uint32_t> member_begin_;
   std::uint32_t components_ = 0;
   Array<std::uint8_t> reach_;
-  Array<double> value_;  // best-play probability of victory
+  Array<double> value_;         // best-play probability of victory, then random-play mass
+  Array<double> upper_;         // upper bounds of value_, once some loop could not be solved
+  Array<std::uint32_t> local_;  // a state's index within its component
   std::vector<double> ending_mass_;
+
+  // Working memory of the loop being solved, by index within it.
+  LoopSolver loop_;
+  std::vector<double> sol_;
+  std::vector<std::uint32_t> policy_;    // first edge of the move each state takes
+  std::vector<std::uint32_t> previous_;  // the move before the last round
+  std::vector<std::uint32_t> into_begin_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> into_;  // (state, edge) into a state
+  std::vector<std::uint8_t> reached_;
+  std::vector<std::uint8_t> unsolvable_;  // per component, once some loop was too large
+  std::vector<std::uint32_t> queue_;
 };
 
 // ---------------------------------------------------------------- set-up
@@ -740,7 +808,8 @@ std::uint8_t Analysis::end_reach(std::uint32_t target) const {
   // Past the cap anything may follow: count it as every end, so that what is
   // reported as lost or trapped is certain.
   if (target == kEndUnexplored) return kCanEnd | kCanWin | kCanAbsorb;
-  return static_cast<std::uint8_t>(kCanEnd | kCanAbsorb | (end_value(target) > 0 ? kCanWin : 0));
+  return static_cast<std::uint8_t>(kCanEnd | kCanAbsorb |
+                                   (end_value(target) > 0 ? kCanWin | kWinsSurely : 0));
 }
 
 // Tarjan's strongly connected components, without recursion. Components are
@@ -835,83 +904,254 @@ void Analysis::fold_reach() {
   }
 }
 
-// The best probability of victory over the moves of `s`, with the values known
-// so far; `best_option` gets the option index of the first best move.
-double Analysis::best_of(std::uint32_t s, int* best_option) const {
-  double best = 0;
-  double current = 0;
-  int option = -1;
-  int chosen = -1;
-  for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1]; ++e) {
-    const Edge& edge = edges_[e];
-    if (edge.first != 0) {
-      if (option >= 0 && current > best) {
-        best = current;
-        chosen = option;
-      }
-      if (chosen < 0) chosen = edge.option;
-      current = 0;
-      option = edge.option;
-    }
-    double v = is_end(edge.target) ? end_value(edge.target) : value_[edge.target];
-    current += edge.count * v;
+// The edges of one move of `s` run from its first edge `e` to the returned one.
+std::uint32_t Analysis::move_end(std::uint32_t s, std::uint32_t e) const {
+  std::uint32_t end = edge_begin_[s + 1];
+  for (++e; e < end && edges_[e].first == 0; ++e) {
   }
-  if (option >= 0 && current > best) {
-    best = current;
-    chosen = option;
-  }
-  if (best_option != nullptr) *best_option = chosen;
-  return best / kDicePairs;
+  return e;
 }
 
+// The probability of victory of the move [e, end) with the values in `v`.
+double Analysis::move_value(std::uint32_t e, std::uint32_t end, const Array<double>& v) const {
+  double sum = 0;
+  for (; e < end; ++e) {
+    std::uint32_t t = edges_[e].target;
+    sum += edges_[e].count * (is_end(t) ? end_value(t) : v[t]);
+  }
+  return sum / kDicePairs;
+}
+
+// The best probability of victory over the moves of `s`, with the values in
+// `v`; `best_option` gets the option index of the first best move.
+double Analysis::best_of(std::uint32_t s, const Array<double>& v, int* best_option) const {
+  double best = 0;
+  int chosen = -1;
+  for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1];) {
+    std::uint32_t next = move_end(s, e);
+    double q = move_value(e, next, v);
+    if (chosen < 0 || q > best) {
+      best = q;
+      chosen = edges_[e].option;
+    }
+    e = next;
+  }
+  if (best_option != nullptr) *best_option = chosen;
+  return best;
+}
+
+// Best play, sinks first: every component is solved once the values of all
+// it can reach are known. `value_` gets the best values; once some loop had
+// to be iterated, `upper_` carries upper bounds beside them.
 void Analysis::solve_best() {
   for (std::uint32_t c = 0; c < components_; ++c) {
-    std::uint32_t begin = member_begin_[c];
-    std::uint32_t end = member_begin_[c + 1];
-    if ((reach_[members_[begin]] & kCanWin) == 0) continue;  // values stay 0
-    if (end - begin == 1) {
-      // One state: a move that comes straight back k times in 36 and wins
-      // `out` of the rest is worth out/(36-k) when kept; the best such ratio
-      // is the value.
-      std::uint32_t v = members_[begin];
-      double best = 0;
+    if ((reach_[members_[member_begin_[c]]] & kCanWin) == 0) continue;  // values stay 0
+    solve_best_component(c, value_, false);
+    if (upper_.size() > 0) solve_best_component(c, upper_, true);
+  }
+  report_.best_victory_at_most = !report_.complete    ? 1.0
+                                 : report_.best_exact ? value_[0]
+                                 : upper_.size() > 0  ? upper_[0]
+                                                      : 1.0;
+  // Iteration from both sides can meet (moves that win for certain settle
+  // at exactly 1): the answer is then known after all.
+  if (report_.complete && report_.best_victory_at_most == value_[0]) report_.best_exact = true;
+}
+
+void Analysis::solve_best_component(std::uint32_t c, Array<double>& v, bool upper) {
+  std::uint32_t begin = member_begin_[c];
+  std::uint32_t end = member_begin_[c + 1];
+  if (end - begin == 1) {
+    // One state: a move that comes straight back k times in 36 and wins
+    // `out` of the rest is worth out/(36-k) when kept; the best such ratio
+    // is the value.
+    std::uint32_t s = members_[begin];
+    double best = 0;
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1];) {
+      std::uint32_t next = move_end(s, e);
       double out = 0;
-      double self = 0;
-      auto close_move = [&] {
-        if (self < kDicePairs) best = std::max(best, out / (kDicePairs - self));
-      };
-      for (std::uint32_t e = edge_begin_[v]; e < edge_begin_[v + 1]; ++e) {
-        const Edge& edge = edges_[e];
-        if (edge.first != 0 && e != edge_begin_[v]) {
-          close_move();
-          out = self = 0;
-        }
-        if (edge.target == v) {
-          self += edge.count;
+      int self = 0;
+      for (; e < next; ++e) {
+        std::uint32_t t = edges_[e].target;
+        if (t == s) {
+          self += edges_[e].count;
         } else {
-          out += edge.count * (is_end(edge.target) ? end_value(edge.target) : value_[edge.target]);
+          out += edges_[e].count * (is_end(t) ? end_value(t) : v[t]);
         }
       }
-      if (edge_begin_[v] != edge_begin_[v + 1]) close_move();
-      value_[v] = best;
-      continue;
+      if (self < kDicePairs) best = std::max(best, out / (kDicePairs - self));
     }
-    // A loop: value iteration from zero, in place, until it settles.
-    double previous = 0;
-    for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
-      double change = 0;
-      for (std::uint32_t m = begin; m < end; ++m) {
-        std::uint32_t v = members_[m];
-        double nv = best_of(v, nullptr);
-        change = std::max(change, nv - value_[v]);
-        value_[v] = nv;
+    v[s] = best;
+    return;
+  }
+  if (solvable(c) && solve_policy(c, v)) return;
+  unsolvable(c);
+
+  // Too large to solve: iterate from below (each sweep is still a value some
+  // strategy reaches) and, from then on, from above as well.
+  report_.best_exact = false;
+  if (!upper && upper_.size() == 0 && upper_.allocate(meter_, states_)) {
+    for (std::size_t i = 0; i < states_; ++i) upper_[i] = value_[i];
+  }
+  if (upper) {
+    for (std::uint32_t m = begin; m < end; ++m) v[members_[m]] = 1;
+  }
+  std::uint64_t work = 0;
+  for (;;) {
+    double change = 0;
+    for (std::uint32_t m = begin; m < end; ++m) {
+      std::uint32_t s = members_[m];
+      double nv = best_of(s, v, nullptr);
+      change = std::max(change, std::fabs(nv - v[s]));
+      v[s] = nv;
+      work += edge_begin_[s + 1] - edge_begin_[s];
+    }
+    if (change <= kSettled || work > iteration_work_) break;
+  }
+}
+
+// Policy iteration on loop `c`: start from a strategy that surely leaves the
+// loop, solve its values exactly, let every state switch to a move that is
+// strictly better under those values, and repeat until none is. Switching
+// only on strict gains keeps every strategy one that leaves the loop, so each
+// solve has a unique answer; the values never decrease, so it ends. False when
+// a solve is too large or the rounds run out.
+bool Analysis::solve_policy(std::uint32_t c, Array<double>& v) {
+  std::uint32_t begin = member_begin_[c];
+  std::uint32_t m = member_begin_[c + 1] - begin;
+  for (std::uint32_t i = 0; i < m; ++i) local_[members_[begin + i]] = i;
+  index_loop(c);
+  policy_.assign(m, 0);
+  previous_.assign(m, 0);
+  sol_.assign(m, 0.0);
+  if (!attract(c, v, false)) return false;
+  for (int round = 0; round < kMaxPolicyRounds; ++round) {
+    loop_.reset(m);
+    for (std::uint32_t i = 0; i < m; ++i) {
+      std::uint32_t s = members_[begin + i];
+      loop_.begin_row(i);
+      for (std::uint32_t e = policy_[i], end = move_end(s, e); e < end; ++e) {
+        std::uint32_t t = edges_[e].target;
+        double w = edges_[e].count / static_cast<double>(kDicePairs);
+        if (!is_end(t) && component_[t] == c) {
+          if (t != s) loop_.add(local_[t], w);
+          continue;
+        }
+        loop_.add_exit(w);
+        double value = is_end(t) ? end_value(t) : v[t];
+        if (value > 0) loop_.add_rhs(w * value);
       }
-      if (change <= kValueStep) break;
-      double rate = previous > 0 ? change / previous : 1;
-      if (rate < 1 && change * rate / (1 - rate) <= kValueError) break;
-      previous = change;
+      loop_.end_row();
+    }
+    if (!loop_.solve_values(max_solver_entries_, sol_)) return false;
+    for (std::uint32_t i = 0; i < m; ++i) v[members_[begin + i]] = sol_[i];
+
+    bool changed = false;
+    for (std::uint32_t i = 0; i < m; ++i) {
+      std::uint32_t s = members_[begin + i];
+      double best = v[s] * (1 + kPolicyGain);
+      std::uint32_t chosen = policy_[i];
+      for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1];) {
+        std::uint32_t next = move_end(s, e);
+        double q = move_value(e, next, v);
+        if (q > best) {
+          best = q;
+          chosen = e;
+        }
+        e = next;
+      }
+      previous_[i] = policy_[i];
+      if (chosen != policy_[i]) changed = true;
+      policy_[i] = chosen;
+    }
+    if (!changed) return true;
+    // Rounding could still let a switch close a loop on itself: those states
+    // keep their former moves, under which they surely left.
+    if (!attract(c, v, true)) {
+      for (std::uint32_t i = 0; i < m; ++i) {
+        if (reached_[i] == 0) policy_[i] = previous_[i];
+      }
+      if (!attract(c, v, true)) return false;
     }
   }
+  return false;
+}
+
+// The moves inside loop `c`, reversed: for each state, the (state, edge)
+// pairs that lead to it from elsewhere in the loop.
+void Analysis::index_loop(std::uint32_t c) {
+  std::uint32_t begin = member_begin_[c];
+  std::uint32_t m = member_begin_[c + 1] - begin;
+  into_begin_.assign(m + 1, 0);
+  for (std::uint32_t i = 0; i < m; ++i) {
+    std::uint32_t s = members_[begin + i];
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1]; ++e) {
+      std::uint32_t t = edges_[e].target;
+      if (!is_end(t) && t != s && component_[t] == c) ++into_begin_[local_[t] + 1];
+    }
+  }
+  for (std::uint32_t i = 0; i < m; ++i) into_begin_[i + 1] += into_begin_[i];
+  into_.resize(into_begin_[m]);
+  std::vector<std::uint32_t> at(into_begin_.begin(), into_begin_.end() - 1);
+  for (std::uint32_t i = 0; i < m; ++i) {
+    std::uint32_t s = members_[begin + i];
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1]; ++e) {
+      std::uint32_t t = edges_[e].target;
+      if (!is_end(t) && t != s && component_[t] == c) into_[at[local_[t]]++] = {i, e};
+    }
+  }
+}
+
+// Which states of loop `c` surely leave it: those with a move out, then those
+// with a move to a state already found. With `chosen_only` only the moves of
+// the policy count; otherwise a first policy is chosen on the way (the move
+// out that pays most at once, then the move found first). True when all do.
+bool Analysis::attract(std::uint32_t c, const Array<double>& v, bool chosen_only) {
+  std::uint32_t begin = member_begin_[c];
+  std::uint32_t m = member_begin_[c + 1] - begin;
+  reached_.assign(m, 0);
+  queue_.clear();
+  for (std::uint32_t i = 0; i < m; ++i) {
+    std::uint32_t s = members_[begin + i];
+    double best = -1;
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1];) {
+      std::uint32_t next = move_end(s, e);
+      if (!chosen_only || e == policy_[i]) {
+        bool leaves = false;
+        double pays = 0;
+        for (std::uint32_t k = e; k < next; ++k) {
+          std::uint32_t t = edges_[k].target;
+          if (!is_end(t) && component_[t] == c) continue;
+          leaves = true;
+          pays += edges_[k].count * (is_end(t) ? end_value(t) : v[t]);
+        }
+        if (leaves && pays > best) {
+          best = pays;
+          if (!chosen_only) policy_[i] = e;
+        }
+      }
+      e = next;
+    }
+    if (best < 0) continue;
+    reached_[i] = 1;
+    queue_.push_back(i);
+  }
+  for (std::size_t head = 0; head < queue_.size(); ++head) {
+    std::uint32_t j = queue_[head];
+    for (std::uint32_t r = into_begin_[j]; r < into_begin_[j + 1]; ++r) {
+      auto [i, e] = into_[r];
+      if (reached_[i] != 0) continue;
+      if (chosen_only) {
+        if (e < policy_[i] || e >= move_end(members_[begin + i], policy_[i])) continue;
+      } else {
+        while (edges_[e].first == 0) --e;
+        policy_[i] = e;
+      }
+      reached_[i] = 1;
+      queue_.push_back(i);
+    }
+  }
+  return queue_.size() == m;
 }
 
 // Sends `mass` arriving at `s` along its moves, each move alike and each of
@@ -945,9 +1185,9 @@ void Analysis::pour(std::uint32_t s, double mass, std::uint32_t component, bool 
   }
 }
 
-// Random play: the mass of the start flows through the components in
-// topological order; inside a loop it is pushed round until what is left is
-// negligible. `value_` holds the mass waiting at each state.
+// Random play: the mass of the start flows through the components from the
+// start down; `value_` holds the mass waiting at each state. A loop's
+// expected visits are solved exactly, then sent along the ways out.
 void Analysis::solve_random() {
   AnalyzeRandomPlay& r = report_.random_play;
   for (std::size_t i = 0; i < states_; ++i) value_[i] = 0;
@@ -969,91 +1209,85 @@ void Analysis::solve_random() {
         r.stuck += mass;
         continue;
       }
-      // Mass that loops straight back comes round again: scale it up front.
+      // Mass that loops straight back comes round again: scale it up front
+      // (in whole dice pairs, so that a rare way out loses no precision).
       int moves = 0;
-      double self = 0;
+      int self = 0;
       for (std::uint32_t e = edge_begin_[v]; e < edge_begin_[v + 1]; ++e) {
         moves += edges_[e].first;
         if (edges_[e].target == v) self += edges_[e].count;
       }
-      double stay = self / (moves * static_cast<double>(kDicePairs));
-      pour(v, mass / (1 - stay), c, true);
-      value_[v] = 0;
+      double pairs = moves * static_cast<double>(kDicePairs);
+      pour(v, mass * pairs / (pairs - self), c, true);
       continue;
     }
-    if (end - begin <= kSmallLoop) {
-      solve_small_loop(c);
-      continue;
-    }
-    for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
-      double left = 0;
-      for (std::uint32_t m = begin; m < end; ++m) {
-        std::uint32_t v = members_[m];
-        double mass = value_[v];
-        if (mass == 0) continue;
-        value_[v] = 0;
-        pour(v, mass, c, false);
-      }
-      for (std::uint32_t m = begin; m < end; ++m) left += value_[members_[m]];
-      if (left <= kFlowTolerance) break;
-    }
-    for (std::uint32_t m = begin; m < end; ++m) value_[members_[m]] = 0;
+    if (solvable(c) && flow_loop(c)) continue;
+    unsolvable(c);
+    iterate_flow(c);
   }
   tally_endings();
 }
 
-// A small loop is solved exactly: the expected visits x of its states satisfy
-// x = inflow + P'x (P the moves inside the loop), solved by elimination; then
-// each state sends x along the ways out of the loop.
-void Analysis::solve_small_loop(std::uint32_t c) {
+// The expected visits x of the states of loop `c` satisfy x = inflow + Wᵀx
+// (W the moves inside the loop), solved exactly; then each state sends x
+// along the ways out. False when the loop is too large to solve.
+bool Analysis::flow_loop(std::uint32_t c) {
   std::uint32_t begin = member_begin_[c];
-  int m = static_cast<int>(member_begin_[c + 1] - begin);
-  // The augmented matrix, row by row; only its m x (m + 1) corner is used.
-  double a[kSmallLoop * (kSmallLoop + 1)];
-  const int w = m + 1;
-  auto at = [&](int r, int k) -> double& { return a[r * w + k]; };
-  for (int i = 0; i < m * w; ++i) a[i] = 0;
-  auto local = [&](std::uint32_t state) {
-    int j = 0;
-    while (members_[begin + static_cast<std::uint32_t>(j)] != state) ++j;
-    return j;
-  };
-  for (int i = 0; i < m; ++i) {
-    std::uint32_t v = members_[begin + static_cast<std::uint32_t>(i)];
-    at(i, i) += 1;
-    at(i, m) = value_[v];
+  std::uint32_t m = member_begin_[c + 1] - begin;
+  bool inflow = false;
+  for (std::uint32_t i = 0; i < m && !inflow; ++i) inflow = value_[members_[begin + i]] != 0;
+  if (!inflow) return true;
+  for (std::uint32_t i = 0; i < m; ++i) local_[members_[begin + i]] = i;
+  loop_.reset(m);
+  for (std::uint32_t i = 0; i < m; ++i) {
+    std::uint32_t s = members_[begin + i];
     int moves = 0;
-    for (std::uint32_t e = edge_begin_[v]; e < edge_begin_[v + 1]; ++e) moves += edges_[e].first;
-    double unit = 1.0 / (moves * static_cast<double>(kDicePairs));
-    for (std::uint32_t e = edge_begin_[v]; e < edge_begin_[v + 1]; ++e) {
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1]; ++e) moves += edges_[e].first;
+    double pairs = moves * static_cast<double>(kDicePairs);
+    loop_.begin_row(i);
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1]; ++e) {
       std::uint32_t t = edges_[e].target;
-      if (!is_end(t) && component_[t] == c) at(local(t), i) -= unit * edges_[e].count;
+      double w = edges_[e].count / pairs;
+      if (is_end(t) || component_[t] != c) {
+        loop_.add_exit(w);
+      } else if (t != s) {
+        loop_.add(local_[t], w);
+      }
     }
+    loop_.add_rhs(value_[s]);
+    loop_.end_row();
   }
-  // Gaussian elimination with partial pivoting; the matrix is an M-matrix
-  // (the loop leaks), so it is never singular.
-  for (int col = 0; col < m; ++col) {
-    int pivot = col;
-    for (int r = col + 1; r < m; ++r) {
-      if (std::fabs(at(r, col)) > std::fabs(at(pivot, col))) pivot = r;
+  sol_.assign(m, 0.0);
+  if (!loop_.solve_flows(max_solver_entries_, sol_)) return false;
+  for (std::uint32_t i = 0; i < m; ++i) value_[members_[begin + i]] = 0;
+  for (std::uint32_t i = 0; i < m; ++i) pour(members_[begin + i], sol_[i], c, true);
+  return true;
+}
+
+// A loop too large to solve: its mass is pushed round for a fixed amount of
+// work, and what is still inside is reported as unsolved.
+void Analysis::iterate_flow(std::uint32_t c) {
+  std::uint32_t begin = member_begin_[c];
+  std::uint32_t end = member_begin_[c + 1];
+  std::uint64_t work = 0;
+  double left = 0;
+  for (;;) {
+    for (std::uint32_t m = begin; m < end; ++m) {
+      std::uint32_t s = members_[m];
+      double mass = value_[s];
+      if (mass == 0) continue;
+      value_[s] = 0;
+      pour(s, mass, c, false);
+      work += edge_begin_[s + 1] - edge_begin_[s];
     }
-    if (pivot != col) {
-      for (int k = 0; k <= m; ++k) std::swap(at(pivot, k), at(col, k));
-    }
-    for (int r = col + 1; r < m; ++r) {
-      double f = at(r, col) / at(col, col);
-      if (f == 0) continue;
-      for (int k = col; k <= m; ++k) at(r, k) -= f * at(col, k);
-    }
+    left = 0;
+    for (std::uint32_t m = begin; m < end; ++m) left += value_[members_[m]];
+    if (left <= kSettled || work > iteration_work_) break;
   }
-  double x[kSmallLoop];
-  for (int r = m - 1; r >= 0; --r) {
-    double sum = at(r, m);
-    for (int k = r + 1; k < m; ++k) sum -= at(r, k) * x[k];
-    x[r] = sum / at(r, r);
-  }
-  for (int i = 0; i < m; ++i) value_[members_[begin + static_cast<std::uint32_t>(i)]] = 0;
-  for (int i = 0; i < m; ++i) pour(members_[begin + static_cast<std::uint32_t>(i)], x[i], c, true);
+  for (std::uint32_t m = begin; m < end; ++m) value_[members_[m]] = 0;
+  if (left == 0) return;
+  report_.random_play.exact = false;
+  report_.random_play.unsolved += left;
 }
 
 void Analysis::tally_endings() {
@@ -1089,38 +1323,33 @@ void Analysis::choose_first_move() {
   first[0] = 0xFF;
   while (head < tail) {
     std::uint32_t s = queue[head++];
-    double target_value = value_[s] - kBestSlack;
-    std::uint32_t e = edge_begin_[s];
-    std::uint32_t end = edge_begin_[s + 1];
-    while (e < end) {
-      std::uint32_t move_end = e + 1;
-      while (move_end < end && edges_[move_end].first == 0) ++move_end;
-      double q = 0;
+    // Relative: a best value may be tiny (a long run of rare checks) and still matter.
+    double target_value = value_[s] * (1 - kBestSlack);
+    for (std::uint32_t e = edge_begin_[s]; e < edge_begin_[s + 1];) {
+      std::uint32_t next = move_end(s, e);
       bool wins = false;
-      for (std::uint32_t k = e; k < move_end; ++k) {
-        std::uint32_t t = edges_[k].target;
-        q += edges_[k].count * (is_end(t) ? end_value(t) : value_[t]);
-        wins = wins || (is_end(t) && end_value(t) > 0);
+      for (std::uint32_t k = e; k < next; ++k) {
+        wins = wins || (is_end(edges_[k].target) && end_value(edges_[k].target) > 0);
       }
       int option = edges_[e].option;
       std::uint8_t via = s == 0 ? static_cast<std::uint8_t>(option + 1) : first[s];
-      if (q / kDicePairs >= target_value) {
+      if (move_value(e, next, value_) >= target_value) {
         if (wins) {
           report_.best_first_option = via;
           return;
         }
-        for (std::uint32_t k = e; k < move_end; ++k) {
+        for (std::uint32_t k = e; k < next; ++k) {
           std::uint32_t t = edges_[k].target;
           if (is_end(t) || first[t] != 0) continue;
           first[t] = via;
           queue[tail++] = t;
         }
       }
-      e = move_end;
+      e = next;
     }
   }
   int option = -1;
-  best_of(0, &option);
+  best_of(0, value_, &option);
   report_.best_first_option = option + 1;
 }
 
@@ -1141,7 +1370,9 @@ void Analysis::find_soft_locks() {
   std::vector<std::uint32_t> first_trap(sections, kNoState);
   std::vector<std::uint32_t> first_lost(sections, kNoState);
   std::vector<std::int64_t> lost(sections, 0);
-  bool winnable = (reach_[0] & kCanWin) != 0;
+  // Only a victory actually found makes a state that cannot win a lost
+  // cause: past the cap the story may have none at all.
+  bool winnable = (reach_[0] & kWinsSurely) != 0;
   // Ids follow the breadth-first order, so the first id of a section has a shortest witness.
   for (std::uint32_t s = 0; s < states_; ++s) {
     std::size_t sec = static_cast<std::size_t>(section_of(key_of(s)));
@@ -1162,7 +1393,7 @@ void Analysis::find_soft_locks() {
   };
   std::vector<Lack> lacks(sections);
   for (std::uint32_t s = 0; s < states_; ++s) {
-    if ((reach_[s] & kCanWin) == 0) continue;
+    if ((reach_[s] & kWinsSurely) == 0) continue;  // past the cap, only a victory found counts
     Key k = key_of(s);
     std::size_t sec = static_cast<std::size_t>(section_of(k));
     if (first_lost[sec] == kNoState) continue;
@@ -1349,14 +1580,14 @@ bool Analysis::run() {
     if (start_ == kEndMissing) r.missing_section = 1;
     if (start_ >= kEndSection) ending_mass_[start_ - kEndSection] = 1;
     tally_endings();
-    report_.best_victory = end_value(start_);
+    report_.best_victory = report_.best_victory_at_most = end_value(start_);
     if (report_.complete) find_never_takeable();
     report_.peak_bytes = meter_.peak;
     return true;
   }
 
   if (!find_components() || !reach_.allocate(meter_, states_) ||
-      !value_.allocate(meter_, states_)) {
+      !value_.allocate(meter_, states_) || !local_.allocate(meter_, states_)) {
     report_.error = "no hay memoria suficiente para tantos estados";
     return false;
   }
@@ -1365,129 +1596,23 @@ bool Analysis::run() {
   choose_first_move();
   find_soft_locks();
   solve_random();
+  // The loop solver keeps its largest working set until here.
+  meter_.add(loop_.bytes());
+  meter_.sub(loop_.bytes());
   // Past the cap nothing is certain about what is never taken or reached.
   if (report_.complete) find_never_takeable();
   report_.peak_bytes = meter_.peak;
   return true;
 }
 
-// ---------------------------------------------------------------- reports
-
-const char* tier_name(int tier) {
-  switch (tier) {
-    case OUTCOME_CRIT_SUCCESS:
-      return "éxito crítico";
-    case OUTCOME_SUCCESS:
-      return "éxito";
-    case OUTCOME_COST:
-      return "éxito con coste";
-    case OUTCOME_FAILURE:
-      return "fallo";
-    case OUTCOME_CRIT_FAILURE:
-      return "pifia";
-    default:
-      return "";
-  }
-}
-
-const char* tier_key(int tier) {
-  switch (tier) {
-    case OUTCOME_CRIT_SUCCESS:
-      return "crit_success";
-    case OUTCOME_SUCCESS:
-      return "success";
-    case OUTCOME_COST:
-      return "cost";
-    case OUTCOME_FAILURE:
-      return "failure";
-    case OUTCOME_CRIT_FAILURE:
-      return "crit_failure";
-    default:
-      return "";
-  }
-}
-
-const char* ending_word(std::string_view type) {
-  if (type == "victory") return "victoria";
-  if (type == "defeat") return "derrota";
-  return "neutral";
-}
-
-const char* ending_key(std::string_view type) {
-  if (type == "victory") return "victory";
-  if (type == "defeat") return "defeat";
-  return "neutral";
-}
-
-const char* reason_text(std::string_view reason) {
-  if (reason == "hidden_without_command") return "oculta y sin nada que teclear";
-  if (reason == "no_typed_input") return "ninguna línea tecleada llega a ella";
-  if (reason == "item_never_obtainable") return "ningún héroe llega aquí con el objeto que exige";
-  if (reason == "flag_never_set") return "ningún héroe llega aquí con la condición que exige";
-  if (reason == "flag_always_set") return "todo héroe llega aquí con la condición que la bloquea";
-  if (reason == "never_allowed")
-    return "ningún héroe llega aquí cumpliendo a la vez sus condiciones";
-  if (reason == "ending_section") return "la sección es un final";
-  if (reason == "death_on_arrival") return "todo héroe muere al llegar a la sección";
-  return "";
-}
-
-// "26.8 %"; right-aligned in a column of `width` characters when asked.
-std::string percent(double p, int width = 0) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%*.1f %%", width, 100.0 * p);
-  return buf;
-}
-
-std::string number(double p) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.15g", p);
-  return buf;
-}
-
-std::string section_name(const Story& story, int sec) {
-  const StorySection& s = story.sections[sec];
-  return join({"[", s.id.view(), "] ", s.title.view()});
-}
-
-std::string quoted(std::string_view text) {
-  std::string out;
-  json_text_append_escaped(out, text);
-  return out;
-}
-
-std::string names_line(const std::vector<std::string>& names, const char* none) {
-  if (names.empty()) return none;
-  std::string out;
-  for (std::size_t i = 0; i < names.size(); ++i) out += join({i ? ", " : "", names[i]});
-  return out;
-}
-
-std::string names_json(const std::vector<std::string>& names) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < names.size(); ++i) out += join({i ? ", " : "", quoted(names[i])});
-  return out + "]";
-}
-
-std::string path_json(const Story& story, const AnalyzePath& path) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const AnalyzeStep& step = path[i];
-    out += join({i ? ", " : "", "{\"section\": ", quoted(story.sections[step.section].id.view())});
-    if (step.option > 0) out += join({", \"option\": ", std::to_string(step.option)});
-    if (step.tier != OUTCOME_NONE) out += join({", \"tier\": \"", tier_key(step.tier), "\""});
-    out += "}";
-  }
-  return out + "]";
-}
-
 }  // namespace
 
-bool story_analyze(const Story& story, std::int64_t max_states, AnalyzeReport& report) {
+bool story_analyze(const Story& story, std::int64_t max_states, AnalyzeReport& report,
+                   std::int64_t max_solver_entries) {
   report = AnalyzeReport{};
   if (max_states < 1) max_states = 1;
   if (max_states >= static_cast<std::int64_t>(kEndBase)) max_states = kEndBase - 1;
-  Analysis analysis(story, max_states, report);
+  Analysis analysis(story, max_states, max_solver_entries, report);
   report.analysable = analysis.run();
   if (!report.analysable) {
     std::string error = std::move(report.error);
@@ -1495,227 +1620,4 @@ bool story_analyze(const Story& story, std::int64_t max_states, AnalyzeReport& r
     report.error = std::move(error);
   }
   return report.analysable;
-}
-
-std::string story_analyze_path_text(const Story& story, const AnalyzePath& path) {
-  std::string out;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const AnalyzeStep& step = path[i];
-    out += join({i ? " → " : "", story.sections[step.section].id.view()});
-    if (step.tier == OUTCOME_NONE || step.option < 1) continue;
-    const StoryTransition& t = story.sections[step.section].transitions[step.option - 1];
-    out += join({" [", t.check_stat.view(), ": ", tier_name(step.tier), "]"});
-  }
-  return out;
-}
-
-std::string story_analyze_format_text(const Story& story, const std::string& file,
-                                      const AnalyzeReport& report) {
-  if (!report.analysable) return join({file, ": no se puede analizar: ", report.error, ".\n"});
-  const AnalyzeRandomPlay& r = report.random_play;
-  std::string out = join({"Análisis de «", story.title.view(), "» (", file, ")\n"});
-  out += join({"Estados: ", std::to_string(report.states),
-               report.complete ? "\n" : " (parcial: se alcanzó el límite de estados)\n"});
-
-  out += "\nJuego al azar (cada opción posible con la misma probabilidad):\n";
-  struct Row {
-    const char* name;
-    double p;
-  };
-  const Row rows[] = {{"victoria", r.victory}, {"derrota", r.defeat},
-                      {"neutral", r.neutral},  {"muerte", r.death},
-                      {"atascado", r.stuck},   {"sección inexistente", r.missing_section},
-                      {"sin fin", r.endless},  {"sin explorar", r.unexplored}};
-  for (const Row& row : rows) {
-    std::string_view name = row.name;
-    if (name == "sin explorar" && report.complete) continue;
-    // Pad to a column of 22 characters, counting each UTF-8 character once.
-    std::size_t columns = 0;
-    for (char c : name) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-    out += join({"  ", name, std::string(22 - columns, ' '), percent(row.p, 5), "\n"});
-  }
-  if (!report.endings.empty()) out += "  Por final:\n";
-  for (const AnalyzeEnding& e : report.endings) {
-    out += join({"    ", percent(e.random_play, 5), "  ", section_name(story, e.section), " (",
-                 ending_word(story.sections[e.section].ending_type.view()), ")\n"});
-  }
-
-  out += join({"\nMejor juego: ", percent(report.best_victory), " de victorias"});
-  if (!report.complete) out += " como mínimo";
-  if (report.best_first_option > 0 && report.start_section >= 0) {
-    const StorySection& start = story.sections[report.start_section];
-    OptionLineText input;
-    rules_option_input(start, report.best_first_option - 1, input);
-    out +=
-        join({"; primera opción: «", start.transitions[report.best_first_option - 1].label.view(),
-              "» (se elige tecleando «", input.view(), "»)"});
-  }
-  out += ".\n";
-
-  out += "\nEncierros (estados desde los que no se llega a ningún final):\n";
-  if (report.traps.empty()) out += "  (ninguno)\n";
-  for (const AnalyzeTrap& t : report.traps) {
-    out += join({"  ", section_name(story, t.section),
-                 t.stuck ? ": sin ninguna opción posible\n" : ": un bucle del que no se sale\n",
-                 "      ", story_analyze_path_text(story, t.path), "\n"});
-  }
-
-  out += "\nSin victoria (vivo, sin final a la vista, pero ya no se puede ganar):\n";
-  if (report.lost_causes.empty()) out += "  (ninguna)\n";
-  for (const AnalyzeLostCause& c : report.lost_causes) {
-    out += join({"  ", section_name(story, c.section), ": ", std::to_string(c.states), " de ",
-                 std::to_string(c.of_states), " estados"});
-    if (c.example_missing == "hp") {
-      out += "; le faltan puntos de vida";
-    } else if (starts_with(c.example_missing, "flag:")) {
-      out +=
-          join({"; le falta la condición «", std::string_view(c.example_missing).substr(5), "»"});
-    } else if (!c.example_missing.empty()) {
-      out += join({"; le falta: ", c.example_missing});
-    }
-    out += join({"\n      ", story_analyze_path_text(story, c.path), "\n"});
-  }
-
-  out += "\nPruebas (pares de dados de 36):\n";
-  if (report.checks.empty()) out += "  (ninguna)\n";
-  for (const AnalyzeCheck& c : report.checks) {
-    const StoryTransition& t = story.sections[c.section].transitions[c.option - 1];
-    char line[256];
-    std::snprintf(
-        line, sizeof line,
-        " %+d contra DC %d: crítico %d, éxito %d, coste %d, fallo %d, pifia %d; "
-        "pasa %s\n",
-        c.modifier, c.dc, c.odds[OUTCOME_CRIT_SUCCESS], c.odds[OUTCOME_SUCCESS],
-        c.odds[OUTCOME_COST], c.odds[OUTCOME_FAILURE], c.odds[OUTCOME_CRIT_FAILURE],
-        percent((c.odds[OUTCOME_CRIT_SUCCESS] + c.odds[OUTCOME_SUCCESS] + c.odds[OUTCOME_COST]) /
-                36.0)
-            .c_str());
-    out += join({"  [", story.sections[c.section].id.view(), "] opción ", std::to_string(c.option),
-                 ", ", t.check_stat.view(), line});
-  }
-
-  if (report.complete) {
-    out += "\nOpciones que ninguna partida puede tomar:\n";
-    if (report.never_takeable.empty()) out += "  (ninguna)\n";
-    for (const AnalyzeNeverTakeable& n : report.never_takeable) {
-      const StoryTransition& t = story.sections[n.section].transitions[n.option - 1];
-      std::string_view label = t.label.empty() ? std::string_view("sin texto") : t.label.view();
-      out += join({"  [", story.sections[n.section].id.view(), "] opción ",
-                   std::to_string(n.option), " «", label, "»: ", reason_text(n.reason), "\n"});
-    }
-    std::vector<std::string> unreachable;
-    for (int sec : report.unreachable_sections) unreachable.push_back(section_name(story, sec));
-    out += join(
-        {"\nSecciones a las que nunca se llega: ", names_line(unreachable, "(ninguna)"), "\n"});
-  }
-
-  out += join({"\nCondiciones que se activan y nada consulta: ",
-               names_line(report.flags_set_never_tested, "(ninguna)"), "\n"});
-  out += join({"Condiciones consultadas que nada activa: ",
-               names_line(report.flags_tested_never_set, "(ninguna)"), "\n"});
-  out += join({"Objetos exigidos que no se pueden obtener: ",
-               names_line(report.items_required_never_obtainable, "(ninguno)"), "\n"});
-  out += join({"Objetos que se obtienen y nada exige: ",
-               names_line(report.items_obtained_never_required, "(ninguno)"), "\n"});
-  return out;
-}
-
-std::string story_analyze_format_json(const Story& story, const std::string& file,
-                                      const AnalyzeReport& report, int indent) {
-  std::string pad(static_cast<std::size_t>(indent), ' ');
-  std::string in = pad + "  ";
-  if (!report.analysable) {
-    return join({pad, "{\"file\": ", quoted(file), ", \"error\": ", quoted(report.error), "}"});
-  }
-  const AnalyzeRandomPlay& r = report.random_play;
-  std::string out = join({pad, "{\n", in, "\"file\": ", quoted(file), ",\n"});
-  out += join({in, "\"states\": ", std::to_string(report.states), ",\n"});
-  out += join({in, "\"complete\": ", report.complete ? "true" : "false", ",\n"});
-  out += join({in, "\"random_play\": {\"victory\": ", number(r.victory),
-               ", \"defeat\": ", number(r.defeat), ", \"neutral\": ", number(r.neutral),
-               ", \"death\": ", number(r.death), ", \"stuck\": ", number(r.stuck),
-               ", \"missing_section\": ", number(r.missing_section),
-               ", \"endless\": ", number(r.endless)});
-  if (!report.complete) out += join({", \"unexplored\": ", number(r.unexplored)});
-  out += "},\n";
-
-  out += join({in, "\"endings\": ["});
-  for (std::size_t i = 0; i < report.endings.size(); ++i) {
-    const AnalyzeEnding& e = report.endings[i];
-    const StorySection& s = story.sections[e.section];
-    out += join({i ? ", " : "", "{\"id\": ", quoted(s.id.view()), ", \"type\": \"",
-                 ending_key(s.ending_type.view()), "\", \"random_play\": ", number(e.random_play),
-                 "}"});
-  }
-  out += "],\n";
-
-  out += join(
-      {in, "\"best_play\": {\"victory\": ", number(report.best_victory), ", \"first_move\": "});
-  if (report.best_first_option > 0 && report.start_section >= 0) {
-    const StorySection& start = story.sections[report.start_section];
-    out += join({"{\"option\": ", std::to_string(report.best_first_option), ", \"label\": ",
-                 quoted(start.transitions[report.best_first_option - 1].label.view()), "}"});
-  } else {
-    out += "null";
-  }
-  out += "},\n";
-
-  out += join({in, "\"traps\": ["});
-  for (std::size_t i = 0; i < report.traps.size(); ++i) {
-    const AnalyzeTrap& t = report.traps[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[t.section].id.view()),
-              ", \"path\": ", path_json(story, t.path), "}"});
-  }
-  out += report.traps.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"lost_causes\": ["});
-  for (std::size_t i = 0; i < report.lost_causes.size(); ++i) {
-    const AnalyzeLostCause& c = report.lost_causes[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[c.section].id.view()),
-              ", \"states\": ", std::to_string(c.states), ", \"example_missing\": ",
-              quoted(c.example_missing), ", \"path\": ", path_json(story, c.path), "}"});
-  }
-  out += report.lost_causes.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"checks\": ["});
-  for (std::size_t i = 0; i < report.checks.size(); ++i) {
-    const AnalyzeCheck& c = report.checks[i];
-    const StoryTransition& t = story.sections[c.section].transitions[c.option - 1];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[c.section].id.view()),
-              ", \"option\": ", std::to_string(c.option),
-              ", \"stat\": ", quoted(t.check_stat.view()), ", \"dc\": ", std::to_string(c.dc),
-              ", \"modifier\": ", std::to_string(c.modifier), ", \"odds\": {"});
-    for (int tier = OUTCOME_CRIT_SUCCESS; tier <= OUTCOME_CRIT_FAILURE; ++tier) {
-      out += join({tier > OUTCOME_CRIT_SUCCESS ? ", \"" : "\"", tier_key(tier),
-                   "\": ", std::to_string(c.odds[tier])});
-    }
-    out += "}}";
-  }
-  out += report.checks.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"never_takeable\": ["});
-  for (std::size_t i = 0; i < report.never_takeable.size(); ++i) {
-    const AnalyzeNeverTakeable& n = report.never_takeable[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[n.section].id.view()),
-              ", \"option\": ", std::to_string(n.option), ", \"reason\": \"", n.reason, "\"}"});
-  }
-  out += report.never_takeable.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  std::vector<std::string> unreachable;
-  for (int sec : report.unreachable_sections) {
-    unreachable.emplace_back(story.sections[sec].id.view());
-  }
-  out += join({in, "\"unreachable_sections\": ", names_json(unreachable), ",\n"});
-  out += join({in, "\"flags\": {\"set_never_tested\": ", names_json(report.flags_set_never_tested),
-               ", \"tested_never_set\": ", names_json(report.flags_tested_never_set), "},\n"});
-  out += join({in, "\"items\": {\"required_never_obtainable\": ",
-               names_json(report.items_required_never_obtainable),
-               ", \"obtained_never_required\": ", names_json(report.items_obtained_never_required),
-               "}\n"});
-  out += join({pad, "}"});
-  return out;
 }

@@ -18,6 +18,12 @@ inline constexpr std::int64_t ANALYZE_DEFAULT_MAX_STATES = 2000000;
 // many distinct names of each (the hero's inventory holds 64, so the sets
 // then behave exactly like the sheet's lists).
 inline constexpr int ANALYZE_MAX_NAMES = 64;
+// A loop of states (states that can reach one another) is solved exactly by
+// elimination, which fills in new weights as it goes; it may hold this many
+// at once (about 16 bytes each). A loop that needs more is iterated instead,
+// for at most 16 edge visits per entry of this budget, and reported as not
+// exact, with bounds.
+inline constexpr std::int64_t ANALYZE_DEFAULT_MAX_SOLVER_ENTRIES = std::int64_t{1} << 22;
 
 // One step of a witness: the section, then the option taken there (1-based,
 // 0 on the last step) and the check tier that decided where it led
@@ -31,12 +37,16 @@ using AnalyzePath = std::vector<AnalyzeStep>;
 
 // How a random player's adventures end, as probabilities that add up to 1.
 struct AnalyzeRandomPlay {
+  bool exact = true;  // false: some loop was too large to solve; see `unsolved`
   double victory = 0, defeat = 0, neutral = 0;  // ending sections by type
   double death = 0;
   double stuck = 0;            // a state without moves that is no ending
   double missing_section = 0;  // a destination that names no section
   double endless = 0;          // loops that never reach any end
   double unexplored = 0;       // mass that left the explored states (partial analysis)
+  // Mass still inside loops too large to solve when the iteration stopped: each
+  // figure above is at most this much below its exact value.
+  double unsolved = 0;
 };
 
 struct AnalyzeEnding {
@@ -87,6 +97,11 @@ struct AnalyzeReport {
   std::vector<AnalyzeEnding> endings;  // every ending section, story order
   int start_section = -1;              // where the first state stands; -1 when the start is an end
   double best_victory = 0;
+  // False when some loop was too large to solve exactly: best_victory is then
+  // what a strategy surely reaches (a lower bound) and best_victory_at_most an
+  // upper bound (1 when nothing better is known).
+  bool best_exact = true;
+  double best_victory_at_most = 0;
   int best_first_option = 0;  // 1-based option of the start state; 0 when none
   std::vector<AnalyzeTrap> traps;
   std::vector<AnalyzeLostCause> lost_causes;
@@ -103,7 +118,8 @@ struct AnalyzeReport {
 
 // Analyses `story` with at most `max_states` explored states. False (with
 // report.error) when the story cannot be analysed exactly.
-bool story_analyze(const Story& story, std::int64_t max_states, AnalyzeReport& report);
+bool story_analyze(const Story& story, std::int64_t max_states, AnalyzeReport& report,
+                   std::int64_t max_solver_entries = ANALYZE_DEFAULT_MAX_SOLVER_ENTRIES);
 
 // "1 → 4 [Agilidad: fallo] → 6": sections by id, with the tier where a check decided.
 std::string story_analyze_path_text(const Story& story, const AnalyzePath& path);

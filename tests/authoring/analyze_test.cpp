@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "authoring/story_analyze.h"
+#include "authoring/story_analyze_loop.h"
 #include "authoring/story_walk.h"
 #include "character/character.h"
 #include "rules/dice.h"
@@ -35,6 +37,9 @@ class StoryAnalyze : public ::testing::Test {
   }
 
   void load(const std::string& path) { ASSERT_TRUE(story_parser_load_file(*story_, path.c_str())); }
+  void parse(const std::string& text) {
+    ASSERT_TRUE(story_parser_load_string(*story_, text.c_str(), "historia"));
+  }
 
   AnalyzeReport analyze(std::int64_t cap = ANALYZE_DEFAULT_MAX_STATES) {
     AnalyzeReport report;
@@ -148,6 +153,294 @@ TEST_F(StoryAnalyze, HandWorkedStoriesGiveTheirExactAnswers) {
   EXPECT_EQ(std::vector<int>(check.odds + 1, check.odds + 6), (std::vector<int>{1, 20, 9, 5, 1}));
 }
 
+// A hall whose only way forward is a run of four checks won once in 36 (a
+// double six), every failure sending the hero back.
+const char* const kFourLocks = R"(---
+title: "Cuatro cerraduras"
+hp: 5
+---
+
+## [1] El vestíbulo
+- [Check: Suerte | DC: 15 | Éxito: v2 | Fallo: 1] Probar la puerta dorada
+- [-> abismo] Rendirse
+
+## [v2] Puerta dorada, cerradura 2
+- [Check: Suerte | DC: 15 | Éxito: v3 | Fallo: 1] Cerradura dorada 2
+
+## [v3] Puerta dorada, cerradura 3
+- [Check: Suerte | DC: 15 | Éxito: v4 | Fallo: 1] Cerradura dorada 3
+
+## [v4] Puerta dorada, cerradura 4
+- [Check: Suerte | DC: 15 | Éxito: oro | Fallo: 1] Cerradura dorada 4
+
+## [oro] El tesoro
+[Final: Victoria]
+Oro.
+
+## [abismo] El abismo
+[Final: Derrota]
+Caes.
+)";
+
+// Two such doors of `locks` locks in the hall, the golden one to the
+// treasure, the black one to the abyss, and no way to give up.
+std::string two_doors(int locks) {
+  std::string text = "---\ntitle: \"Dos puertas\"\nhp: 5\n---\n\n## [1] El vestíbulo\n";
+  for (const char* door : {"v", "n"}) {
+    text += std::string("- [Check: Suerte | DC: 15 | Éxito: ") + door + "2 | Fallo: 1] Probar\n";
+  }
+  for (const char* door : {"v", "n"}) {
+    for (int i = 2; i <= locks; ++i) {
+      std::string next = i < locks        ? door + std::to_string(i + 1)
+                         : door[0] == 'v' ? "oro"
+                                          : "abismo";
+      text += "\n## [" + (door + std::to_string(i)) + "] Cerradura\n- [Check: Suerte | DC: 15 | " +
+              "Éxito: " + next + " | Fallo: 1] Abrir\n";
+    }
+  }
+  return text +
+         "\n## [oro] El tesoro\n[Final: Victoria]\n\n## [abismo] El abismo\n[Final: Derrota]\n";
+}
+
+// A hero who always retries wins for certain; with two doors either is as
+// likely to open first.
+TEST_F(StoryAnalyze, RetriedRareChecksAreSolvedExactly) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::int64_t states;
+    double victory, defeat, best;
+  };
+  const double p4 = std::pow(1.0 / 36, 4);
+  const Case cases[] = {{"four locks", kFourLocks, 4, p4 / (1 + p4), 1 / (1 + p4), 1},
+                        {"two doors of 5", two_doors(5), 9, 0.5, 0.5, 1},
+                        {"two doors of 8", two_doors(8), 15, 0.5, 0.5, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    parse(c.text);
+    AnalyzeReport r = analyze();
+    ASSERT_TRUE(r.analysable) << r.error;
+    EXPECT_EQ(r.states, c.states);
+    EXPECT_TRUE(r.random_play.exact && r.best_exact);
+    EXPECT_NEAR(r.random_play.victory, c.victory, 1e-12 * c.victory);
+    EXPECT_NEAR(r.random_play.defeat, c.defeat, 1e-12);
+    EXPECT_NEAR(r.best_victory, c.best, 1e-12);
+    EXPECT_EQ(r.best_first_option, 1);
+    EXPECT_TRUE(r.lost_causes.empty() && r.traps.empty());
+  }
+}
+
+// A hall with a check that opens the first of `locks` locks and a way to give
+// up; each lock is the same check, a failure sends the hero back to the hall
+// and success at a cost takes a hit point. Compared with the answer worked
+// out from the odds of one check: a walk through the locks either wins,
+// comes back having paid k hit points, or dies.
+TEST_F(StoryAnalyze, RetryLoopsMatchTheirClosedForm) {
+  constexpr int kHp = 5;
+  for (int locks = 1; locks <= 12; ++locks) {
+    for (std::int32_t dc = 2; dc <= 15; ++dc) {
+      SCOPED_TRACE(std::to_string(locks) + " locks, DC " + std::to_string(dc));
+      reset(kHp);
+      std::vector<std::string> ids = {"1"};
+      for (int i = 2; i <= locks; ++i) ids.push_back("c" + std::to_string(i));
+      ids.push_back("oro");
+      for (int i = 0; i < locks; ++i) {
+        StorySection& s = add_section(ids[static_cast<std::size_t>(i)].c_str());
+        StoryTransition& t = add_option(s, ids[static_cast<std::size_t>(i) + 1].c_str(), "Abrir");
+        t.check_stat.assign("Suerte");
+        t.check_dc = dc;
+        t.fail_target.assign("1");
+        if (i == 0) add_option(s, "abismo", "Rendirse");
+      }
+      add_section("oro", "victory");
+      add_section("abismo", "defeat");
+
+      double odds[6] = {0, 0, 0, 0, 0, 0};
+      for (int d1 = 1; d1 <= 6; ++d1) {
+        for (int d2 = 1; d2 <= 6; ++d2) odds[rules_roll_outcome(d1, d2, 0, dc)] += 1.0 / 36;
+      }
+      const double pass = odds[OUTCOME_CRIT_SUCCESS] + odds[OUTCOME_SUCCESS];
+      const double cost = odds[OUTCOME_COST];
+      const double fail = odds[OUTCOME_FAILURE] + odds[OUTCOME_CRIT_FAILURE];
+      // best[h] and random[h]: victory from the hall with h hit points.
+      double best[kHp + 1] = {0}, random[kHp + 1] = {0};
+      for (int h = 1; h <= kHp; ++h) {
+        // at[k]: reaching the current lock having paid k; won[k], back[k]: after the run.
+        std::vector<double> at(static_cast<std::size_t>(h), 0), won, back(at);
+        at[0] = 1;
+        for (int lock = 0; lock < locks; ++lock) {
+          std::vector<double> next(at.size(), 0);
+          for (std::size_t k = 0; k < at.size(); ++k) {
+            back[k] += at[k] * fail;
+            next[k] += at[k] * pass;
+            if (k + 1 < at.size()) next[k + 1] += at[k] * cost;  // else the cost kills
+          }
+          at = next;
+        }
+        won = at;
+        // Coming back having paid nothing starts over: divide by what does
+        // not, summed rather than subtracted from 1.
+        double leave = std::pow(pass, locks);
+        for (int lock = 0; lock < locks; ++lock) leave += std::pow(pass, lock) * cost;
+        double b = 0, r = 0;
+        for (std::size_t k = 0; k < won.size(); ++k) {
+          b += won[k] + (k > 0 ? back[k] * best[h - static_cast<int>(k)] : 0);
+          r += won[k] + (k > 0 ? back[k] * random[h - static_cast<int>(k)] : 0);
+        }
+        best[h] = leave > 0 ? b / leave : 0;
+        random[h] = r / (1 + leave);  // half the time the hero gives up at once
+      }
+      AnalyzeReport report = analyze();
+      ASSERT_TRUE(report.analysable) << report.error;
+      EXPECT_TRUE(report.random_play.exact && report.best_exact);
+      EXPECT_NEAR(report.best_victory, best[kHp], 1e-12 * best[kHp]);
+      EXPECT_NEAR(report.random_play.victory, random[kHp], 1e-12 * random[kHp]);
+      EXPECT_EQ(report.best_first_option, best[kHp] > 0 ? 1 : 0);
+    }
+  }
+}
+
+// Small random stories, loops and checks everywhere, against a model built
+// here from the option records (section and hit points) and solved by plain
+// value iteration.
+TEST_F(StoryAnalyze, RandomStoriesAgreeWithValueIteration) {
+  constexpr int kSections = 6;
+  constexpr int kHp = 3;
+  const char* const names[] = {"1", "2", "3", "4", "5", "6", "v", "d"};
+  std::uint32_t seed = 12345;
+  auto draw = [&seed](int n) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
+  };
+  for (int round = 0; round < 150; ++round) {
+    SCOPED_TRACE("story " + std::to_string(round));
+    reset(kHp);
+    struct Move {
+      int to, fail;
+      std::int32_t dc;  // 0: no check
+    };
+    std::vector<std::vector<Move>> moves(kSections);
+    for (int sec = 0; sec < kSections; ++sec) {
+      StorySection& s = add_section(names[sec]);
+      int options = 1 + draw(3);
+      for (int o = 0; o < options; ++o) {
+        Move m{draw(8), draw(8), draw(2) == 0 ? 0 : 4 + draw(9)};
+        StoryTransition& t = add_option(s, names[m.to], "Ir");
+        if (m.dc > 0) {
+          t.check_stat.assign("Fuerza");
+          t.check_dc = m.dc;
+          t.fail_target.assign(names[m.fail]);
+        }
+        moves[static_cast<std::size_t>(sec)].push_back(m);
+      }
+    }
+    add_section("v", "victory");
+    add_section("d", "defeat");
+
+    // value[sec][hp], for the best player and for the random one.
+    double best[kSections][kHp + 1] = {}, random[kSections][kHp + 1] = {};
+    auto worth = [](double(*v)[kHp + 1], int sec, int hp) {
+      if (hp <= 0) return 0.0;
+      if (sec == 6) return 1.0;
+      return sec == 7 ? 0.0 : v[sec][hp];
+    };
+    for (int sweep = 0; sweep < 200000; ++sweep) {
+      double change = 0;
+      for (int sec = 0; sec < kSections; ++sec) {
+        for (int hp = 1; hp <= kHp; ++hp) {
+          double top = 0, sum = 0;
+          for (const Move& m : moves[static_cast<std::size_t>(sec)]) {
+            double q[2] = {0, 0};
+            double(*v[2])[kHp + 1] = {best, random};
+            for (int which = 0; which < 2; ++which) {
+              if (m.dc == 0) {
+                q[which] = worth(v[which], m.to, hp);
+                continue;
+              }
+              for (int d1 = 1; d1 <= 6; ++d1) {
+                for (int d2 = 1; d2 <= 6; ++d2) {
+                  RollOutcome o = rules_roll_outcome(d1, d2, 0, m.dc);
+                  double w = o == OUTCOME_COST ? worth(v[which], m.to, hp - 1)
+                             : o == OUTCOME_FAILURE || o == OUTCOME_CRIT_FAILURE
+                                 ? worth(v[which], m.fail, hp)
+                                 : worth(v[which], m.to, hp);
+                  q[which] += w / 36;
+                }
+              }
+            }
+            top = std::max(top, q[0]);
+            sum += q[1];
+          }
+          double mean = sum / static_cast<double>(moves[static_cast<std::size_t>(sec)].size());
+          change =
+              std::max({change, std::fabs(top - best[sec][hp]), std::fabs(mean - random[sec][hp])});
+          best[sec][hp] = top;
+          random[sec][hp] = mean;
+        }
+      }
+      if (change < 1e-17) break;
+    }
+    AnalyzeReport r = analyze();
+    ASSERT_TRUE(r.analysable) << r.error;
+    EXPECT_NEAR(r.best_victory, best[0][kHp], 1e-10);
+    EXPECT_NEAR(r.random_play.victory, random[0][kHp], 1e-10);
+  }
+}
+
+// A loop given too small a budget to solve is iterated instead, and the
+// report says so, with bounds that still hold; a partial analysis calls no
+// state a lost cause unless it has found a victory to lose.
+TEST_F(StoryAnalyze, BoundsWhereALoopIsTooLargeOrTheMapPartial) {
+  parse(two_doors(5));
+  AnalyzeReport r;
+  ASSERT_TRUE(story_analyze(*story_, ANALYZE_DEFAULT_MAX_STATES, r, 8));
+  const AnalyzeRandomPlay& p = r.random_play;
+  EXPECT_FALSE(p.exact);
+  EXPECT_GT(p.unsolved, 0);
+  EXPECT_NEAR(p.victory + p.defeat + p.unsolved, 1, 1e-12);
+  EXPECT_LE(p.victory, 0.5);
+  EXPECT_GE(p.victory + p.unsolved, 0.5);
+  EXPECT_FALSE(r.best_exact);
+  EXPECT_LE(r.best_victory, 1);
+  EXPECT_GE(r.best_victory_at_most, 1);
+  std::string json = story_analyze_format_json(*story_, "dos_puertas_5.md", r, 0);
+  EXPECT_TRUE(contains_in_order(
+      json, {"\"endless\": 0, \"exact\": false, \"unsolved\": ", "\"best_play\": {\"victory\": ",
+             ", \"exact\": false, \"at_most\": 1, \"first_move\""}));
+  std::string text = story_analyze_format_text(*story_, "dos_puertas_5.md", r);
+  EXPECT_TRUE(contains_in_order(
+      text, {"  sin resolver  ", "  (aproximado: un bucle de estados es demasiado grande",
+             " de victorias como mínimo y 100.0 % como máximo (un bucle"}));
+
+  // No victory anywhere: the full analysis lists no lost cause, and neither
+  // may a partial one that meets states with no victory ahead.
+  parse(R"(---
+hp: 10
+---
+## [1] La boca del pozo
+- [-> 2] Bajar al pozo
+- [-> 3] Entrar en la cueva
+
+## [2] El pozo
+[Daño: 1]
+- [-> 2] Seguir bajando
+- [-> 1] Subir
+
+## [3] La cueva
+[Daño: 4]
+- [-> 3] Cavar
+)");
+  AnalyzeReport full = analyze();
+  AnalyzeReport partial = analyze(7);
+  EXPECT_TRUE(full.complete);
+  EXPECT_FALSE(partial.complete);
+  EXPECT_TRUE(full.lost_causes.empty());
+  EXPECT_TRUE(partial.lost_causes.empty());
+  EXPECT_TRUE(full.random_play.exact && full.best_exact);
+  EXPECT_NE(story_analyze_format_json(*story_, "x", full, 0).find("\"exact\": true"),
+            std::string::npos);
+}
+
 // Flags are set, required and block as the resolution does; a flag that
 // every hero here already carries blocks for ever, one nobody sets never opens.
 TEST_F(StoryAnalyze, FlagsOpenAndBlockOptionsAsTheResolutionDoes) {
@@ -221,8 +514,7 @@ TEST_F(StoryAnalyze, LostItemsNewConditionsAndDamageOnSuccess) {
             (std::vector<int>{1, 34, 0, 0, 1}));
 }
 
-// A ring of 40 rooms is one loop too big to eliminate: its mass is pushed
-// round until none is left, and still every digit is right.
+// A ring of 40 rooms is one loop of 40 states, solved whole.
 TEST_F(StoryAnalyze, LongLoopsAreSolvedToo) {
   reset(10);
   const int rooms = 40;
@@ -293,6 +585,21 @@ TEST_F(StoryAnalyze, TheStateCapGivesAPartialReport) {
   EXPECT_TRUE(r.never_takeable.empty() && r.unreachable_sections.empty());
   EXPECT_TRUE(full.complete);
   EXPECT_EQ(analyze(full.states).complete, true);
+
+  // Later caps do find lost causes: each must be one of the whole story's.
+  bool some = false;
+  for (std::int64_t cap : {120, 200, 300}) {
+    SCOPED_TRACE(cap);
+    AnalyzeReport part = analyze(cap);
+    for (const AnalyzeLostCause& c : part.lost_causes) {
+      some = true;
+      auto same = std::find_if(full.lost_causes.begin(), full.lost_causes.end(),
+                               [&c](const AnalyzeLostCause& f) { return f.section == c.section; });
+      ASSERT_NE(same, full.lost_causes.end()) << id(c.section);
+      EXPECT_LE(c.states, same->states);
+    }
+  }
+  EXPECT_TRUE(some);
 }
 
 // The analysis weighs a check by its tiers, resolving one pair of dice per
@@ -340,6 +647,66 @@ TEST_F(StoryAnalyze, BundledStoriesHaveNoTrapAndEveryOptionCanBeTaken) {
     EXPECT_TRUE(r.unreachable_sections.empty());
     EXPECT_GT(r.best_victory, r.random_play.victory);
   }
+}
+
+// Three states in a ring, two of them with a way out (only the first one
+// paying): values and visits worked out by hand. Then a five-state clique,
+// every state linked to every other (20 weights): a budget below that
+// refuses and leaves the output alone.
+TEST(LoopSolver, SolvesValuesAndVisitsAndRefusesPastItsBudget) {
+  LoopSolver loop;
+  auto ring = [&loop](double rhs0) {
+    loop.reset(3);
+    loop.begin_row(0);
+    loop.add(1, 0.25);
+    loop.add(1, 0.25);  // two moves to the same state add up
+    loop.add_exit(0.5);
+    loop.add_rhs(rhs0);
+    loop.end_row();
+    loop.begin_row(1);
+    loop.add(2, 1);
+    loop.end_row();
+    loop.begin_row(2);
+    loop.add(0, 0.5);
+    loop.add_exit(0.5);
+    loop.end_row();
+  };
+  std::vector<double> out(3, -1);
+  ring(0.5);
+  ASSERT_TRUE(loop.solve_values(100, out));
+  EXPECT_NEAR(out[0], 2.0 / 3, 1e-15);
+  EXPECT_NEAR(out[1], 1.0 / 3, 1e-15);
+  EXPECT_NEAR(out[2], 1.0 / 3, 1e-15);
+  ring(1);  // one hero arrives at state 0
+  ASSERT_TRUE(loop.solve_flows(100, out));
+  EXPECT_NEAR(out[0], 4.0 / 3, 1e-15);
+  EXPECT_NEAR(out[1], 2.0 / 3, 1e-15);
+  EXPECT_NEAR(out[2], 2.0 / 3, 1e-15);
+
+  auto clique = [&loop] {
+    loop.reset(5);
+    for (std::uint32_t i = 0; i < 5; ++i) {
+      loop.begin_row(i);
+      for (std::uint32_t j = 0; j < 5; ++j) {
+        if (j != i) loop.add(j, 0.2);
+      }
+      loop.add_exit(0.2);
+      loop.add_rhs(i == 0 ? 1 : 0);
+      loop.end_row();
+    }
+  };
+  std::vector<double> untouched(5, -1);
+  clique();
+  EXPECT_FALSE(loop.solve_flows(19, untouched));
+  EXPECT_EQ(untouched, std::vector<double>(5, -1));
+  clique();
+  ASSERT_TRUE(loop.solve_flows(20, untouched));
+  // Each visit leaves with 1/5: five visits in all; the start's own visit
+  // plus a fifth of every visit elsewhere.
+  double total = 0;
+  for (double x : untouched) total += x;
+  EXPECT_NEAR(total, 5, 1e-14);
+  EXPECT_NEAR(untouched[0], 1 + (5 - untouched[0]) * 0.2, 1e-14);
 }
 
 RunResult tools(std::vector<std::string> args) {
