@@ -94,7 +94,7 @@ std::string section_name(const Story& story, int sec) {
 
 std::string quoted(std::string_view text) {
   std::string out;
-  json_text_append_escaped(out, text);
+  json_text_append_quoted(out, text);
   return out;
 }
 

@@ -74,9 +74,11 @@ constexpr const char* kAnalyzeHelp =
     "  --max-states N   Límite de estados explorados (por defecto 2000000).\n"
     "\n"
     "Claves del JSON (una lista con un objeto por archivo): file, states, complete,\n"
-    "random_play {victory, defeat, neutral, death, stuck, missing_section, endless;\n"
-    "unexplored si el análisis es parcial}, endings [{id, type, random_play}],\n"
-    "best_play {victory, first_move {option, label} o null}, traps [{section, path}],\n"
+    "random_play {victory, defeat, neutral, death, stuck, missing_section, endless,\n"
+    "exact; unexplored si el análisis es parcial; unsolved, la masa sin resolver, si exact\n"
+    "es false}, endings [{id, type, random_play}], best_play {victory (si exact es false,\n"
+    "una cota inferior), exact, at_most (cota superior, si exact es false), first_move\n"
+    "{option, label} o null}, traps [{section, path}],\n"
     "lost_causes [{section, states, example_missing, path}], checks [{section, option,\n"
     "stat, dc, modifier, odds {crit_success, success, cost, failure, crit_failure}}],\n"
     "never_takeable [{section, option, reason}], unreachable_sections,\n"
@@ -90,8 +92,9 @@ constexpr const char* kAnalyzeHelp =
     "item_never_obtainable, flag_never_set, flag_always_set, never_allowed,\n"
     "ending_section, death_on_arrival.\n"
     "\n"
-    "Estado de salida: 0 análisis completo sin problemas; 1 con algún encierro u opción que\n"
-    "no se puede tomar; 2 uso incorrecto, historia ilegible o con más de 64 objetos (o 64\n"
+    "Estado de salida: 0 análisis completo sin problemas; 1 con algún encierro, una opción que\n"
+    "no se puede tomar o una que lleva a una sección inexistente; 2 uso incorrecto, historia "
+    "ilegible o con más de 64 objetos (o 64\n"
     "condiciones) distintos, que ya no se analizan con exactitud; 3 se alcanzó el límite de\n"
     "estados (el informe, marcado como parcial, muestra lo encontrado).\n";
 
@@ -258,7 +261,9 @@ int run_analyze(UiContext& ui, int argc, char** argv) {
       ui_error_printf(ui, "%s: %s.\n", file.c_str(), report.error.c_str());
     } else {
       partial = partial || !report.complete;
-      problems = problems || !report.traps.empty() || !report.never_takeable.empty();
+      // A trap, an option nobody can take, or an option that leads to no section.
+      problems = problems || !report.traps.empty() || !report.never_takeable.empty() ||
+                 report.random_play.missing_section > 0;
     }
     if (json) {
       ui_write(ui, story_analyze_format_json(*story, file, report, 2).c_str());

@@ -192,25 +192,3 @@ void json_text_append_quoted(std::string& out, std::string_view text) {
   }
   out += '"';
 }
-
-void json_text_append_escaped(std::string& out, std::string_view text) {
-  out += '"';
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-}

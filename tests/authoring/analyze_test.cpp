@@ -31,10 +31,7 @@ const char* const kBundled[] = {QH_SOURCE_DIR "/stories/la_cripta_del_rey_ceniza
 class StoryAnalyze : public ::testing::Test {
  protected:
   void SetUp() override { story_ = static_cast<Story*>(std::calloc(1, sizeof(Story))); }
-  void TearDown() override {
-    std::free(story_);
-    std::srand(1);
-  }
+  void TearDown() override { std::free(story_); }
 
   void load(const std::string& path) { ASSERT_TRUE(story_parser_load_file(*story_, path.c_str())); }
   void parse(const std::string& text) {
@@ -826,7 +823,6 @@ TEST(AnalyzeAgreement, WalkFrequenciesMatchTheExactOdds) {
     }
   }
   std::free(story);
-  std::srand(1);
 }
 
 }  // namespace

@@ -38,6 +38,25 @@ std::string write_template_story(const TempDir& dir) {
 
 }  // namespace
 
+// A story whose option leads nowhere: a walk that takes it stops there and is
+// counted, and both the walk and the analysis end with status 1.
+TEST(ToolsCli, ABrokenLinkFailsTheWalkAndTheAnalysis) {
+  TempDir dir;
+  qh_test::write_file(dir.file("roto.md"),
+                      "## [1] Inicio\n- [-> 2] Ir al final\n- [-> nada] Perderse\n\n"
+                      "## [2] Final\n[Final: Victoria]\nFin.\n");
+  RunResult walk = tools(dir.path(), {"play", "roto.md", "--walk", "40", "--seed", "3"});
+  EXPECT_EQ(walk.exit_code, 1) << walk.out << walk.err;
+  EXPECT_TRUE(
+      contains_in_order(walk.out, {"Otras terminaciones:", "sección inexistente tras [1] Inicio"}));
+  RunResult analysis = tools(dir.path(), {"analyze", "roto.md"});
+  EXPECT_EQ(analysis.exit_code, 1) << analysis.out << analysis.err;
+  qh_test::write_file(dir.file("sano.md"),
+                      "## [1] Inicio\n- [-> 2] Ir\n\n## [2] Final\n[Final: Victoria]\nFin.\n");
+  EXPECT_EQ(tools(dir.path(), {"play", "sano.md", "--walk", "5"}).exit_code, 0);
+  EXPECT_EQ(tools(dir.path(), {"analyze", "sano.md"}).exit_code, 0);
+}
+
 TEST(ToolsCli, ExitStatusTellsCleanProblemsAndUnreadable) {
   TempDir dir;
   std::string story = write_template_story(dir);

@@ -425,3 +425,79 @@ TEST(SessionHosts, TwoAdventuresAtOnceEachPlayAsAlone) {
   }
   std::free(crypt);
 }
+
+// The lore memory only tells what the hero has seen: the passages written
+// before the first scene, and the scenes visited so far. What it may tell is
+// saved with the game, and an older save knows only its own scene.
+TEST_F(Session, LoreKnowsOnlyWhatTheHeroHasSeen) {
+  const std::string text = read_file(QH_TEST_DATA_DIR "/cripta_de_prueba.md") +
+                           "\n## 7 Cripta sellada\nUn cofre de oro macizo espera.\n"
+                           "> [Lore: El oro del rey] El cofre guarda oro maldito.\n"
+                           "- [-> 1] Volver\n";
+  ASSERT_TRUE(story_parser_load_string(*story, text.c_str(), "x"));
+  EXPECT_TRUE(contains_in_order(
+      play("/lore oro\n/lore monarca\n"),
+      {warning("No hay recuerdos en los anales sobre ese término."), "[El Rey Antiguo]: "}));
+  std::string out = play("/lore oro\n/salir\n", "7");
+  EXPECT_TRUE(
+      contains_in_order(out, {"📚 Conocimiento recuperado sobre 'oro'", "[El oro del rey]"}));
+  EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)),
+                                {"\"visited_sections\": [\n    \"7\"\n  ]\n}\n"}));
+  // Resumed from that save, the crypt is still known; without the key it is not.
+  SaveVisited visits{};
+  Character hero{};
+  char section[32] = "";
+  ASSERT_TRUE(load_game(at("saves").c_str(), "storiespruebamd", section, sizeof section, &hero,
+                        "autosave_storiespruebamd.json", &visits));
+  EXPECT_TRUE(visits.present && visits.count == 1 && visits.ids[0] == "7");
+  auto resumed = [&](const SaveVisited* kept) {
+    ScriptedHost player("2\n/lore oro\n", dir.path());
+    game_session_run({.host = player.host(), .resumed_visits = kept}, story, "stories/prueba.md",
+                     &config, "Ana", "1", &hero);
+    return player.output();
+  };
+  EXPECT_TRUE(contains_in_order(resumed(&visits), {"[El oro del rey]"}));
+  EXPECT_TRUE(lacks(resumed(nullptr), "[El oro del rey]"));
+}
+
+// A scene's text is typed once; shown again (an empty line, a return) it is
+// written at once. An option leading to no section keeps the hero where they
+// are, with the missing id named, and takes nothing.
+TEST_F(Session, ScenesAreTypedOnceAndBrokenLinksKeepTheHero) {
+  config.typing_speed = 0.01f;
+  const std::string text =
+      read_file(QH_TEST_DATA_DIR "/cripta_de_prueba.md") +
+      "\n## 8 Puente roto\nEl puente termina en el aire.\n- [-> ninguna] Saltar al vacío\n"
+      "- [Check: Fuerza | DC: 2 | Éxito: 1 | Fallo: 1] Volver trepando\n";
+  ASSERT_TRUE(story_parser_load_string(*story, text.c_str(), "x"));
+  ScriptedHost player("\n1\n\n", dir.path());
+  game_session_run({.host = player.host()}, story, "stories/prueba.md", &config, "Ana", "8",
+                   nullptr);
+  const std::string out = player.output();
+  // "El puente termina en el aire." typed once: one pause per two characters.
+  EXPECT_EQ(player.sleeps().size(), std::string("El puente termina en el aire.").size() / 2 + 1);
+  EXPECT_EQ(count_of(out, scene("8", "Puente roto")), 3);  // arrival, empty line, empty line
+  EXPECT_TRUE(contains_in_order(
+      out, {error("Error: No se encontró la sección 'ninguna'. La historia tiene un enlace roto; "
+                  "elige otra opción."),
+            kOptionsHead}));
+  EXPECT_TRUE(lacks(out, "NARRADOR"));
+}
+
+// When the autosave cannot be written, /salir says so and the adventure goes
+// on; a second /salir leaves without saving.
+TEST_F(Session, ExitStaysWhenTheAutosaveFails) {
+  write_file(at("saves"), "no es una carpeta");
+  std::string out = play("/salir\n2\n/salir\n");
+  EXPECT_TRUE(contains_in_order(
+      out,
+      {warning("⚠️ No se pudo escribir saves/autosave_storiespruebamd.json: la partida no se "
+               "guardó."),
+       "Sigues en la aventura.", kOptionsHead, scene("2", "Tesoro del Rey"), info(kFarewell),
+       warning("⚠️ No se pudo escribir saves/autosave_storiespruebamd.json: la partida no se "
+               "guardó.")}));
+  EXPECT_EQ(count_of(out, info(kFarewell)), 1);
+  // A closed input cannot wait: it leaves at once, saying what was lost.
+  out = play("1\n");
+  EXPECT_TRUE(contains_in_order(out, {info(kFarewell), "la partida no se guardó"}));
+}
