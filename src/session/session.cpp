@@ -182,7 +182,9 @@ void notify_end(const SessionState& s, SessionEnd end, const StorySection* secti
   }
 }
 
-void emit_panel(SessionState& s) {
+}  // namespace
+
+void session_show_panel(SessionState& s) {
   SessionEvent e{};
   e.kind = SessionEventKind::kPanel;
   e.hero = &s.hero;
@@ -191,6 +193,10 @@ void emit_panel(SessionState& s) {
   e.show_tokens = s.config->show_token_usage;
   session_emit(s, e);
 }
+
+namespace {
+
+void emit_panel(SessionState& s) { session_show_panel(s); }
 
 void emit_scene(SessionState& s, const StorySection& section) {
   std::int32_t index = section_index(s, section);
@@ -554,6 +560,7 @@ SessionEnd game_session_run(const SessionIo& io, const Story* story, const char*
   s->ui = &io.host.ui;
   s->observer = io.observer;
   s->sink = io.sink;
+  s->director_commands = io.director_commands;
   s->story = story;
   s->config = config;
   s->audio = io.host.audio;

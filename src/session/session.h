@@ -62,6 +62,10 @@ struct SessionIo {
   // The sections the resumed hero had been in, as the save kept them. Null,
   // or a save without them: only the scene it was made in.
   const SaveVisited* resumed_visits = nullptr;
+  // A shared table with a human director: the lines "/dar OBJETO",
+  // "/quitar OBJETO" and "/vida ±N" change the party's hero. Never for a
+  // player's own game.
+  bool director_commands = false;
 };
 
 // Plays one adventure until death, an ending, a missing section, an exit

@@ -63,6 +63,7 @@ struct SessionState {
   bool autosave_claimed;
   bool quicksave_claimed;
   bool exit_unsaved_warned;  // the last /salir could not save: the next one leaves anyway
+  bool director_commands;    // the director's /dar, /quitar and /vida are understood
 };
 
 enum class SlashOutcome { kStay, kLeave };
@@ -97,6 +98,9 @@ bool session_save(SessionState& s, SaveSlot slot, const StorySection& section);
 // scene is shown again, its hazard does not strike.
 void session_resume_from(SessionState& s, const Character& hero, const char* section_id,
                          const SaveVisited& visits);
+
+// Shows the status panel of the hero as it stands.
+void session_show_panel(SessionState& s);
 
 // Runs a line that starts with "/". kLeave for the exit commands.
 SlashOutcome session_run_slash_command(SessionState& s, const StorySection& section,

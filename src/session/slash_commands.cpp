@@ -102,6 +102,51 @@ void choose_theme(SessionState& s, const StorySection& section, const char* argu
   }
 }
 
+// The director's hand on the party's hero: an item given or taken, hit points
+// given or taken (a hero brought to 0 dies, as by any other blow). The panel
+// shows the hero as the director left them.
+bool director_command(SessionState& s, std::string_view word, const char* argument) {
+  if (!s.director_commands) return false;
+  if (word == "/dar" || word == "/quitar") {
+    FixedText<NameText::kCapacity> item;
+    item.assign(trim_view(argument));
+    if (item.empty()) {
+      session_say(s, word == "/dar" ? "Uso: /dar <objeto>" : "Uso: /quitar <objeto>", "warning");
+    } else if (word == "/dar") {
+      character_add_item(s.hero, item.view());
+      session_message(s, "success", SESSION_SHORT_MESSAGE, "🎁 El director te entrega: %s",
+                      text_printable(item).c_str());
+      session_show_panel(s);
+    } else if (character_remove_item(s.hero, item.view())) {
+      session_message(s, "warning", SESSION_SHORT_MESSAGE, "✋ El director te quita: %s",
+                      text_printable(item).c_str());
+      session_show_panel(s);
+    } else {
+      session_message(s, "warning", SESSION_SHORT_MESSAGE, "No llevas «%s».",
+                      text_printable(item).c_str());
+    }
+    return true;
+  }
+  if (word == "/vida") {
+    std::string_view amount = trim_view(argument);
+    const bool signed_amount = !amount.empty() && (amount[0] == '+' || amount[0] == '-');
+    std::int32_t change = read_decimal_i32(amount);
+    if (!signed_amount || amount.size() < 2 || !is_ascii_digit(amount[1])) {
+      session_say(s, "Uso: /vida +N o /vida -N", "warning");
+      return true;
+    }
+    std::int32_t done =
+        change >= 0 ? character_heal(s.hero, change)
+                    : -character_take_damage(s.hero, change == INT32_MIN ? INT32_MAX : -change);
+    session_message(s, done >= 0 ? "success" : "warning", SESSION_SHORT_MESSAGE,
+                    "❤️ El director cambia tu vida en %+d: ahora %d/%d.", done, s.hero.hp,
+                    s.hero.max_hp);
+    session_show_panel(s);
+    return true;
+  }
+  return false;
+}
+
 void lore_lookup(SessionState& s, const char* argument) {
   if (argument[0] == '\0') {
     session_say(s, "Uso: /lore <término a buscar>", "warning");
@@ -200,6 +245,8 @@ SlashOutcome session_run_slash_command(SessionState& s, const StorySection& sect
     quick_load(s);
   } else if (is_one_of(w, {"/salir", "/exit", "/quit"})) {
     return SlashOutcome::kLeave;
+  } else if (director_command(s, w, argument.c_str())) {
+    // The director's commands exist only at a shared table.
   } else {
     session_say(s, "Comando desconocido. Escribe /ayuda.", "warning");
   }

@@ -501,3 +501,24 @@ TEST_F(Session, ExitStaysWhenTheAutosaveFails) {
   out = play("1\n");
   EXPECT_TRUE(contains_in_order(out, {info(kFarewell), "la partida no se guardó"}));
 }
+
+// At a table with a director, /dar, /quitar and /vida change the party's hero
+// and show the panel; a blow to 0 kills. In a player's own game they do not exist.
+TEST_F(Session, DirectorCommandsOnlyAtADirectorsTable) {
+  EXPECT_TRUE(
+      contains_in_order(play("/dar Espada\n"), {warning("Comando desconocido. Escribe /ayuda.")}));
+  ScriptedHost player(
+      "/dar Espada\n/quitar espada\n/quitar Nada\n/vida 5\n/vida -3\n/vida +1\n/vida -99\n",
+      dir.path());
+  const SessionEnd end = game_session_run({.host = player.host(), .director_commands = true}, story,
+                                          "stories/prueba.md", &config, "Ana", nullptr, nullptr);
+  const std::string out = player.output();
+  EXPECT_EQ(end, SESSION_END_DEATH_AFTER_ACTION);
+  EXPECT_TRUE(contains_in_order(
+      out, {success("🎁 El director te entrega: Espada"), "Antorcha, Espada",
+            warning("✋ El director te quita: espada"), warning("No llevas «Nada»."),
+            warning("Uso: /vida +N o /vida -N"),
+            warning("❤️ El director cambia tu vida en -3: ahora 7/10."), " 7/10",
+            success("❤️ El director cambia tu vida en +1: ahora 8/10."),
+            warning("❤️ El director cambia tu vida en -8: ahora 0/10.")}));
+}
