@@ -27,6 +27,7 @@ int main() {
   host.ui.is_terminal = isatty(STDOUT_FILENO) != 0;
   if (host.ui.is_terminal) host.ui.width = platform_get_terminal_size(nullptr, nullptr);
   host.root.assign(".");
+  host.ui.stop = platform_stop_signal_flag();
   // QUILLHAVEN_SEED fixes the dice of every adventure; without it each one
   // draws its own seed.
   if (const char* seed = std::getenv("QUILLHAVEN_SEED")) {

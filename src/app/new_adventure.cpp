@@ -47,7 +47,7 @@ void app_new_adventure(Host& host, AppContext& app) {
   // The session names the save files after this exact path text (relative to
   // the root), and resuming finds the story again by it.
   SessionIo io{.host = host, .seed = host_adventure_seed(host)};
-  SessionEnd end = game_session_run(io, &app.story, app.story_path.c_str(), &app.config,
-                                    app.hero_name.c_str(), nullptr, nullptr);
+  SessionEnd end = app_play(host, io, app.story, app.story_path.c_str(), app.config,
+                            app.hero_name.c_str(), nullptr, nullptr);
   app_after_adventure(host, app.config, end);
 }

@@ -117,7 +117,7 @@ void app_resume_adventure(Host& host, AppContext& app) {
                .seed = host_adventure_seed(host),
                .resumed_file = row.file_name.c_str(),
                .resumed_visits = &app.visits};
-  SessionEnd end = game_session_run(io, &app.story, app.story_path.c_str(), &app.config,
-                                    app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
+  SessionEnd end = app_play(host, io, app.story, app.story_path.c_str(), app.config,
+                            app.hero.name.c_str(), app.section_id.c_str(), &app.hero);
   app_after_adventure(host, app.config, end);
 }

@@ -1,6 +1,9 @@
 #include "app/shell.h"
 
+#include <cstdlib>
+
 #include "common/text_util.h"
+#include "platform/platform.h"
 #include "ui/text_output.h"
 
 bool app_read_answer(UiContext& ui, char* buffer, std::size_t capacity) {
@@ -18,6 +21,21 @@ bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice) {
     return false;
   }
   return true;
+}
+
+SessionEnd app_play(Host& host, const SessionIo& io, const Story& story, const char* story_path,
+                    AppConfig& config, const char* hero_name, const char* section_id,
+                    const Character* saved_hero) {
+  platform_catch_stop_signals(true);
+  SessionEnd end =
+      game_session_run(io, &story, story_path, &config, hero_name, section_id, saved_hero);
+  platform_catch_stop_signals(false);
+  if (int signal_number = platform_stop_signal()) {
+    ui_flush(host.ui);
+    platform_cleanup();
+    std::exit(128 + signal_number);
+  }
+  return end;
 }
 
 void app_after_adventure(Host& host, const AppConfig& config, SessionEnd end) {

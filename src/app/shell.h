@@ -20,6 +20,12 @@ bool app_read_answer(UiContext& ui, char* buffer, std::size_t capacity);
 // Reads a numbered choice from 1 to `count` into `choice`. False at end of
 // input (silently) or for any other answer ("Opción inválida." is shown).
 bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice);
+// Plays one adventure of the game. While it runs, Ctrl+C, a closed terminal
+// and SIGTERM make it save and end in good order; the program then stops its
+// music and exits with the signal's conventional status (128 + its number).
+SessionEnd app_play(Host& host, const SessionIo& io, const Story& story, const char* story_path,
+                    AppConfig& config, const char* hero_name, const char* section_id,
+                    const Character* saved_hero);
 // Back at the menu after an adventure: an ending, a death or a broken story
 // waits for Enter, so its last words are read before the menu's banner;
 // then the intro plays again.

@@ -29,6 +29,14 @@ namespace {
 // The recorded music child, -1 when none.
 pid_t g_audio_child = -1;
 
+// The stop signal caught while an adventure runs, 0 when none. Written only by
+// the handler, which does nothing else: all the saving happens outside it.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGHUP, SIGTERM};
+
+void record_stop_signal(int signal_number) { g_stop_signal = signal_number; }
+
 // Players tried in this order; the first one found on PATH plays the music.
 constexpr const char* AUDIO_PLAYERS[] = {"afplay", "pw-play", "paplay", "aplay"};
 // A directory path handed to platform_mkdir_p must be shorter than this.
@@ -332,6 +340,20 @@ void platform_init() {
 }
 
 void platform_cleanup() { platform_stop_audio(); }
+
+void platform_catch_stop_signals(bool on) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a read blocked on the terminal returns at once.
+  action.sa_handler = on ? record_stop_signal : SIG_DFL;
+  if (on) g_stop_signal = 0;
+  for (int signal_number : STOP_SIGNALS) sigaction(signal_number, &action, nullptr);
+}
+
+int platform_stop_signal() { return g_stop_signal; }
+
+const volatile std::sig_atomic_t* platform_stop_signal_flag() { return &g_stop_signal; }
 
 void platform_stop_audio() {
   if (g_audio_child <= 0) return;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,14 @@
 #include <string_view>
 
 void platform_init();
+// While on, SIGINT, SIGHUP and SIGTERM do not end the program: the handler
+// only records which one came (and interrupts a blocked read), so the
+// adventure can save and end in good order. Off: their usual effect again.
+void platform_catch_stop_signals(bool on);
+// The stop signal caught since it was switched on, or 0. Its address is what
+// a terminal watches to end its reads.
+int platform_stop_signal();
+const volatile std::sig_atomic_t* platform_stop_signal_flag();
 // Stops a music child still playing; registered with atexit at start-up.
 void platform_cleanup();
 // Ends the music child and its player (SIGTERM, then SIGKILL after a short

@@ -21,8 +21,11 @@ constexpr const char* kStoryTitleLogo[6] = {
     "    ╚════██╗ ╚═════╝ ╚═╝╚══════╝╚══════╝╚═╝  ╚═╝╚═╝  ╚═╝  ╚═══╝  ╚══════╝╚═╝  ╚═══╝",
 };
 
+bool stopped(const UiContext& ui) { return ui.stop != nullptr && *ui.stop != 0; }
+
 // Reads raw bytes of one line (line feed included when it fits) into buffer.
 bool read_raw_line(UiContext& ui, char* buffer, std::size_t capacity) {
+  if (stopped(ui)) return false;
   if (ui.source != nullptr) return ui.source(buffer, capacity, ui.user);
   if (ui.in == nullptr) return false;
   if (capacity < 2) {
@@ -33,7 +36,11 @@ bool read_raw_line(UiContext& ui, char* buffer, std::size_t capacity) {
     std::ungetc(c, ui.in);
     return true;
   }
-  return std::fgets(buffer, static_cast<int>(capacity), ui.in) != nullptr;
+  if (std::fgets(buffer, static_cast<int>(capacity), ui.in) != nullptr) return true;
+  // A read cut short by a stop signal is the end of input, for now: the flag
+  // ends every later read too.
+  if (stopped(ui)) std::clearerr(ui.in);
+  return false;
 }
 
 void strip_line_end(char* buffer) {

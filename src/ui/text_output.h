@@ -3,6 +3,7 @@
 // pause waits, and whether the input has ended.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,9 @@ struct UiContext {
   float typing_speed;   // seconds per pair of characters of the typewriter; 0: at once
   bool is_terminal;     // `out` is a terminal
   int width;            // the terminal's columns; 0 when `out` is no terminal
+  // When set and non-zero (a stop signal came), every read ends as if the
+  // input had ended, so an adventure saves and ends.
+  const volatile std::sig_atomic_t* stop;
 };
 
 // Writing and pausing through a context.
