@@ -253,12 +253,17 @@ void session_narrate(SessionState& s, const StorySection& section, const char* a
                                  .lore = lore,
                                  .totals = &s.totals,
                                  .counters = &s.counters,
-                                 .random = &s.random};
+                                 .random = &s.random,
+                                 .health = &s.narrator};
   char narration[SESSION_NARRATION_CAPACITY];
   narration[0] = '\0';
   // The panel names who actually answered: a model that failed leaves the offline narrator's text.
-  bool from_model = llm_narrate_action(request, narration, sizeof narration);
-  ui_print_dm_narration(*s.ui, narration, !from_model, &s.counters);
+  NarratorOutcome outcome = llm_narrate_action(request, narration, sizeof narration);
+  // The adventure's first failure says once, above the panel, why the classic narrator answers.
+  if (const char* notice = llm_failure_notice(s.narrator, outcome)) {
+    ui_print_message(*s.ui, notice, "warning");
+  }
+  ui_print_dm_narration(*s.ui, narration, outcome != NarratorOutcome::kModel, &s.counters);
 }
 
 void session_take_option(SessionState& s, const StorySection& section,

@@ -41,6 +41,7 @@ struct SessionState {
   LoreIndex lore;
   LlmTotals totals;
   TokenCounters counters;
+  NarratorHealth narrator;      // the narrator's failures: the first one told, pauses
   Character loaded;             // scratch record for the load command
   FixedText<64> chosen_theme;   // theme picked with /tema, kept while its scene lasts
   IdText chosen_theme_section;  // the scene in which it was picked
