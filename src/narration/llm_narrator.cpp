@@ -348,10 +348,11 @@ std::string_view llm_split_status(std::string_view output, std::int32_t* http_st
   std::int32_t http = -1;
   std::int32_t exit_code = -1;
   std::string_view reply = output;
-  std::string mark = std::string("\n") + LLM_STATUS_MARK;
+  const std::string_view mark = LLM_STATUS_MARK;
   std::size_t at = output.rfind(mark);
-  // Only a whole line at the very end: a reply cut by the read limit has lost it.
-  if (at != std::string_view::npos && output.ends_with('\n')) {
+  // Only a whole line of its own at the very end: a reply cut by the read
+  // limit has lost it.
+  if (at != std::string_view::npos && at > 0 && output[at - 1] == '\n' && output.ends_with('\n')) {
     std::string_view line = output.substr(at + mark.size());
     line.remove_suffix(1);
     std::size_t space = line.find(' ');
@@ -359,7 +360,7 @@ std::string_view llm_split_status(std::string_view output, std::int32_t* http_st
         line.find_first_not_of("0123456789 ") == std::string_view::npos) {
       http = read_decimal_i32(line.substr(0, space));
       exit_code = space + 1 < line.size() ? read_decimal_i32(line.substr(space + 1)) : -1;
-      reply = output.substr(0, at);
+      reply = output.substr(0, at - 1);
     }
   }
   if (http_status != nullptr) *http_status = http;

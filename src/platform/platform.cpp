@@ -280,15 +280,16 @@ void music_child_end(MusicChild* child) {
   child->reaped_now.wait(held, [child] { return child->reaped; });
 }
 
-// Records a new child and starts the thread that will reap it.
-void music_child_record(pid_t pid) {
+// Records a new child and starts the thread that will reap it. False when
+// there is no memory for the record: the child is then ended at once rather
+// than left playing with nobody to stop it.
+bool music_child_record(pid_t pid) {
   auto* child = new (std::nothrow) MusicChild;
   if (child == nullptr) {
-    // No record: the child is ended at once rather than left unowned.
     kill(pid, SIGKILL);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return;
+    return false;
   }
   child->pid = pid;
   child->reaped = false;
@@ -315,6 +316,7 @@ void music_child_record(pid_t pid) {
     music_child_end(replaced);
     music_child_release(replaced);
   }
+  return true;
 }
 
 // The huge-page size the kernel backs anonymous memory with (x86-64, and
@@ -576,10 +578,7 @@ bool platform_play_audio_async(const char* path, bool loop) {
   pid_t parent = getpid();
   pid_t child = fork();
   if (child < 0) return false;
-  if (child > 0) {
-    music_child_record(child);
-    return true;
-  }
+  if (child > 0) return music_child_record(child);
   prepare_child(parent);
   if (!loop) {
     unblock_all_signals();
