@@ -41,7 +41,9 @@ void app_new_adventure(Host& host, AppContext& app);
 void app_resume_adventure(Host& host, AppContext& app);
 void app_settings_screen(Host& host, AppContext& app);
 void app_multiplayer_screen(Host& host, const AppConfig& config);
-// The screens' texts, from their first line to their prompt.
-void app_print_main_menu(UiContext& ui, const AppConfig& config);
+// The screens' texts, from their first line to their prompt. The main menu's
+// mode lines say who narrates and, once, why the music is silent.
+void app_print_main_menu(UiContext& ui, const AppConfig& config,
+                         AudioNotice music = AudioNotice::kNone);
 void app_print_settings(UiContext& ui, const AppConfig& config);
 void app_print_multiplayer(UiContext& ui, const AppConfig& config);

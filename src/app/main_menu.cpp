@@ -7,6 +7,7 @@
 #include "app/shell.h"
 #include "common/fixed_list.h"
 #include "config/config.h"
+#include "narration/llm_narrator.h"
 #include "platform/audio.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
@@ -21,9 +22,29 @@ enum class MenuStep { kContinue, kLeave };
 
 }  // namespace
 
-void app_print_main_menu(UiContext& ui, const AppConfig& config) {
-  ui_printf(ui, QH_CYAN "Modo actual: %s\n" QH_RESET,
-            config.offline_mode ? "💾 Narrador Clásico (Sin IA - 0 tokens)" : "⚡ Narrador IA");
+void app_print_main_menu(UiContext& ui, const AppConfig& config, AudioNotice music) {
+  // The mode names who will actually answer: without a key that is the classic narrator.
+  const char* mode = "⚡ Narrador IA";
+  switch (llm_planned_narrator(&config)) {
+    case NarratorOutcome::kModel:
+      break;
+    case NarratorOutcome::kNoKey:
+      mode = "💾 Narrador Clásico (sin clave de IA: configúrala en Ajustes)";
+      break;
+    default:
+      mode = "💾 Narrador Clásico (Sin IA - 0 tokens)";
+      break;
+  }
+  ui_printf(ui, QH_CYAN "Modo actual: %s\n" QH_RESET, mode);
+  if (music == AudioNotice::kNoPlayer) {
+    ui_write(ui, QH_CYAN
+             "Música: 🔇 en silencio, no se encontró ningún reproductor de audio (afplay, "
+             "pw-play, paplay o aplay)\n" QH_RESET);
+  } else if (music == AudioNotice::kPlayerFails) {
+    ui_write(ui, QH_CYAN
+             "Música: 🔇 detenida, el reproductor de audio no consigue reproducir las "
+             "pistas\n" QH_RESET);
+  }
   ui_write(ui,
            "\n--- MENÚ PRINCIPAL ---\n"
            "1. 🗡️  Iniciar Nueva Aventura\n"
@@ -48,7 +69,8 @@ MenuStep main_menu_pass(Host& host, AppContext& app) {
     audio_play(*audio, "intro", true);
   }
   ui_print_banner(ui);
-  app_print_main_menu(ui, app.config);
+  app_print_main_menu(ui, app.config,
+                      audio != nullptr ? audio_take_notice(*audio) : AudioNotice::kNone);
 
   char answer[APP_MENU_ANSWER_BYTES];
   if (!app_read_answer(ui, answer, sizeof answer)) return MenuStep::kLeave;

@@ -116,9 +116,15 @@ void audio_init(AudioState& state, const char* base_dir, bool enabled, float vol
 
 void audio_play(AudioState& state, const char* theme, bool loop) {
   if (theme == nullptr || theme[0] == '\0' || !state.enabled) return;
-  char path[AUDIO_PATH_MAX + 1];
-  // A missing file, a machine without a player or a failed start: silence,
+  // A machine without a player, a missing file or a failed start: silence,
   // and the theme the caller compares with is recorded only for a real start.
+  // Music is wanted here, so a missing player is noted for the player to hear
+  // about once, whether or not the track exists.
+  if (!platform_audio_player_available()) {
+    state.no_player = true;
+    return;
+  }
+  char path[AUDIO_PATH_MAX + 1];
   if (!audio_find_track(state, theme, path, sizeof path)) return;
   if (!platform_play_audio_async(path, loop)) {
     // A start that failed after the old track was stopped leaves nothing playing.
@@ -133,6 +139,20 @@ void audio_play(AudioState& state, const char* theme, bool loop) {
 }
 
 void audio_stop(AudioState& state) { stop_track(state); }
+
+AudioNotice audio_take_notice(AudioState& state) {
+  if (state.no_player && !state.no_player_told) {
+    state.no_player_told = true;
+    return AudioNotice::kNoPlayer;
+  }
+  // Only a track this state started is its concern. The theme stays recorded,
+  // so callers comparing themes do not start the failing player every turn.
+  if (state.playing && !state.failure_told && platform_audio_music() == PlatformMusic::kFailed) {
+    state.failure_told = true;
+    return AudioNotice::kPlayerFails;
+  }
+  return AudioNotice::kNone;
+}
 
 bool audio_toggle(AudioState& state) {
   state.enabled = !state.enabled;

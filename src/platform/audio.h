@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <type_traits>
 
@@ -13,12 +14,25 @@ struct AudioState {
   float volume;                 // stored setting only; never passed to the player
   FixedText<64> current_theme;  // theme last started, as the caller named it
   bool playing;
+  bool no_player;       // music was wanted but no audio player was found
+  bool no_player_told;  // ... and the player has been told
+  bool failure_told;    // a player that kept failing has been told
 };
 static_assert(std::is_trivially_copyable_v<AudioState>);
+
+// Why music the player asked for stays silent, told once per AudioState.
+enum class AudioNotice : std::uint8_t {
+  kNone,
+  kNoPlayer,     // no audio player was found on this machine
+  kPlayerFails,  // the player failed, or kept ending at once, and the music gave up
+};
 
 void audio_init(AudioState& state, const char* base_dir, bool enabled, float volume);
 void audio_play(AudioState& state, const char* theme, bool loop);
 void audio_stop(AudioState& state);
+// The trouble met since the last call that the player has not been told about
+// yet, marked as told: each kind is returned at most once per AudioState.
+AudioNotice audio_take_notice(AudioState& state);
 bool audio_toggle(AudioState& state);
 void audio_set_volume(AudioState& state, float volume);
 // The dice bell, on the terminal behind `out`, when music is on.

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -16,18 +17,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "common/fixed_text.h"
 
 namespace {
-
-// The recorded music child, -1 when none.
-pid_t g_audio_child = -1;
 
 // The stop signal caught while an adventure runs, 0 when none. Written only by
 // the handler, which does nothing else: all the saving happens outside it.
@@ -45,9 +48,18 @@ constexpr std::size_t MKDIR_PATH_MAX = 1024;
 constexpr int STOP_GRACE_MS = 300;
 // Longest wait of the loop child for its player after a stop.
 constexpr int PLAYER_GRACE_MS = 100;
-// A looped track shorter than this is started again only after this much time,
-// so an empty or broken file cannot make the loop child fork without pause.
-constexpr int LOOP_MIN_PERIOD_MS = 100;
+// A looped run shorter than this did not really play: the player ended at once
+// (an empty or broken file, no sound device). The next run waits first, 100 ms
+// after the first such run and twice as long after each further one in a row,
+// and after LOOP_MAX_QUICK_RUNS of them the loop gives up: a player that cannot
+// play is not started again and again for as long as the track is wanted.
+constexpr int LOOP_QUICK_RUN_MS = 500;
+constexpr int LOOP_FIRST_BACKOFF_MS = 100;
+constexpr int LOOP_MAX_QUICK_RUNS = 5;
+// Exit statuses of the loop child: its player failed, or it gave up. A stop
+// ends it through SIGTERM with status 0.
+constexpr int LOOP_EXIT_PLAYER_FAILED = 3;
+constexpr int LOOP_EXIT_GAVE_UP = 4;
 
 void sleep_exact_ms(int ms) {
   timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
@@ -74,25 +86,9 @@ bool is_regular_executable(const char* path) {
   return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, X_OK) == 0;
 }
 
-// Looks the players up on PATH. Empty and relative PATH entries are skipped so
-// the music never runs a program from the game's working folder.
 bool find_audio_player(char* out, std::size_t capacity) {
-  const char* path_env = getenv("PATH");
-  if (path_env == nullptr) path_env = "/usr/bin:/bin";
   for (const char* name : AUDIO_PLAYERS) {
-    const char* dir = path_env;
-    while (true) {
-      const char* end = strchr(dir, ':');
-      std::size_t len = end ? static_cast<std::size_t>(end - dir) : strlen(dir);
-      if (len > 0 && dir[0] == '/') {
-        int n = snprintf(out, capacity, "%.*s/%s", static_cast<int>(len), dir, name);
-        if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) {
-          return true;
-        }
-      }
-      if (end == nullptr) break;
-      dir = end + 1;
-    }
+    if (platform_find_program(name, out, capacity)) return true;
   }
   return false;
 }
@@ -172,8 +168,10 @@ bool child_has_ended(pid_t pid) {
 }
 
 // Body of the loop child: run the player again and again while it ends with
-// status 0. SIGTERM stays blocked whenever the recorded player id could be
-// stale, so the handler never signals a process that was already reaped.
+// status 0, pausing longer and longer after runs that ended at once and giving
+// up after a few of them in a row. SIGTERM stays blocked whenever the recorded
+// player id could be stale, so the handler never signals a process that was
+// already reaped.
 [[noreturn]] void run_player_loop(char* const argv[]) {
   sigset_t term;
   sigemptyset(&term);
@@ -187,10 +185,11 @@ bool child_has_ended(pid_t pid) {
   sigaction(SIGTERM, &sa, nullptr);
 
   pid_t self = getpid();
+  int quick_runs = 0;
   while (true) {
     long started = now_ms();
     pid_t player = fork();
-    if (player < 0) _exit(0);
+    if (player < 0) _exit(LOOP_EXIT_PLAYER_FAILED);
     if (player == 0) {
       signal(SIGTERM, SIG_DFL);
       prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -213,15 +212,120 @@ bool child_has_ended(pid_t pid) {
     int status = 0;
     while (waitpid(player, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) _exit(0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) _exit(LOOP_EXIT_PLAYER_FAILED);
 
-    long elapsed = now_ms() - started;
-    if (elapsed < LOOP_MIN_PERIOD_MS) {
-      sigprocmask(SIG_UNBLOCK, &term, nullptr);
-      sleep_exact_ms(static_cast<int>(LOOP_MIN_PERIOD_MS - elapsed));
-      sigprocmask(SIG_BLOCK, &term, nullptr);
+    if (now_ms() - started >= LOOP_QUICK_RUN_MS) {
+      quick_runs = 0;
+      continue;
     }
+    if (++quick_runs >= LOOP_MAX_QUICK_RUNS) _exit(LOOP_EXIT_GAVE_UP);
+    sigprocmask(SIG_UNBLOCK, &term, nullptr);
+    sleep_exact_ms(LOOP_FIRST_BACKOFF_MS << (quick_runs - 1));
+    sigprocmask(SIG_BLOCK, &term, nullptr);
   }
+}
+
+// One music child, shared by the calls that start, stop and query the music
+// and by a thread of its own that waits for the child to end and reaps it at
+// once, so an ended child never lingers as a zombie. Only that thread reaps,
+// and only under `lock`; a stop signals the child under the same lock, so the
+// id it signals can never have been reaped and handed to another process.
+struct MusicChild {
+  std::mutex lock;
+  std::condition_variable reaped_now;
+  pid_t pid;
+  bool reaped;             // the child has been reaped; `status` holds its end
+  int status;              // its wait status, once reaped
+  bool waited;             // a waiter thread owns the reaping (else the stop reaps)
+  std::atomic<int> users;  // the record is freed when the last user lets go
+};
+
+void music_child_release(MusicChild* child) {
+  if (child != nullptr && child->users.fetch_sub(1) == 1) delete child;
+}
+
+void* music_child_wait(void* argument) {
+  auto* child = static_cast<MusicChild*>(argument);
+  // Block until it ends, without reaping: until the lock is held its id stays
+  // taken, so a stop racing with the end still signals the right process.
+  siginfo_t info;
+  memset(&info, 0, sizeof info);
+  while (waitid(P_PID, static_cast<id_t>(child->pid), &info, WEXITED | WNOWAIT) < 0 &&
+         errno == EINTR) {
+  }
+  {
+    std::lock_guard<std::mutex> guard(child->lock);
+    int status = 0;
+    while (waitpid(child->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    child->status = status;
+    child->reaped = true;
+  }
+  child->reaped_now.notify_all();
+  music_child_release(child);
+  return nullptr;
+}
+
+// The recorded music child, null when none; guarded by g_music_lock.
+std::mutex g_music_lock;
+MusicChild* g_music = nullptr;
+
+// Ends a child taken out of the record: SIGTERM, then SIGKILL after a grace,
+// and returns once it is reaped.
+void music_child_end(MusicChild* child) {
+  if (!child->waited) {
+    kill(child->pid, SIGTERM);
+    reap_or_kill(child->pid, STOP_GRACE_MS);
+    return;
+  }
+  std::unique_lock<std::mutex> held(child->lock);
+  if (child->reaped) return;
+  kill(child->pid, SIGTERM);
+  if (child->reaped_now.wait_for(held, std::chrono::milliseconds(STOP_GRACE_MS),
+                                 [child] { return child->reaped; })) {
+    return;
+  }
+  kill(child->pid, SIGKILL);
+  child->reaped_now.wait(held, [child] { return child->reaped; });
+}
+
+// Records a new child and starts the thread that will reap it. False when
+// there is no memory for the record: the child is then ended at once rather
+// than left playing with nobody to stop it.
+bool music_child_record(pid_t pid) {
+  auto* child = new (std::nothrow) MusicChild;
+  if (child == nullptr) {
+    kill(pid, SIGKILL);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return false;
+  }
+  child->pid = pid;
+  child->reaped = false;
+  child->status = 0;
+  child->users = 2;
+  pthread_attr_t attr;
+  pthread_t thread;
+  bool started = pthread_attr_init(&attr) == 0;
+  if (started) {
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    started = pthread_create(&thread, &attr, music_child_wait, child) == 0;
+    pthread_attr_destroy(&attr);
+  }
+  child->waited = started;
+  if (!started) child->users = 1;  // without a waiter the stop reaps it
+  MusicChild* replaced = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_music_lock);
+    replaced = g_music;
+    g_music = child;
+  }
+  // Two tracks never play at once, even when two callers started one together.
+  if (replaced != nullptr) {
+    music_child_end(replaced);
+    music_child_release(replaced);
+  }
+  return true;
 }
 
 // The huge-page size the kernel backs anonymous memory with (x86-64, and
@@ -356,11 +460,15 @@ int platform_stop_signal() { return g_stop_signal; }
 const volatile std::sig_atomic_t* platform_stop_signal_flag() { return &g_stop_signal; }
 
 void platform_stop_audio() {
-  if (g_audio_child <= 0) return;
-  pid_t child = g_audio_child;
-  g_audio_child = -1;
-  kill(child, SIGTERM);
-  reap_or_kill(child, STOP_GRACE_MS);
+  MusicChild* child = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_music_lock);
+    child = g_music;
+    g_music = nullptr;
+  }
+  if (child == nullptr) return;
+  music_child_end(child);
+  music_child_release(child);
 }
 
 void platform_sleep_ms(std::int32_t ms) {
@@ -447,6 +555,30 @@ bool platform_mkdir_p(const char* path) {
   return true;
 }
 
+bool platform_find_program(const char* name, char* out, std::size_t capacity) {
+  if (name == nullptr || name[0] == '\0' || strchr(name, '/') != nullptr || out == nullptr ||
+      capacity == 0) {
+    return false;
+  }
+  const char* path_env = getenv("PATH");
+  if (path_env == nullptr) path_env = "/usr/bin:/bin";
+  const char* dir = path_env;
+  while (true) {
+    const char* end = strchr(dir, ':');
+    std::size_t len = end ? static_cast<std::size_t>(end - dir) : strlen(dir);
+    if (len > 0 && dir[0] == '/') {
+      int n = snprintf(out, capacity, "%.*s/%s", static_cast<int>(len), dir, name);
+      if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) {
+        return true;
+      }
+    }
+    if (end == nullptr) break;
+    dir = end + 1;
+  }
+  out[0] = '\0';
+  return false;
+}
+
 bool platform_audio_player_available() {
   char player[PATH_MAX];
   return find_audio_player(player, sizeof player);
@@ -469,10 +601,7 @@ bool platform_play_audio_async(const char* path, bool loop) {
   pid_t parent = getpid();
   pid_t child = fork();
   if (child < 0) return false;
-  if (child > 0) {
-    g_audio_child = child;
-    return true;
-  }
+  if (child > 0) return music_child_record(child);
   prepare_child(parent);
   if (!loop) {
     unblock_all_signals();
@@ -482,7 +611,22 @@ bool platform_play_audio_async(const char* path, bool loop) {
   run_player_loop(argv);
 }
 
-pid_t platform_audio_child() { return g_audio_child; }
+pid_t platform_audio_child() {
+  std::lock_guard<std::mutex> guard(g_music_lock);
+  return g_music != nullptr ? g_music->pid : -1;
+}
+
+PlatformMusic platform_audio_music() {
+  std::lock_guard<std::mutex> guard(g_music_lock);
+  if (g_music == nullptr) return PlatformMusic::kNone;
+  std::lock_guard<std::mutex> child_guard(g_music->lock);
+  if (!g_music->waited || !g_music->reaped) return PlatformMusic::kPlaying;
+  int status = g_music->status;
+  // A single play that reached its end; anything else (a player that failed,
+  // a loop that gave up, a child killed from outside) means the music failed.
+  bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return clean ? PlatformMusic::kEnded : PlatformMusic::kFailed;
+}
 
 void platform_beep(std::FILE* out, int frequency_hz, int duration_ms) {
   (void)frequency_hz;

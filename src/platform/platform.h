@@ -23,7 +23,7 @@ const volatile std::sig_atomic_t* platform_stop_signal_flag();
 // Stops a music child still playing; registered with atexit at start-up.
 void platform_cleanup();
 // Ends the music child and its player (SIGTERM, then SIGKILL after a short
-// grace) and reaps that child only.
+// grace) and returns once that child is reaped.
 void platform_stop_audio();
 // Sleeps for real; screens pause through their UiContext, which tests replace.
 void platform_sleep_ms(std::int32_t ms);
@@ -35,15 +35,30 @@ void platform_clear_screen(std::FILE* out);
 bool platform_file_exists(const char* path);
 bool platform_mkdir_p(const char* path);
 // Starts the player for one audio file in a background child; loop repeats it
-// while each run ends with status 0. Any track already playing is stopped
-// first. An unreadable file or no player found changes nothing. True when a
-// child was started and recorded.
+// while each run ends with status 0, waiting longer and longer after runs that
+// end at once (under half a second), and gives up after five of those in a row.
+// Any track already playing is stopped first. An unreadable file or no player
+// found changes nothing. True when a child was started and recorded. The child
+// is reaped as soon as it ends, by a thread that waits for it.
 bool platform_play_audio_async(const char* path, bool loop);
 // True when one of the supported players is found on PATH (afplay, pw-play,
 // paplay, aplay, in this order); without one, music is silent.
 bool platform_audio_player_available();
 // The id of the recorded music child, or -1 (for tests).
 pid_t platform_audio_child();
+// What became of the recorded music child.
+enum class PlatformMusic {
+  kNone,     // none recorded (never started, or stopped)
+  kPlaying,  // still running
+  kEnded,    // a single play that reached its end
+  kFailed,   // its player failed, or a loop gave up on a player that ended at once
+};
+PlatformMusic platform_audio_music();
+// The first regular executable file called `name` in an absolute folder of
+// PATH ("/usr/bin:/bin" when PATH is unset), into `out`. Empty and relative
+// entries are skipped, so nothing is ever run from the game's working folder.
+// False (and `out` empty) when there is none or the path does not fit.
+bool platform_find_program(const char* name, char* out, std::size_t capacity);
 // Rings the bell of the terminal behind `out` (null: nothing). The pitch and
 // length are wishes a terminal bell cannot keep.
 void platform_beep(std::FILE* out, int frequency_hz, int duration_ms);

@@ -391,16 +391,21 @@ void session_narrate(SessionState& s, const StorySection& section, const char* a
                                  .lore = lore,
                                  .totals = &s.totals,
                                  .counters = &s.counters,
-                                 .random = &s.random};
+                                 .random = &s.random,
+                                 .health = &s.narrator};
   char narration[SESSION_NARRATION_CAPACITY];
   narration[0] = '\0';
   // The panel names who actually answered: a model that failed leaves the offline narrator's text.
-  bool from_model = llm_narrate_action(request, narration, sizeof narration);
+  NarratorOutcome outcome = llm_narrate_action(request, narration, sizeof narration);
+  // The adventure's first failure says once, above the panel, why the classic narrator answers.
+  if (const char* notice = llm_failure_notice(s.narrator, outcome)) {
+    session_say(s, notice, "warning");
+  }
   if (narration[0] == '\0') return;
   SessionEvent e{};
   e.kind = SessionEventKind::kNarration;
   e.text = narration;
-  e.from_model = from_model;
+  e.from_model = outcome == NarratorOutcome::kModel;
   e.counters = &s.counters;
   session_emit(s, e);
 }

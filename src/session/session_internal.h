@@ -48,6 +48,7 @@ struct SessionState {
   LoreVisibility lore_visible;  // what /lore and the narrator may draw on
   LlmTotals totals;
   TokenCounters counters;
+  NarratorHealth narrator;      // the narrator's failures: the first one told, pauses
   Character loaded;             // scratch record for the load command
   SaveVisited saved_visits;     // scratch record for saving and loading the visited sections
   FixedText<64> chosen_theme;   // theme picked with /tema, kept while its scene lasts

@@ -5,7 +5,9 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 
+#include "app/app.h"
 #include "app/story_files.h"
 #include "common/slug.h"
 #include "session/session.h"
@@ -92,4 +94,37 @@ TEST(MenuAnswers, OverlongLinesAreAnsweredOnce) {
   EXPECT_STREQ(answer, "3");
   EXPECT_FALSE(app_read_answer(ui, answer, sizeof answer));
   EXPECT_TRUE(answer[0] == '\0' && ui_input_closed(ui));
+}
+
+// The mode lines name who will actually narrate, and say once why music that was asked for is
+// silent; the menu itself follows unchanged.
+TEST(MainMenu, ModeLinesSayWhoNarratesAndWhyTheMusicIsSilent) {
+  const std::string cyan = "\x1b[38;5;51m", reset = "\x1b[0m";
+  const std::string classic = "💾 Narrador Clásico (Sin IA - 0 tokens)";
+  const std::string no_key = "💾 Narrador Clásico (sin clave de IA: configúrala en Ajustes)";
+  const std::string no_player =
+      "Música: 🔇 en silencio, no se encontró ningún reproductor de audio (afplay, pw-play, "
+      "paplay o aplay)";
+  const std::string failing =
+      "Música: 🔇 detenida, el reproductor de audio no consigue reproducir las pistas";
+  // Offline mode, the key, the music's trouble, and the lines above the menu.
+  const std::tuple<bool, const char*, AudioNotice, std::string> cases[] = {
+      {true, "", AudioNotice::kNone, classic},
+      {true, "K", AudioNotice::kNone, classic},
+      {false, "", AudioNotice::kNone, no_key},
+      {false, "K", AudioNotice::kNone, "⚡ Narrador IA"},
+      {false, "K", AudioNotice::kNoPlayer, "⚡ Narrador IA\n" + reset + cyan + no_player},
+      {false, "", AudioNotice::kPlayerFails, no_key + "\n" + reset + cyan + failing}};
+  for (const auto& [offline, key, music, lines] : cases) {
+    AppConfig config{};
+    config.offline_mode = offline;
+    config.gemini_api_key.assign(key);
+    qh_test::ScriptedHost player;
+    app_print_main_menu(player.ui(), config, music);
+    const std::string out = player.output();
+    EXPECT_TRUE(out.starts_with(cyan + "Modo actual: " + lines + "\n" + reset +
+                                "\n--- MENÚ PRINCIPAL ---\n1. "))
+        << out;
+    EXPECT_TRUE(out.ends_with("6. 🚪 Salir\n\n\x1b[38;5;226mSelecciona una opción (1-6): " + reset));
+  }
 }

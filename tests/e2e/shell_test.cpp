@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -111,8 +112,15 @@ std::string settings(const std::string& mode, const std::string& broker = kBroke
 TEST(StartUp, FirstRunWritesTheDefaultsPrivatelyAndTheMenuTakesOneDigit) {
   Sandbox box(false);  // no config.json and no example
   const std::string invalid = "\x1b[38;5;226m\x1b[1mOpción inválida. Elige del 1 al 6.\x1b[0m\n";
-  const std::string menu =
-      "\x1b[38;5;51mModo actual: ⚡ Narrador IA\n\x1b[0m\n" + from_data("main_menu.txt");
+  const std::string mode =
+      "\x1b[38;5;51mModo actual: 💾 Narrador Clásico (sin clave de IA: configúrala en "
+      "Ajustes)\n\x1b[0m";
+  // Music is on by default: where no audio player is found, the first menu says so once.
+  const std::string silent =
+      platform_audio_player_available()
+          ? ""
+          : "\x1b[38;5;51mMúsica: 🔇 en silencio, no se encontró ningún "
+            "reproductor de audio (afplay, pw-play, paplay o aplay)\n\x1b[0m";
   for (const std::string& input :
        {"\n 3\n3 \n33\n7\n3.\n" + std::string(40, '1') + "6\n6\n", std::string()}) {
     RunResult r = box.run(input);
@@ -121,7 +129,9 @@ TEST(StartUp, FirstRunWritesTheDefaultsPrivatelyAndTheMenuTakesOneDigit) {
     const int bad = input.empty() ? 0 : 7;
     EXPECT_EQ(count_of(r.out, kMenuPrompt + invalid), bad);
     EXPECT_EQ(count_of(r.out, kMenuPrompt), bad + 1);
-    EXPECT_TRUE(r.out.ends_with(menu + kMenuPrompt + kFarewell));
+    EXPECT_TRUE(r.out.ends_with(mode + (input.empty() ? silent : "") + "\n" +
+                                from_data("main_menu.txt") + kMenuPrompt + kFarewell));
+    EXPECT_EQ(count_of(r.out, "Música: 🔇"), silent.empty() ? 0 : 1);
   }
 }
 

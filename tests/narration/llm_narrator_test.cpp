@@ -1,5 +1,6 @@
-// The narrators: offline sentences, the escaping of a model request, and llm_narrate_action with
-// a stand-in curl first on PATH that records what it was given, or real curl against 127.0.0.1.
+// The narrators: offline sentences, the escaping of a model request, the reading of a reply, and
+// llm_narrate_action with a stand-in curl first on PATH that records what it was given, or real
+// curl against 127.0.0.1.
 #include "narration/llm_narrator.h"
 
 #include <arpa/inet.h>
@@ -17,7 +18,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -32,9 +35,12 @@ using namespace qh_test;
 constexpr const char* kOffline = "Sin efecto.";  // the result, which the offline narrator repeats
 // What the offline narrator writes instead, with the fixture's lore passage.
 const std::string kFallback = std::string(kOffline) + "\n\n[📖 Detalle descubierto: T]\n\"Huesos\"";
-const std::string kRequestFile = "/tmp/quillhaven_llm_req_" + std::to_string(getpid());
 // The body for the action `A "q" b\c<tab>d<line feed>e<carriage return>f`.
 const std::string kBody = read_file(QH_TEST_DATA_DIR "/narration/request_body.json");
+constexpr const char* kKey = "clave-secreta-42";
+// What curl adds after the reply: the status mark, the HTTP status and its exit code.
+const std::string kWriteOut = "\n@quillhaven-curl@ %{http_code} %{exitcode}\n";
+std::string status(const char* codes) { return std::string("\n@quillhaven-curl@ ") + codes + "\n"; }
 
 std::string reply(std::string_view text, int prompt = INT_MIN, int output = INT_MIN) {
   std::string usage;
@@ -48,10 +54,12 @@ std::string reply(std::string_view text, int prompt = INT_MIN, int output = INT_
 using Counts = std::array<std::uint32_t, 6>;
 Counts counts(const TokenCounters& c) { return std::bit_cast<Counts>(c); }
 
+using Outcome = NarratorOutcome;
+
 class LlmNarrator : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_config_.gemini_api_key.assign("KEY");
+    app_config_.gemini_api_key.assign(kKey);
     app_config_.model.assign("modelo-x");
     hero_->name.assign("Aria");  // never sent
     hero_->hp = 7;
@@ -60,20 +68,23 @@ class LlmNarrator : public ::testing::Test {
     lore_.title.assign("T");
     lore_.text.assign("Huesos");
     write_file(dir_.file("reply"), reply(R"("Bien.")"));
-    // Logs its arguments and the request file's (tenth) mode, type and content; prints "reply".
+    // Logs its arguments, its environment, the mode of the request's folder and the mode, type
+    // and content of the header file (argument 7) and the body (argument 12); prints "reply".
     make_executable_script(dir_.file("bin/curl"),
                            "#!/bin/sh\ncd '" + dir_.path() +
-                               "' || exit 1\n"
-                               "{ printf '%s\\n' \"${0##*/}\" \"$@\"; stat -c '%a %F' \"${10#@}\"; "
-                               "cat \"${10#@}\"; } > log\ncat reply\n");
+                               "' || exit 1\nenv > env\n"
+                               "{ printf '%s\\n' \"${0##*/}\" \"$@\"; h=\"${7#@}\"; b=\"${12#@}\"; "
+                               "stat -c '%a %F' \"${h%/*}\" \"$h\"; cat \"$h\"; stat -c '%a %F' "
+                               "\"$b\"; cat \"$b\"; } > log\ncat reply\n");
     setenv("PATH", (dir_.file("bin") + ":" + path_).c_str(), 1);
   }
   void TearDown() override { setenv("PATH", path_.c_str(), 1); }
 
   // Narrates through `base`, with the counters (garbage first) when `counted`. When curl ran,
-  // checks its arguments for the configured model and key, that the request file held the body
-  // privately, and that the file is gone; the file's name is kept.
-  bool narrate(bool counted = false, std::string_view base = LLM_DEFAULT_BASE_URL) {
+  // checks its arguments for the configured model, that the key came only through the private
+  // header file, that the body was private too, and that the request's folder is gone; the
+  // folder's name is kept.
+  Outcome narrate(bool counted = false, std::string_view base = LLM_DEFAULT_BASE_URL) {
     unlink(dir_.file("log").c_str());
     std::memset(out_, 'X', sizeof(out_) - 1);
     std::memset(&counters_, 0xAB, sizeof(counters_));
@@ -86,27 +97,34 @@ class LlmNarrator : public ::testing::Test {
                                    .lore = &lore_,
                                    .totals = &totals_,
                                    .counters = counted ? &counters_ : nullptr,
-                                   .random = nullptr};
-    bool from_model = llm_narrate_action_at(base, request, out_, sizeof(out_), deadline_ms_);
+                                   .random = nullptr,
+                                   .health = health_};
+    Outcome outcome = llm_narrate_action_at(base, request, out_, sizeof(out_), deadline_ms_);
     std::string log = read_file(dir_.file("log"));
     std::size_t at = log.find("\n@") + 2;
-    file_ = log.empty() ? "" : log.substr(at, log.find('\n', at) - at);
-    if (log.empty()) return from_model;
+    folder_ = log.empty() ? "" : log.substr(at, log.find("/headers\n", at) - at);
+    if (log.empty()) return outcome;
     const char* model = config_->model.empty() ? "gemini-1.5-flash" : config_->model.c_str();
-    EXPECT_EQ(log,
-              "curl\n-s\n--max-time\n6\n-H\nContent-Type: application/json\n-X\nPOST\n"
-              "https://generativelanguage.googleapis.com/v1beta/models/" +
-                  std::string(model) + ":generateContent?key=" + config_->gemini_api_key.c_str() +
-                  "\n-d\n@" + file_ + "\n600 regular file\n" + kBody);
-    EXPECT_FALSE(file_exists(file_));
-    return from_model;
+    const std::string key = config_->gemini_api_key.c_str();
+    EXPECT_EQ(log, "curl\n-s\n--max-time\n6\n-H\nContent-Type: application/json\n-H\n@" + folder_ +
+                       "/headers\n-X\nPOST\n" + std::string(base) + "/v1beta/models/" + model +
+                       ":generateContent\n-d\n@" + folder_ + "/request.json\n-w\n" + kWriteOut +
+                       "\n700 directory\n600 regular file\nx-goog-api-key: " + key +
+                       "\n600 regular file\n" + kBody);
+    // The key is in the header file only: neither an argument nor the environment shows it.
+    EXPECT_EQ(log.find(key), log.find("x-goog-api-key: ") + 16);
+    EXPECT_TRUE(lacks(read_file(dir_.file("env")), key));
+    EXPECT_TRUE(folder_.starts_with("/tmp/quillhaven_llm_")) << folder_;
+    EXPECT_FALSE(std::filesystem::exists(folder_));
+    return outcome;
   }
 
   std::string path_ = std::getenv("PATH");
   TempDir dir_;
   AppConfig app_config_{};
   const AppConfig* config_ = &app_config_;
-  std::string file_;  // the request file curl was given last
+  NarratorHealth* health_ = nullptr;
+  std::string folder_;  // the request folder curl was given last
   std::unique_ptr<Character> hero_ = std::make_unique<Character>();
   std::unique_ptr<StorySection> section_ = std::make_unique<StorySection>();
   LoreHit lore_{};
@@ -132,12 +150,14 @@ TEST_F(LlmNarrator, RepliesCountersAndTotals) {
       {reply("\"Hola \x1b[31mrojo\x1b[0m\x1b]0;t\x07\r\x7F\xC2\x9B!\"", 5, 6),
        "Hola [31mrojo[0m]0;t!", 5, 6},
       {R"("text": "sin cierre\)", "sin cierre\\", 35, 45},
+      // The status line curl adds is not part of the reply.
+      {reply(R"("Con estado.")", 2, 3) + status("200 0"), "Con estado.", 2, 3},
   };
   std::uint32_t prompt_total = 0, output_total = 0;
   for (const auto& [text, shown, prompt, output] : cases) {
     SCOPED_TRACE(text.substr(0, 80));
     write_file(dir_.file("reply"), text);
-    EXPECT_EQ(narrate(true), !shown.empty());
+    EXPECT_EQ(narrate(true), shown.empty() ? Outcome::kUnreadable : Outcome::kModel);
     EXPECT_EQ(std::string(out_), shown.empty() ? kFallback : shown);
     prompt_total += prompt;
     output_total += output;
@@ -146,43 +166,157 @@ TEST_F(LlmNarrator, RepliesCountersAndTotals) {
   }
 }
 
-TEST_F(LlmNarrator, OfflineModeNoKeyOrNoCurlMakeNoRequest) {
-  totals_ = {100, 200};
-  for (int variant = 0; variant < 4; ++variant) {
-    app_config_.gemini_api_key.assign(variant == 0 ? "" : "KEY");
-    app_config_.offline_mode = variant == 1;
-    config_ = variant == 2 ? nullptr : &app_config_;
-    if (variant == 3) setenv("PATH", dir_.file("none").c_str(), 1);  // no curl at all
-    EXPECT_FALSE(narrate(true));
-    EXPECT_EQ(out_, kFallback);
-    EXPECT_TRUE(file_.empty() && !file_exists(kRequestFile + ".json"));
-    EXPECT_EQ(counts(counters_), (Counts{0, 0, 0, 100, 200, 300})) << variant;
+// Each reason the classic narrator answers, as curl reports it, and the one line the player
+// reads about the adventure's first failure.
+TEST_F(LlmNarrator, TheOutcomeSaysWhyTheClassicNarratorAnswered) {
+  const std::string error = R"({"error": {"code": 400, "message": "API key not valid"}})";
+  const std::pair<std::string, Outcome> cases[] = {
+      {error + status("400 0"), Outcome::kRefused},
+      {error + status("401 0"), Outcome::kRefused},
+      {error + status("403 0"), Outcome::kRefused},
+      {reply(R"("Aun con texto.")") + status("429 0"), Outcome::kRefused},
+      {error + status("500 0"), Outcome::kUnreadable},
+      {reply(R"("Eco.")") + status("503 0"), Outcome::kUnreadable},
+      {status("000 28"), Outcome::kTimedOut},
+      {status("000 7"), Outcome::kUnreachable},
+      {status("000 6"), Outcome::kUnreachable},
+      {status("000 35"), Outcome::kUnreachable},
+      {status("000 52"), Outcome::kUnreadable},
+      {"<html>502</html>" + status("200 0"), Outcome::kUnreadable},
+      // A status line that is not the last line is part of the reply.
+      {reply(R"("Bien.")") + status("401 0") + "x", Outcome::kModel},
+  };
+  for (const auto& [text, expected] : cases) {
+    write_file(dir_.file("reply"), text);
+    EXPECT_EQ(narrate(true), expected) << text;
+    EXPECT_EQ(out_, expected == Outcome::kModel ? "Bien." : kFallback) << text;
+    EXPECT_EQ(counts(counters_)[0], expected == Outcome::kModel ? 35u : 0u) << text;
+  }
+
+  // The first failure of an adventure is told once, in one line; a choice, a success or a
+  // pause is never told and does not use up that one line.
+  NarratorHealth health{};
+  for (Outcome quiet : {Outcome::kModel, Outcome::kOffline, Outcome::kPaused})
+    EXPECT_EQ(llm_failure_notice(health, quiet), nullptr);
+  EXPECT_STREQ(llm_failure_notice(health, Outcome::kTimedOut),
+               "⚠️ El narrador IA no respondió a tiempo; narra el Narrador Clásico durante 5 "
+               "turnos.");
+  for (Outcome later : {Outcome::kTimedOut, Outcome::kRefused, Outcome::kNoKey})
+    EXPECT_EQ(llm_failure_notice(health, later), nullptr);
+  const std::pair<Outcome, const char*> lines[] = {
+      {Outcome::kNoKey,
+       "⚠️ No hay clave de IA: narra el Narrador Clásico hasta que la configures en Ajustes."},
+      {Outcome::kNoCurl,
+       "⚠️ No se encontró curl: narra el Narrador Clásico en lugar del narrador IA."},
+      {Outcome::kRefused,
+       "⚠️ El servicio de IA rechazó la petición (revisa la clave en Ajustes); narra el "
+       "Narrador Clásico."},
+      {Outcome::kUnreachable,
+       "⚠️ No se pudo conectar con el servicio de IA; narra el Narrador Clásico."},
+      {Outcome::kNoRequest,
+       "⚠️ No se pudo preparar la petición al narrador IA; narra el Narrador Clásico."},
+      {Outcome::kUnreadable,
+       "⚠️ No se entendió la respuesta del narrador IA; narra el Narrador Clásico."}};
+  for (const auto& [outcome, line] : lines) {
+    NarratorHealth fresh{};
+    EXPECT_STREQ(llm_failure_notice(fresh, outcome), line);
   }
 }
 
-TEST_F(LlmNarrator, NeitherKeyNorModelNorAPlantedLinkCanRunOrOverwriteAnything) {
+TEST_F(LlmNarrator, ATimeoutLeavesTheModelAloneForFiveTurns) {
+  NarratorHealth health{};
+  health_ = &health;
+  write_file(dir_.file("reply"), status("000 28"));
+  EXPECT_EQ(narrate(), Outcome::kTimedOut);
+  write_file(dir_.file("reply"), reply(R"("De vuelta.")"));
+  for (int turn = 0; turn < LLM_TIMEOUT_PAUSE_TURNS; ++turn) {
+    EXPECT_EQ(narrate(true), Outcome::kPaused) << turn;
+    EXPECT_TRUE(folder_.empty()) << "curl ran in a paused turn";
+    EXPECT_EQ(out_, kFallback);
+    EXPECT_EQ(counts(counters_)[2], 0u);
+  }
+  EXPECT_EQ(narrate(), Outcome::kModel);
+  EXPECT_STREQ(out_, "De vuelta.");
+  // Offline mode answers as chosen and leaves a pause untouched.
+  write_file(dir_.file("reply"), status("000 28"));
+  EXPECT_EQ(narrate(), Outcome::kTimedOut);
+  app_config_.offline_mode = true;
+  EXPECT_EQ(narrate(), Outcome::kOffline);
+  EXPECT_EQ(health.paused_turns, LLM_TIMEOUT_PAUSE_TURNS);
+  // Other failures pause nothing.
+  app_config_.offline_mode = false;
+  health.paused_turns = 0;
+  write_file(dir_.file("reply"), status("000 7"));
+  EXPECT_EQ(narrate(), Outcome::kUnreachable);
+  EXPECT_EQ(health.paused_turns, 0);
+}
+
+TEST_F(LlmNarrator, OfflineModeNoKeyOrNoCurlMakeNoRequest) {
+  totals_ = {100, 200};
+  const Outcome expected[] = {Outcome::kNoKey, Outcome::kOffline, Outcome::kOffline,
+                              Outcome::kNoCurl, Outcome::kRefused};
+  for (int variant = 0; variant < 5; ++variant) {
+    app_config_.gemini_api_key.assign(variant == 0 ? "" : kKey);
+    app_config_.offline_mode = variant == 1;
+    config_ = variant == 2 ? nullptr : &app_config_;
+    if (variant == 3) setenv("PATH", dir_.file("none").c_str(), 1);  // no curl at all
+    // A key that would end its header line early and add another one is never sent.
+    if (variant == 4) {
+      setenv("PATH", (dir_.file("bin") + ":" + path_).c_str(), 1);
+      app_config_.gemini_api_key.assign("k\r\nHost: otro");
+    }
+    EXPECT_EQ(narrate(true), expected[variant]) << variant;
+    EXPECT_EQ(out_, kFallback);
+    EXPECT_TRUE(folder_.empty());
+    EXPECT_EQ(counts(counters_), (Counts{0, 0, 0, 100, 200, 300})) << variant;
+  }
+  // The menu's mode line asks the same question before any request.
+  EXPECT_EQ(llm_planned_narrator(nullptr), Outcome::kOffline);
+  app_config_.gemini_api_key.clear();
+  EXPECT_EQ(llm_planned_narrator(&app_config_), Outcome::kNoKey);
+  app_config_.gemini_api_key.assign(kKey);
+  EXPECT_EQ(llm_planned_narrator(&app_config_), Outcome::kModel);
+}
+
+TEST_F(LlmNarrator, NeitherKeyNorModelCanRunAnythingAndRequestsNeverShareFiles) {
   app_config_.gemini_api_key.assign("k'\";touch PWN;\"");
   for (const char* model : {"m$(touch PWN)", ""}) {  // no model: the fallback one
     app_config_.model.assign(model);
-    EXPECT_TRUE(narrate());
+    EXPECT_EQ(narrate(), Outcome::kModel);
   }
   EXPECT_FALSE(file_exists("PWN") || file_exists(dir_.file("PWN")));
-  const std::string name = kRequestFile + ".json";
+  // The old fixed request name is never used, so a link planted there changes nothing.
+  const std::string planted = "/tmp/quillhaven_llm_req_" + std::to_string(getpid()) + ".json";
   write_file(dir_.file("target"), "original");
-  for (const std::string& target : {dir_.file("target"), dir_.file("absent")}) {
-    ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);
-    EXPECT_TRUE(narrate());
-    // A file of its own beside the link, which is left alone.
-    EXPECT_TRUE(file_.starts_with(kRequestFile + "_") && file_.ends_with(".json")) << file_;
-    EXPECT_EQ(read_file(dir_.file("target")), "original");
-    EXPECT_FALSE(file_exists(dir_.file("absent")));
-    EXPECT_EQ(unlink(name.c_str()), 0);
-  }
-  // A stale request file of ours is replaced by a fresh private one.
-  write_file(name, "stale");
-  chmod(name.c_str(), 0644);
-  EXPECT_TRUE(narrate());
-  EXPECT_EQ(file_, name);
+  ASSERT_EQ(symlink(dir_.file("target").c_str(), planted.c_str()), 0);
+  EXPECT_EQ(narrate(), Outcome::kModel);
+  EXPECT_EQ(read_file(dir_.file("target")), "original");
+  EXPECT_EQ(unlink(planted.c_str()), 0);
+
+  // Two adventures of one process asking at once: each request has a folder of its own.
+  make_executable_script(dir_.file("bin/curl"), "#!/bin/sh\ncd '" + dir_.path() +
+                                                    "' || exit 1\necho \"${7%/*}\" >> folders\n"
+                                                    "sleep 0.3\ncat \"${12#@}\" > /dev/null && "
+                                                    "cat reply\n");
+  auto ask = [&](char* out, Outcome* outcome) {
+    NarrationRequest request{};
+    request.config = &app_config_;
+    request.action = "a";
+    *outcome = llm_narrate_action(request, out, 64);
+  };
+  char first[64], second[64];
+  Outcome one = Outcome::kOffline, two = Outcome::kOffline;
+  std::thread a(ask, first, &one), b(ask, second, &two);
+  a.join();
+  b.join();
+  EXPECT_TRUE(one == Outcome::kModel && two == Outcome::kModel);
+  EXPECT_STREQ(first, "Bien.");
+  EXPECT_STREQ(second, "Bien.");
+  std::istringstream folders(read_file(dir_.file("folders")));
+  std::string x, y;
+  ASSERT_TRUE(folders >> x >> y);
+  EXPECT_NE(x, y);
+  EXPECT_FALSE(std::filesystem::exists(x) || std::filesystem::exists(y));
 }
 
 // True once `pid` is gone or only a zombie waiting for someone else's wait.
@@ -210,10 +344,9 @@ TEST_F(LlmNarrator, ACurlThatNeverEndsIsKilledWithEverythingItStarted) {
                                                       "sleep 1000 & echo $! >> pids\n" +
                                                       tail);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(narrate(true), answered) << tail;
+    EXPECT_EQ(narrate(true), answered ? Outcome::kModel : Outcome::kTimedOut) << tail;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(out_, answered ? "Bien." : kFallback);
-    EXPECT_FALSE(file_exists(kRequestFile + ".json"));
     // A reply without usage counts 35 + 45; the killed request counts nothing.
     EXPECT_EQ(counts(counters_),
               answered ? (Counts{35, 45, 80, 135, 245, 380}) : (Counts{0, 0, 0, 100, 200, 300}));
@@ -242,35 +375,83 @@ TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {
   const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
   std::string body(kBody);
   std::erase(body, '\n');  // "-d @file" sends the file without its line breaks
-  // Answers the first connection once its whole request has arrived.
+  // Answers each connection with `status` once its whole request has arrived.
   std::string request;
-  std::thread server([&] {
-    pollfd listening{fd, POLLIN, 0};  // never wait forever, should curl not connect
-    int conn = poll(&listening, 1, 10000) > 0 ? accept4(fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-    char buf[4096];
-    ssize_t got = 0;
-    while (!request.ends_with(body) && (got = recv(conn, buf, 4096, 0)) > 0)
-      request.append(buf, static_cast<std::size_t>(got));
-    std::string text = reply(R"("El eco responde.")", 11, 22);
-    std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(text.size()) +
-                         "\r\nConnection: close\r\n\r\n" + text;
-    send(conn, answer.data(), answer.size(), MSG_NOSIGNAL);
-    close(conn);
-  });
-  EXPECT_TRUE(narrate(true, base));
+  auto serve = [&](const std::string& status_line, const std::string& text) {
+    return std::thread([&, status_line, text] {
+      request.clear();
+      pollfd listening{fd, POLLIN, 0};  // never wait forever, should curl not connect
+      int conn = poll(&listening, 1, 10000) > 0 ? accept4(fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+      char buf[4096];
+      ssize_t got = 0;
+      while (!request.ends_with(body) && (got = recv(conn, buf, 4096, 0)) > 0)
+        request.append(buf, static_cast<std::size_t>(got));
+      std::string answer = "HTTP/1.1 " + status_line +
+                           "\r\nContent-Length: " + std::to_string(text.size()) +
+                           "\r\nConnection: close\r\n\r\n" + text;
+      send(conn, answer.data(), answer.size(), MSG_NOSIGNAL);
+      close(conn);
+    });
+  };
+  std::thread server = serve("200 OK", reply(R"("El eco responde.")", 11, 22));
+  EXPECT_EQ(narrate(true, base), Outcome::kModel);
   server.join();
   EXPECT_STREQ(out_, "El eco responde.");
   EXPECT_EQ(counts(counters_), (Counts{11, 22, 33, 11, 22, 33}));
   EXPECT_TRUE(request.ends_with("\r\n\r\n" + body)) << request;
+  // The key reached the service in its header, and nowhere in the request line.
+  EXPECT_TRUE(request.starts_with("POST /v1beta/models/modelo-x:generateContent HTTP/1.1\r\n"))
+      << request;
+  EXPECT_TRUE(contains_in_order(request, {"\r\nx-goog-api-key: " + std::string(kKey) + "\r\n"}));
+  EXPECT_EQ(request.find(kKey), request.find("x-goog-api-key: ") + 16);
+
+  // A key the service refuses.
+  server = serve("400 Bad Request", R"({"error": {"code": 400, "message": "API key not valid"}})");
+  EXPECT_EQ(narrate(true, base), Outcome::kRefused);
+  server.join();
+  EXPECT_EQ(out_, kFallback);
 
   // The next connection is queued but never answered: curl gives up after 6 seconds.
   auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(narrate(true, base));
+  EXPECT_EQ(narrate(true, base), Outcome::kTimedOut);
   auto waited = std::chrono::steady_clock::now() - start;
   close(fd);
   EXPECT_TRUE(waited > std::chrono::seconds(5) && waited < std::chrono::seconds(8));
   EXPECT_EQ(out_, kFallback);
   EXPECT_EQ(counts(counters_), (Counts{0, 0, 0, 11, 22, 33}));
+  // Nobody listens any more: the connection is refused at once.
+  EXPECT_EQ(narrate(true, base), Outcome::kUnreachable);
+}
+
+TEST(LlmReply, EscapesAreDecodedAndWhatTheyDecodeToIsFilteredLikeRawBytes) {
+  const std::string a2045(2045, 'a');
+  const std::pair<std::string, std::string> cases[] = {
+      {R"(caf\u00e9 \u00C9)", "café É"},
+      {R"(\ud83d\ude00!)", "😀!"},
+      // A lone surrogate, either half, or a pair in the wrong order: the replacement character.
+      {R"(a\ud83db)",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {R"(\ude00\ud83d)", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      // Without four hex digits the escape is only its letter.
+      {R"(\u00zz \u)", "u00zz u"},
+      // Controls are dropped however they are written; line feed and tab stay.
+      {R"(\u001b[31mrojo\u0007\u0000\u007f\u0085\u009b!)", "[31mrojo!"},
+      {R"(a\u000ab\u0009c\nd\te\r\b\f\/)", "a\nb\tc\nd\te/"},
+      // The cut never leaves half a character.
+      {a2045 + R"(\u00e9)", a2045 + "é"},
+      {a2045 + R"(a\u20ac)", a2045 + "a"},
+      {a2045 + R"(\ud83d\ude00)", a2045},
+  };
+  for (const auto& [text, expected] : cases) {
+    char out[LLM_TEXT_CAPACITY];
+    EXPECT_TRUE(llm_extract_text(R"({"text": ")" + text + "\"}", out, sizeof out))
+        << text.substr(0, 40);
+    EXPECT_EQ(std::string(out), expected) << text.substr(0, 40);
+  }
+  char out[8];
+  EXPECT_FALSE(llm_extract_text(R"({"text": "\u0000\u001b"})", out, sizeof out));
+  EXPECT_FALSE(llm_extract_text(R"({"text": 5})", out, sizeof out));
 }
 
 GameRandom g_flavour;  // the generator the offline narrator draws from in these tests
@@ -343,7 +524,8 @@ std::pair<std::string, std::string> request(const std::string& action, const Lor
                               .lore = lore,
                               .totals = nullptr,
                               .counters = nullptr,
-                              .random = nullptr};
+                              .random = nullptr,
+                              .health = nullptr};
   llm_build_prompt(what, prompt, sizeof(prompt));
   return {prompt, std::string(body, llm_build_request_body(prompt, body, sizeof(body)))};
 }

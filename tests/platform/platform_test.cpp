@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/audio.h"
@@ -33,6 +34,9 @@ bool ended(pid_t pid) {
   std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
   return stat.empty() || std::strchr("ZX", stat[stat.rfind(')') + 2]) != nullptr;
 }
+
+// True when `pid` is gone altogether: ended and reaped.
+bool gone(pid_t pid) { return read_file("/proc/" + std::to_string(pid) + "/stat").empty(); }
 
 template <typename Condition>
 bool eventually(Condition condition, int timeout_ms = 3000) {
@@ -147,6 +151,89 @@ TEST_F(Platform, MusicFileNamesReachThePlayerLiterallyAndAFailedRunEndsTheLoop) 
   EXPECT_EQ(runs().back().second, other_);
   EXPECT_TRUE(eventually([] { return ended(platform_audio_child()); }));
   EXPECT_EQ(runs().size(), seen + 1);
+}
+
+TEST_F(Platform, APlayerThatEndsAtOnceIsRetriedLessAndLessOftenThenGivenUp) {
+  install("exit 0");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(platform_play_audio_async(track_.c_str(), true));
+  const pid_t child = platform_audio_child();
+  EXPECT_EQ(platform_audio_music(), PlatformMusic::kPlaying);
+  // Five quick runs, the last four after pauses of 100, 200, 400 and 800 ms; then the loop
+  // child gives up and is reaped without anyone asking.
+  ASSERT_TRUE(eventually([&] { return gone(child); }, 6000));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(runs().size(), 5u);
+  EXPECT_GE(took, milliseconds(1500));
+  EXPECT_EQ(platform_audio_music(), PlatformMusic::kFailed);
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ(runs().size(), 5u);
+  // A run that really plays starts the count again: two quick ones between long ones go on.
+  install("n=$(wc -l < '" + log_ + "')\n[ $((n % 3)) -eq 0 ] && exec sleep 0.6\nexit 0");
+  write_file(log_, "");
+  ASSERT_TRUE(platform_play_audio_async(track_.c_str(), true));
+  ASSERT_TRUE(eventually([&] { return runs().size() >= 8; }, 6000));
+  EXPECT_EQ(platform_audio_music(), PlatformMusic::kPlaying);
+  platform_stop_audio();
+  EXPECT_EQ(platform_audio_music(), PlatformMusic::kNone);
+}
+
+TEST_F(Platform, EndedMusicChildrenAreReapedAtOnceAndSayHowTheyEnded) {
+  // Loop or single play, with the player's status, and how the child is then seen.
+  const std::tuple<bool, const char*, PlatformMusic> cases[] = {
+      {true, "exit 1", PlatformMusic::kFailed},
+      {false, "exit 0", PlatformMusic::kEnded},
+      {false, "exit 2", PlatformMusic::kFailed},
+      {true, "kill -9 $$", PlatformMusic::kFailed}};
+  for (const auto& [loop, script, expected] : cases) {
+    install(script);
+    ASSERT_TRUE(platform_play_audio_async(track_.c_str(), loop));
+    const pid_t child = platform_audio_child();
+    EXPECT_TRUE(eventually([&] { return gone(child); })) << script;
+    EXPECT_EQ(platform_audio_music(), expected) << script;
+    EXPECT_EQ(platform_audio_child(), child);  // still recorded until a stop or a new track
+  }
+  platform_stop_audio();
+  EXPECT_EQ(platform_audio_music(), PlatformMusic::kNone);
+  EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
+
+  // The music layer tells each trouble once: no player at all, then a player that fails.
+  write_file("assets/audio/dungeon_ambient.wav", "RIFF");
+  AudioState state;
+  audio_init(state, ".", false, 0.7f);
+  setenv("PATH", dir_.file("nothing").c_str(), 1);
+  audio_play(state, "dungeon", true);  // music off: nothing wanted, nothing to tell
+  EXPECT_EQ(audio_take_notice(state), AudioNotice::kNone);
+  EXPECT_TRUE(audio_toggle(state));
+  audio_play(state, "dungeon", true);
+  audio_play(state, "missing", true);
+  EXPECT_EQ(audio_take_notice(state), AudioNotice::kNoPlayer);
+  EXPECT_EQ(audio_take_notice(state), AudioNotice::kNone);
+  setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
+  install("exit 1");
+  audio_play(state, "dungeon", true);
+  EXPECT_TRUE(eventually([&] { return audio_take_notice(state) == AudioNotice::kPlayerFails; }));
+  EXPECT_EQ(state.current_theme, "dungeon");  // kept, so callers do not start it every turn
+  audio_play(state, "dungeon", true);
+  EXPECT_TRUE(eventually([] { return platform_audio_music() == PlatformMusic::kFailed; }));
+  EXPECT_EQ(audio_take_notice(state), AudioNotice::kNone);
+}
+
+TEST_F(Platform, ProgramsAreFoundOnlyInAbsoluteFoldersOfPath) {
+  install("exit 0", "herramienta");
+  ASSERT_EQ(mkdir("rel", 0755), 0);
+  make_executable_script("rel/herramienta", "#!/bin/sh\n");
+  write_file(dir_.file("plain/herramienta"), "not executable");
+  char found[256] = "-";
+  setenv("PATH", ("rel::" + dir_.file("plain") + ":" + bin_).c_str(), 1);
+  EXPECT_TRUE(platform_find_program("herramienta", found, sizeof found));
+  EXPECT_EQ(std::string(found), bin_ + "/herramienta");
+  setenv("PATH", "rel:.", 1);
+  EXPECT_FALSE(platform_find_program("herramienta", found, sizeof found));
+  EXPECT_STREQ(found, "");
+  setenv("PATH", bin_.c_str(), 1);
+  EXPECT_FALSE(platform_find_program("herramienta", found, bin_.size() + 5));  // would be cut
+  EXPECT_FALSE(platform_find_program("bin/herramienta", found, sizeof found));
 }
 
 // Run as a child of the test below (its standard output a file of the
