@@ -188,7 +188,8 @@ void session_show_panel(SessionState& s) {
   SessionEvent e{};
   e.kind = SessionEventKind::kPanel;
   e.hero = &s.hero;
-  e.classic = s.config->offline_mode;
+  // Without a key the classic narrator answers, whatever the mode says.
+  e.classic = s.config->offline_mode || s.config->gemini_api_key.empty();
   e.counters = &s.counters;
   e.show_tokens = s.config->show_token_usage;
   session_emit(s, e);

@@ -522,3 +522,14 @@ TEST_F(Session, DirectorCommandsOnlyAtADirectorsTable) {
             success("❤️ El director cambia tu vida en +1: ahora 8/10."),
             warning("❤️ El director cambia tu vida en -8: ahora 0/10.")}));
 }
+
+// With the language model chosen but no key, the classic narrator answers: the
+// panel says so, and the first narration tells why, once.
+TEST_F(Session, WithoutAKeyThePanelNamesTheClassicNarrator) {
+  config.offline_mode = false;
+  const std::string out = play("2\n1\n2\n");
+  EXPECT_TRUE(contains_in_order(
+      out, {"│ Narrador: 💾 Clásico (Sin IA - 0 tokens)", "NARRADOR (Modo Clásico)"}));
+  EXPECT_TRUE(lacks(out, "Narrador IA Activo"));
+  EXPECT_EQ(count_of(out, "No hay clave de IA"), 1);
+}
