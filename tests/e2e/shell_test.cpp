@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -586,3 +587,38 @@ TEST(Writes, StartUpRemovesTemporaryFilesOfInterruptedWrites) {
 }
 
 }  // namespace
+
+// Without QUILLHAVEN_SEED every launch rolls its own dice; with it, the same
+// seed plays the same game byte for byte.
+TEST(Dice, SeededFromTheSystemUnlessQuillhavenSeedFixesThem) {
+  Sandbox box;
+  box.add_story("la_cripta_del_rey_ceniza.md", QH_SOURCE_DIR "/stories");
+  // Five checks in a row: the prayer of the sacristy, then whatever follows.
+  const std::string input = "1\n1\nAna\n2\n1\n1\n1\n1\n1\n\n6\n";
+  auto launch = [&](bool fixed, const char* seed) {
+    qh_test::RunOptions options;
+    options.cwd = box.file("");
+    options.input = input;
+    options.fixed_seed = fixed;
+    if (seed != nullptr) options.env["QUILLHAVEN_SEED"] = seed;
+    RunResult r = qh_test::run_program(options);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    return r.out;
+  };
+  auto dice = [](const std::string& out) {
+    std::string rolls;
+    for (std::size_t at = 0; (at = out.find("   => ", at)) != std::string::npos; ++at) {
+      rolls += out.substr(at, out.find(" vs DC", at) - at) + ";";
+    }
+    return rolls;
+  };
+  std::set<std::string> seen;
+  for (int i = 0; i < 5; ++i) seen.insert(dice(launch(false, nullptr)));
+  EXPECT_GT(seen.size(), 1u);
+  const std::string first = launch(true, "7");
+  EXPECT_NE(dice(first), "");
+  EXPECT_EQ(launch(true, "7"), first);
+  // Seed 1 rolls what every unseeded game used to roll: 2 + 5 first.
+  EXPECT_TRUE(contains_in_order(launch(true, "1"), {"   => 2 + 5 +0 = "}));
+}

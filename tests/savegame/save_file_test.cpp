@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/fixed_list.h"
 #include "savegame/save_browser.h"
 #include "support/test_support.h"
 
@@ -209,4 +210,33 @@ TEST_F(SaveFile, EveryJsonEntryIsListedButOnlyRegularSavesLoad) {
   EXPECT_TRUE(loaded_is(hero));
   for (int i = 0; i < 12; ++i) qh_test::write_file(dir.file(std::to_string(i) + ".json"), "{}");
   EXPECT_EQ(save_manager_list_saves(dir.path().c_str(), some, 16), 16);  // no more than fit
+}
+
+// The visited sections come after every older key; a save without them reads
+// as none. Ids are cut like every section id, kept once, and at most a story's
+// worth of them.
+TEST(SaveVisits, VisitedSectionsAfterTheOlderKeys) {
+  Character hero{};
+  character_init(hero, "Ana", 10);
+  SaveVisited visits{};
+  for (const char* id : {"1", "3"}) list_append(visits.ids, visits.count)->assign(id);
+  const std::string text = save_build_text("s", "T", "3", "", hero, "X", &visits);
+  EXPECT_TRUE(text.ends_with("  },\n  \"visited_sections\": [\n    \"1\",\n    \"3\"\n  ]\n}\n"));
+  EXPECT_EQ(save_build_text("s", "T", "3", "", hero, "X").find("visited"), std::string::npos);
+
+  SaveVisited read{};
+  Character back{};
+  save_parse_text(save_build_text("s", "T", "3", "", hero, "X"), nullptr, 0, back, &read);
+  EXPECT_TRUE(!read.present && read.count == 0);
+
+  std::string many = "{\"visited_sections\": [\"" + std::string(40, 'a') + "\", \"x\", \"x\"";
+  for (int i = 0; i < STORY_MAX_SECTIONS + 1; ++i) many += ", \"s" + std::to_string(i) + "\"";
+  many += "]}";
+  save_parse_text(many, nullptr, 0, back, &read);
+  EXPECT_TRUE(read.present);
+  EXPECT_EQ(read.count, STORY_MAX_SECTIONS);
+  EXPECT_EQ(read.ids[0].view(), std::string(31, 'a'));
+  EXPECT_EQ(read.ids[1].view(), "x");
+  EXPECT_EQ(read.ids[2].view(), "s0");
+  EXPECT_EQ(read.ids[STORY_MAX_SECTIONS - 1].view(), "s" + std::to_string(STORY_MAX_SECTIONS - 3));
 }
