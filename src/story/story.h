@@ -1,6 +1,7 @@
 // The in-memory story: fixed-capacity records filled by the story parser.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -17,6 +18,14 @@ inline constexpr int SECTION_MAX_ITEMS = 8;         // items found in one sectio
 
 using NameText = FixedText<64>;  // stat, item, state and flag names
 using IdText = FixedText<32>;    // section ids
+
+// What the parser reads of a line: the rest of a longer line is ignored.
+inline constexpr std::size_t STORY_FRONT_MATTER_LINE_MAX = 511;  // a front-matter line
+inline constexpr std::size_t STORY_BODY_LINE_MAX = 2047;         // a line after the front matter
+// The value of a front-matter key ("title: ...") is cut here before it is stored.
+inline constexpr std::size_t STORY_FRONT_MATTER_VALUE_MAX = 255;
+// The hero's starting hit points when the front matter gives none.
+inline constexpr std::int32_t STORY_DEFAULT_HP = 10;
 
 struct StatEntry {
   NameText name;

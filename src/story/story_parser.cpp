@@ -313,14 +313,14 @@ void report_other_key(Reporter& rep, std::string_view key, std::string_view valu
 template <typename R>
 void apply_top_level(Story& story, std::string_view line, NameText& block_key, R& rep) {
   std::size_t colon = line.find(':');
-  assign_cut_trim(block_key, line.substr(0, colon), 63);
-  FixedText<256> value;
-  assign_cut_trim(value, line.substr(colon + 1), 255);
+  assign_cut_trim(block_key, line.substr(0, colon), NameText::max_length());
+  FixedText<STORY_FRONT_MATTER_VALUE_MAX + 1> value;
+  assign_cut_trim(value, line.substr(colon + 1), STORY_FRONT_MATTER_VALUE_MAX);
   if constexpr (R::kOn) {
     rep.block_key_unknown = false;
     char shown[80], what[96];
     std::snprintf(what, sizeof what, "El valor de «%s»", excerpt(block_key.view(), shown));
-    report_cut(rep, what, value.view(), line.substr(colon + 1), 255);
+    report_cut(rep, what, value.view(), line.substr(colon + 1), STORY_FRONT_MATTER_VALUE_MAX);
   }
   strip_quotes(value);
   std::string_view key = block_key.view();
@@ -328,7 +328,9 @@ void apply_top_level(Story& story, std::string_view line, NameText& block_key, R
     story.title.assign(value.view());
   } else if (ascii_iequals(key, "author")) {
     story.author.assign(value.view());
-    if constexpr (R::kOn) report_cut(rep, "El autor", story.author.view(), value.view(), 127);
+    if constexpr (R::kOn)
+      report_cut(rep, "El autor", story.author.view(), value.view(),
+                 decltype(story.author)::max_length());
   } else if (ascii_iequals(key, "description")) {
     story.description.assign(value.view());
   } else if (ascii_iequals(key, "hp")) {
@@ -337,15 +339,16 @@ void apply_top_level(Story& story, std::string_view line, NameText& block_key, R
       char shown[80];
       if (!has_number(value.view())) {
         rep.report(StoryCode::valor_no_numerico,
-                   "«hp: %s» no es un número: el héroe empezará con 10 puntos de vida.",
-                   excerpt(value.view(), shown));
+                   "«hp: %s» no es un número: el héroe empezará con %d puntos de vida.",
+                   excerpt(value.view(), shown), STORY_DEFAULT_HP);
       }
     }
   } else if (ascii_iequals(key, "start")) {
     story.start.assign(value.view());
     if constexpr (R::kOn) {
       rep.lines.start = rep.line();
-      report_cut(rep, "El id de la sección inicial", story.start.view(), value.view(), 31);
+      report_cut(rep, "El id de la sección inicial", story.start.view(), value.view(),
+                 IdText::max_length());
     }
   } else {
     if constexpr (R::kOn) report_other_key(rep, key, value.view());
@@ -386,13 +389,14 @@ void report_stat(Reporter& rep, std::string_view line, const StatEntry& stat,
     rep.report(StoryCode::valor_no_numerico, "El atributo «%s» no tiene un valor numérico: vale 0.",
                excerpt(name, shown));
   }
-  report_cut(rep, "El nombre del atributo", name, line.substr(0, line.find(':')), 63);
+  report_cut(rep, "El nombre del atributo", name, line.substr(0, line.find(':')),
+             NameText::max_length());
 }
 
 template <typename R>
 void apply_block_entry(Story& story, std::string_view line, std::string_view block_key, R& rep) {
   if (ascii_iequals(block_key, kItemsKey) && !line.empty() && line[0] == '-') {
-    FixedText<1024> item;  // a front-matter line is at most 511 bytes
+    FixedText<STORY_FRONT_MATTER_LINE_MAX + 1> item;  // as long as the line it comes from
     item.assign(trim_view(line.substr(1)));
     strip_quotes(item);
     if (item.empty()) {
@@ -403,7 +407,8 @@ void apply_block_entry(Story& story, std::string_view line, std::string_view blo
     }
     if (NameText* slot = list_append(story.items, story.item_count)) {
       slot->assign(item.view());
-      if constexpr (R::kOn) report_cut(rep, "El objeto inicial", slot->view(), item.view(), 63);
+      if constexpr (R::kOn)
+        report_cut(rep, "El objeto inicial", slot->view(), item.view(), NameText::max_length());
     } else if constexpr (R::kOn) {
       if (!std::exchange(rep.items_full, true)) {
         rep.report(StoryCode::descartado,
@@ -461,7 +466,7 @@ void apply_block_entry(Story& story, std::string_view line, std::string_view blo
 
 template <typename R>
 void parse_front_matter(Story& story, const char* p, const char* stop, R& rep) {
-  char buf[512];
+  char buf[STORY_FRONT_MATTER_LINE_MAX + 1];
   NameText block_key;
   block_key.clear();
   for (;;) {
@@ -469,8 +474,10 @@ void parse_front_matter(Story& story, const char* p, const char* stop, R& rep) {
     if (p == stop || *p == '\0') return;
     [[maybe_unused]] const char* begin = p;
     if constexpr (R::kOn) rep.at(p);
-    std::string_view line = read_line(p, stop, buf, 511);
-    if constexpr (R::kOn) report_long_line(rep, begin, p, 511, "La línea de la cabecera");
+    std::string_view line = read_line(p, stop, buf, STORY_FRONT_MATTER_LINE_MAX);
+    if constexpr (R::kOn) {
+      report_long_line(rep, begin, p, STORY_FRONT_MATTER_LINE_MAX, "La línea de la cabecera");
+    }
     if (line.empty()) continue;
     if (line[0] != ' ' && line[0] != '\t') {
       // Top-level "key: value"; a line without ":" leaves the block key as is.
@@ -593,12 +600,12 @@ void add_lore(Story& story, std::string_view line, std::string_view section_id,
     assign_cut_trim(entry->name, line.substr(colon + 1, close - colon - 1));
     if constexpr (R::kOn) {
       report_cut(rep, "El nombre del lore", entry->name.view(),
-                 line.substr(colon + 1, close - colon - 1), 127);
+                 line.substr(colon + 1, close - colon - 1), decltype(entry->name)::max_length());
     }
   } else {
     entry->name.assign(default_name);
   }
-  // A body line has at most 2047 bytes, so the passage always fits.
+  // A body line has at most STORY_BODY_LINE_MAX bytes, so the passage always fits.
   entry->text.assign(trim_view(line.substr(close + 1)));
 }
 
@@ -621,8 +628,8 @@ HeaderParts header_parts(std::string_view line) {
     header.title = trim_view(rest.substr(close + 1));
     header.bracketed = true;
   } else {
-    // A word id stops at 31 bytes and the title takes what follows them.
-    header.id = first_word(rest, 31);
+    // A word id stops at the id's capacity and the title takes what follows.
+    header.id = first_word(rest, IdText::max_length());
     header.title = trim_view(rest.substr(header.id.size()));
   }
   header.closed = true;
@@ -635,7 +642,7 @@ void add_section(Story& story, std::string_view line, BodyState& state) {
   HeaderParts header = header_parts(line);
   if (!header.closed) return;
   IdText id;
-  assign_cut_trim(id, header.id, 31);
+  assign_cut_trim(id, header.id, IdText::max_length());
   std::string_view title = header.title;
   if (id.empty()) return;
   StorySection* section = append_section(story);
@@ -660,7 +667,7 @@ void report_header(const Story& story, std::string_view line, std::int32_t befor
     return;
   }
   IdText id;
-  assign_cut_trim(id, header.id, 31);
+  assign_cut_trim(id, header.id, IdText::max_length());
   if (id.empty()) {
     rep.report(StoryCode::cabecera_descartada,
                "El encabezado no tiene id: no crea sección y sus líneas siguen en la anterior.");
@@ -677,14 +684,16 @@ void report_header(const Story& story, std::string_view line, std::int32_t befor
   const StorySection& section = story.sections[index];
   rep.enter_section(index);
   if (header.bracketed) {
-    report_cut(rep, "El id de la sección", id.view(), header.id, 31);
-  } else if (header.id.size() == 31 && header.title.data() == header.id.data() + 31) {
-    // The word went on past 31 bytes: its rest begins the title.
+    report_cut(rep, "El id de la sección", id.view(), header.id, IdText::max_length());
+  } else if (header.id.size() == IdText::max_length() &&
+             header.title.data() == header.id.data() + IdText::max_length()) {
+    // The word went on past the id's capacity: its rest begins the title.
     rep.report(StoryCode::texto_cortado,
-               "El id «%s» pasa de 31 bytes y se corta; el resto de la palabra pasa al título.",
-               excerpt(id.view(), shown));
+               "El id «%s» pasa de %zu bytes y se corta; el resto de la palabra pasa al título.",
+               excerpt(id.view(), shown), IdText::max_length());
   }
-  report_cut(rep, "El título de la sección", section.title.view(), header.title, 255);
+  report_cut(rep, "El título de la sección", section.title.view(), header.title,
+             decltype(section.title)::max_length());
   const StorySection* first = story_get_section(story, id.view());
   if (first != &section) {
     rep.report(StoryCode::id_duplicado,
@@ -808,25 +817,25 @@ bool apply_tag(StorySection& section, std::string_view line, R& rep) {
   }
   switch (name->kind) {
     case TagKind::art: {
-      FixedText<128> art;
-      bool read = tag_value(tag, art, 127);
+      decltype(StorySection::art) art;
+      bool read = tag_value(tag, art, art.max_length());
       if (read) section.art.assign(art.view());
-      if constexpr (R::kOn) report_tag_value(rep, tag, read, art.view(), 127);
+      if constexpr (R::kOn) report_tag_value(rep, tag, read, art.view(), art.max_length());
       break;
     }
     case TagKind::music: {
-      FixedText<64> music;
-      bool read = tag_value(tag, music, 63);
+      decltype(StorySection::music) music;
+      bool read = tag_value(tag, music, music.max_length());
       if (read) section.music.assign(music.view());
       if constexpr (R::kOn) {
         if (read) rep.lines.section_music[rep.section_index] = rep.line();
-        report_tag_value(rep, tag, read, music.view(), 63);
+        report_tag_value(rep, tag, read, music.view(), music.max_length());
       }
       break;
     }
     case TagKind::item: {
       NameText item;
-      bool read = tag_value(tag, item, 63);
+      bool read = tag_value(tag, item, NameText::max_length());
       if (read) {
         if (NameText* slot = list_append(section.items, section.item_count)) {
           slot->assign(item.view());
@@ -840,7 +849,7 @@ bool apply_tag(StorySection& section, std::string_view line, R& rep) {
           }
         }
       }
-      if constexpr (R::kOn) report_tag_value(rep, tag, read, item.view(), 63);
+      if constexpr (R::kOn) report_tag_value(rep, tag, read, item.view(), NameText::max_length());
       break;
     }
     case TagKind::damage: {
@@ -1078,7 +1087,7 @@ bool parse_story(Story& story, const char* text, const char* default_title, R& r
   }
   reset_story(story);
   if (default_title != nullptr) assign_kept(story.title, default_title);
-  story.hp = 10;
+  story.hp = STORY_DEFAULT_HP;
   story.start.assign("1");
   story.music_explore.assign("dungeon");
   story.music_combat.assign("combat");
@@ -1096,7 +1105,7 @@ bool parse_story(Story& story, const char* text, const char* default_title, R& r
   if (fm.block != nullptr) parse_front_matter(story, fm.block, fm.end, rep);
   if (story.title.empty() && default_title != nullptr) assign_kept(story.title, default_title);
 
-  char buf[2048];
+  char buf[STORY_BODY_LINE_MAX + 1];
   BodyState state;
   const char* p = fm.body;
   for (;;) {
@@ -1104,8 +1113,8 @@ bool parse_story(Story& story, const char* text, const char* default_title, R& r
     if (p == text_end) break;
     [[maybe_unused]] const char* begin = p;
     if constexpr (R::kOn) rep.at(p);
-    std::string_view line = trim_view(read_line(p, text_end, buf, 2047));
-    if constexpr (R::kOn) report_long_line(rep, begin, p, 2047, "La línea");
+    std::string_view line = trim_view(read_line(p, text_end, buf, STORY_BODY_LINE_MAX));
+    if constexpr (R::kOn) report_long_line(rep, begin, p, STORY_BODY_LINE_MAX, "La línea");
     if (!line.empty()) parse_body_line(story, line, state, rep);
   }
   if constexpr (R::kOn) rep.end_outside_run();
