@@ -11,6 +11,7 @@
 #include "savegame/save_file.h"
 #include "session/session_internal.h"
 #include "ui/palette.h"
+#include "ui/panels.h"
 #include "ui/text_output.h"
 
 namespace {
@@ -158,10 +159,10 @@ void lore_lookup(SessionState& s, const char* argument) {
     ui_print_message(*s.ui, "No hay recuerdos en los anales sobre ese término.", "warning");
     return;
   }
-  ui_printf(*s.ui, "\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n", argument);
+  ui_printf(*s.ui, "\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n",
+            text_printable(argument).c_str());
   for (std::int32_t i = 0; i < found && i < kLoreResults; ++i) {
-    ui_printf(*s.ui, QH_CYAN "[%s]: " QH_WHITE "%s\n\n" QH_RESET, hits[i].title.c_str(),
-              hits[i].text.c_str());
+    ui_print_lore_passage(*s.ui, hits[i].title.view(), hits[i].text.view());
   }
 }
 
