@@ -1,7 +1,6 @@
 #include "ui/dice_view.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -25,18 +24,6 @@ namespace {
 constexpr int kRollingFrames = 4;
 constexpr int kFramePauseMs = 60;
 constexpr int kNarrationColumns = 74;  // the narration panel's frame, corners included
-
-// Formats the lines of a dice frame.
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, pattern);
-  int n = std::vsnprintf(buffer, sizeof buffer, pattern, args);
-  va_end(args);
-  if (n < 0) return std::string();
-  return std::string(buffer, std::min(static_cast<std::size_t>(n), sizeof buffer - 1));
-}
 
 // Writes a dice frame. On a terminal, a line wider than the terminal is cut
 // at its width: a wrapped line would make the next rolling frame, drawn five
@@ -103,11 +90,11 @@ void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* lab
     int b = random != nullptr ? rules_random_below(*random, 6) : face_of(roll->die2);
     write_frame(
         ui,
-        format("\r" QH_GREY
-               "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s\n  %s %s\n  └───────┘ └───────┘" QH_RESET
-               "\n",
-               face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), face_row(a, 2),
-               face_row(b, 2)));
+        ui_format("\r" QH_GREY
+                  "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s\n  %s %s\n  └───────┘ └───────┘" QH_RESET
+                  "\n",
+                  face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), face_row(a, 2),
+                  face_row(b, 2)));
     ui_flush(ui);
     ui_sleep_ms(ui, kFramePauseMs);
     // Back to the first line of the frame just drawn; the settled dice replace
@@ -118,12 +105,13 @@ void ui_animate_dice_roll(UiContext& ui, const RollResult* roll, const char* lab
   int a = face_of(roll->die1);
   int b = face_of(roll->die2);
   write_frame(
-      ui, format("\r" QH_WHITE "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s   => %d + %d %+d = " QH_BOLD
-                 "%d" QH_RESET " vs DC %d\n  %s %s   [%s%s" QH_RESET
-                 "]\n  └───────┘ └───────┘\n" QH_RESET,
-                 face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), roll->die1,
-                 roll->die2, roll->modifier, roll->total, roll->dc, face_row(a, 2), face_row(b, 2),
-                 outcome_colour(roll->outcome), text_printable(roll->text.view()).c_str()));
+      ui,
+      ui_format("\r" QH_WHITE "  ┌───────┐ ┌───────┐\n  %s %s\n  %s %s   => %d + %d %+d = " QH_BOLD
+                "%d" QH_RESET " vs DC %d\n  %s %s   [%s%s" QH_RESET
+                "]\n  └───────┘ └───────┘\n" QH_RESET,
+                face_row(a, 0), face_row(b, 0), face_row(a, 1), face_row(b, 1), roll->die1,
+                roll->die2, roll->modifier, roll->total, roll->dc, face_row(a, 2), face_row(b, 2),
+                outcome_colour(roll->outcome), text_printable(roll->text.view()).c_str()));
   ui_flush(ui);
 }
 

@@ -1,7 +1,6 @@
 #include "ui/panels.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -21,17 +20,6 @@ constexpr int kNameColumns = 16;  // the name is padded to this many columns
 
 // The panel's width, borders included, when nothing narrows it.
 constexpr int kPanelColumns = 86;
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, pattern);
-  int n = std::vsnprintf(buffer, sizeof buffer, pattern, args);
-  va_end(args);
-  if (n < 0) return std::string();
-  return std::string(buffer, std::min(static_cast<std::size_t>(n), sizeof buffer - 1));
-}
 
 void print_border(UiContext& ui, int columns, const char* left, const char* right) {
   std::string border = QH_FRAME;
@@ -77,8 +65,8 @@ void print_health_row(UiContext& ui, const Character& hero, int inner) {
   int filled = health_cells(hero.hp, hero.max_hp);
   for (int i = 0; i < kBarCells; ++i) bar.append(i < filled ? "█" : "░");
   const std::string health =
-      format(" HP: %s[%s] %2d/%-2d" QH_RESET "  ", health_colour(hero.hp, hero.max_hp), bar.c_str(),
-             hero.hp, hero.max_hp);
+      ui_format(" HP: %s[%s] %2d/%-2d" QH_RESET "  ", health_colour(hero.hp, hero.max_hp),
+                bar.c_str(), hero.hp, hero.max_hp);
 
   std::string row = QH_BOLD QH_WHITE;
   row += name_field(hero.name.view(), std::max(0, inner - text_display_width(health)));
@@ -92,7 +80,7 @@ void print_health_row(UiContext& ui, const Character& hero, int inner) {
   for (const StatEntry& stat : list_used(hero.stats, hero.stat_count)) {
     if (shown++ == kStatsShown) break;
     std::string piece = QH_CYAN + text_printable(stat.name.view());
-    piece += format(":" QH_BOLD "%+d " QH_RESET, stat.value);
+    piece += ui_format(":" QH_BOLD "%+d " QH_RESET, stat.value);
     const int width = text_display_width(piece);
     if (used + width - 1 > inner) break;
     row += piece;
@@ -104,9 +92,9 @@ void print_health_row(UiContext& ui, const Character& hero, int inner) {
 }
 
 // Second row: the states, then who narrates, in the narrator's colour up to
-// and including the closing frame character. The narrator's segment is kept
-// whole (its numbers must not be cut); a list of states too long for the
-// rest of the row ends in "…".
+// and including the closing frame character. The narrator's segment is shown
+// whole or not at all, so that none of its numbers is ever cut; a list of
+// states too long for the row ends in "…".
 void print_state_row(UiContext& ui, const Character& hero, int inner, bool classic_mode,
                      const TokenCounters* counters, bool show_token_usage) {
   const char* colour = classic_mode ? QH_GREY : QH_ORANGE;
@@ -116,11 +104,12 @@ void print_state_row(UiContext& ui, const Character& hero, int inner, bool class
   } else if (counters != nullptr && show_token_usage) {
     // The counters are unsigned; they are shown as the signed numbers the panel always printed.
     narrator +=
-        format("│ ⚡ IA | 📥 In:%d 📤 Out:%d (Total: %d)", static_cast<int>(counters->last_prompt),
-               static_cast<int>(counters->last_output), static_cast<int>(counters->last_total));
+        ui_format("│ ⚡ IA | 📥 In:%d 📤 Out:%d (Total: %d)", static_cast<int>(counters->last_prompt),
+                  static_cast<int>(counters->last_output), static_cast<int>(counters->last_total));
   } else {
     narrator += "│ ⚡ Narrador IA Activo";
   }
+  const int narrator_width = text_display_width(narrator);
 
   std::string row;
   auto states = list_used(hero.states, hero.state_count);
@@ -132,7 +121,12 @@ void print_state_row(UiContext& ui, const Character& hero, int inner, bool class
       names += text_printable(states[i].view());
     }
     // The label, two spaces after the names, and one before the frame.
-    const int room = inner - text_display_width(narrator) - text_display_width(kLabel) - 3;
+    const int label_width = text_display_width(kLabel);
+    int room = inner - label_width - narrator_width - 3;
+    if (room < 1) {
+      narrator = colour;
+      room = inner - label_width - 1;
+    }
     if (room >= 1 && text_display_width(names) > room) {
       names.resize(text_prefix_for_width(names, room - 1));
       names += "…";
@@ -142,6 +136,7 @@ void print_state_row(UiContext& ui, const Character& hero, int inner, bool class
     row += QH_BOLD + names + QH_RESET "  ";
   } else {
     row = QH_GREY "Estado: Normal  " QH_RESET;
+    if (text_display_width(row) + narrator_width > inner) narrator = colour;
   }
   row += narrator;
   ui_write(ui, QH_FRAME "║ " QH_RESET);

@@ -57,6 +57,23 @@ void ui_printf(UiContext& ui, const char* format, ...) {
   va_end(args);
 }
 
+std::string ui_format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.pop_back();
+  }
+  va_end(again);
+  return out;
+}
+
 void ui_write_text(UiContext& ui, std::string_view text) { ui_write(ui, text_printable(text)); }
 
 std::string ui_running_text(const UiContext& ui, std::string_view text, int column) {

@@ -36,6 +36,8 @@ struct UiContext {
 // ui_printf are the program's own bytes, its colours included.
 void ui_write(UiContext& ui, std::string_view text);
 void ui_printf(UiContext& ui, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// What ui_printf would write, for a screen built before it is written.
+std::string ui_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Text from a story, a save, the settings, the model or the player reaches
 // the terminal only made safe by text_printable (common/text_util.h): through
