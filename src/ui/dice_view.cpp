@@ -1,6 +1,5 @@
 #include "ui/dice_view.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>

@@ -48,10 +48,19 @@ const char* health_colour(std::int32_t hp, std::int32_t max_hp) {
   return QH_RED;
 }
 
+// A name as a panel row shows it: made safe, on one line.
+std::string cell_text(std::string_view name) {
+  std::string shown = text_printable(name);
+  for (char& c : shown) {
+    if (c == '\n' || c == '\t') c = ' ';
+  }
+  return shown;
+}
+
 // The name, padded to 16 columns, and cut only where it would push the hit
 // points out of a row of `room` columns.
 std::string name_field(std::string_view name, int room) {
-  std::string shown = text_printable(name);
+  std::string shown = cell_text(name);
   int width = 0;
   shown.resize(text_prefix_for_width(shown, room, &width));
   const int padded = std::min(kNameColumns, room);
@@ -59,7 +68,7 @@ std::string name_field(std::string_view name, int room) {
   return shown;
 }
 
-// First row: name, health bar and the first stats; what does not fit is cut at the right.
+// First row: name, health bar and the first four stats, as many of those as fit whole.
 void print_health_row(UiContext& ui, const Character& hero, int inner) {
   FixedText<64> bar{};
   int filled = health_cells(hero.hp, hero.max_hp);
@@ -79,7 +88,7 @@ void print_health_row(UiContext& ui, const Character& hero, int inner) {
   int shown = 0;
   for (const StatEntry& stat : list_used(hero.stats, hero.stat_count)) {
     if (shown++ == kStatsShown) break;
-    std::string piece = QH_CYAN + text_printable(stat.name.view());
+    std::string piece = QH_CYAN + cell_text(stat.name.view());
     piece += ui_format(":" QH_BOLD "%+d " QH_RESET, stat.value);
     const int width = text_display_width(piece);
     if (used + width - 1 > inner) break;
@@ -118,7 +127,7 @@ void print_state_row(UiContext& ui, const Character& hero, int inner, bool class
     std::string names;
     for (std::size_t i = 0; i < states.size(); ++i) {
       if (i > 0) names += ", ";
-      names += text_printable(states[i].view());
+      names += cell_text(states[i].view());
     }
     // The label, two spaces after the names, and one before the frame.
     const int label_width = text_display_width(kLabel);
@@ -152,7 +161,7 @@ void print_backpack_row(UiContext& ui, const Character& hero, int inner) {
   std::string row = QH_YELLOW "🎒 Mochila: " QH_RESET;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i > 0) row += ", ";
-    row += text_printable(items[i].view());
+    row += cell_text(items[i].view());
   }
   ui_write(ui, QH_FRAME "║ ");
   ui_write_fitted(ui, row, std::max(0, inner - 1));
