@@ -53,7 +53,7 @@ TEST(TextUtil, PrintableTextHidesControlBytesOnly) {
       {"x\xc2\x9b"
        "31m\xc2\xa0y",
        "x?31m\xc2\xa0y"},  // C1 CSI goes, a no-break space stays
-      {"ab\xc2", "ab?"},  // the next text written could finish it as a C1 control
+      {"ab\xc2", "ab?"},   // the next text written could finish it as a C1 control
       {"\xc2\xa1\xc3", "\xc2\xa1\xc3"},
   };
   for (const auto& c : cases) EXPECT_EQ(text_printable(c.text), c.shown) << c.text;
