@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "app/shell.h"
 #include "app/story_files.h"
+#include "common/text_util.h"
 #include "session/session.h"
 #include "story/story_parser.h"
 #include "ui/palette.h"
@@ -21,8 +22,9 @@ void app_new_adventure(Host& host, AppContext& app) {
 
   ui_write(ui, "\nHistorias disponibles:\n");
   for (std::int32_t i = 0; i < count; ++i) {
-    ui_printf(ui, "  [%d] %s (%s)\n", i + 1, app.story_titles[i].c_str(),
-              app.story_files[i].c_str());
+    // File names come from whoever made the pack: no control byte of theirs reaches the terminal.
+    ui_printf(ui, "  [%d] %s (%s)\n", i + 1, text_printable(app.story_titles[i].view()).c_str(),
+              text_printable(app.story_files[i].view()).c_str());
   }
   ui_printf(ui, QH_YELLOW "\nElige una historia (1-%d): " QH_RESET, count);
   std::int32_t choice = 0;

@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "app/shell.h"
+#include "common/text_util.h"
 #include "config/config.h"
 #include "platform/paths.h"
 #include "ui/palette.h"
@@ -45,10 +46,12 @@ void app_print_settings(UiContext& ui, const AppConfig& config) {
   ui_write(ui, kRule);
   ui_printf(ui, "Modo de Narrador Actual : %s\n",
             config.offline_mode ? "💾 Narrador Clásico (Sin IA)" : "⚡ Narrador IA Gemini");
-  ui_printf(ui, "Modelo LLM              : %s\n", config.model.c_str());
-  ui_printf(ui, "Servidor Mosquitto (KVM): %s:%d\n", config.mqtt_broker.c_str(), config.mqtt_port);
+  // The settings may come from a config.json.example shipped with a pack.
+  ui_printf(ui, "Modelo LLM              : %s\n", text_printable(config.model.view()).c_str());
+  ui_printf(ui, "Servidor Mosquitto (KVM): %s:%d\n",
+            text_printable(config.mqtt_broker.view()).c_str(), config.mqtt_port);
   ui_printf(ui, "Bóveda GitHub           : %s/%s\n", kVaultHost,
-            config.community_vault_repo.c_str());
+            text_printable(config.community_vault_repo.view()).c_str());
   ui_write(ui,
            "------------------------------------------------------\n"
            "1. ⚡ Alternar Modo (Narrador IA / Narrador Clásico Sin IA)\n"
@@ -65,7 +68,8 @@ void app_print_multiplayer(UiContext& ui, const AppConfig& config) {
   ui_write(ui,
            QH_ORANGE QH_BOLD "         🎮 MESA DE ROL MULTIJUGADOR (MQTT)           \n" QH_RESET);
   ui_write(ui, kRule);
-  ui_printf(ui, "Broker configurado : %s:%d\n\n", config.mqtt_broker.c_str(), config.mqtt_port);
+  ui_printf(ui, "Broker configurado : %s:%d\n\n", text_printable(config.mqtt_broker.view()).c_str(),
+            config.mqtt_port);
   ui_write(ui,
            "Quillhaven admite salas de rol compartidas en tiempo real.\n"
            "Para participar en salas multijugador con interfaz web interactiva o\n"
@@ -118,9 +122,11 @@ void app_settings_screen(Host& host, AppContext& app) {
         bool broker = answer[0] == '3';
         FixedText<128>& field = broker ? config.mqtt_broker : config.community_vault_repo;
         if (broker) {
-          ui_printf(ui, "\nIntroduce host/IP del broker MQTT (actual: %s):\n> ", field.c_str());
+          ui_printf(ui, "\nIntroduce host/IP del broker MQTT (actual: %s):\n> ",
+                    text_printable(field.view()).c_str());
         } else {
-          ui_printf(ui, "\nIntroduce repositorio de GitHub (actual: %s):\n> ", field.c_str());
+          ui_printf(ui, "\nIntroduce repositorio de GitHub (actual: %s):\n> ",
+                    text_printable(field.view()).c_str());
         }
         char value[APP_TEXT_ANSWER_BYTES];
         if (!app_read_answer(ui, value, sizeof value)) return;

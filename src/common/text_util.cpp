@@ -77,11 +77,13 @@ std::string text_printable(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) {
+    if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) {
       out += '?';
-    } else if (byte == 0xC2 && i + 1 < text.size() &&
-               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+    } else if (byte == 0xC2 &&
+               (i + 1 == text.size() || (static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                                         static_cast<unsigned char>(text[i + 1]) <= 0x9F))) {
+      // A lead byte left at the very end (a text cut short) could be
+      // completed into a C1 control by whatever is written next.
       out += '?';
       ++i;
     } else {

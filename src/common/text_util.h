@@ -38,7 +38,11 @@ std::int32_t read_decimal_i32(std::string_view text);
 // Reads a terminated text; a null text gives 0.
 std::int32_t read_decimal_i32(const char* text);
 
-// The text as it may be shown on a terminal: every control character (C0,
-// DEL and the two-byte UTF-8 form of C1, which some terminals obey as escape
-// sequences) becomes a '?'. Other bytes, ordinary UTF-8 included, are kept.
+// The text as it may be shown on a terminal, the one rule for every text
+// that comes from a story, a save, the settings, the model or the player:
+// each control character (C0 other than line feed and tab, DEL, ESC, and the
+// two-byte UTF-8 form of a C1 control, which some terminals obey as the start
+// of an escape sequence) becomes one '?', and so does a first byte of such a
+// form left at the end, so that no two safe texts written in a row can make
+// one. Every other byte, ordinary UTF-8 included, is kept.
 std::string text_printable(std::string_view text);

@@ -66,10 +66,9 @@ void print_inventory(UiContext& ui, const Character& hero) {
 }
 
 void print_lore(UiContext& ui, const char* query, std::span<const LoreHit> hits) {
-  ui_printf(ui, "\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n", query);
-  for (const LoreHit& hit : hits) {
-    ui_printf(ui, QH_CYAN "[%s]: " QH_WHITE "%s\n\n" QH_RESET, hit.title.c_str(), hit.text.c_str());
-  }
+  ui_printf(ui, "\n" QH_ORANGE "📚 Conocimiento recuperado sobre '%s':" QH_RESET "\n",
+            text_printable(query).c_str());
+  for (const LoreHit& hit : hits) ui_print_lore_passage(ui, hit.title.view(), hit.text.view());
 }
 
 const char* or_empty(const char* text) { return text != nullptr ? text : ""; }

@@ -11,6 +11,7 @@
 #include "savegame/save_file.h"
 #include "session/session_internal.h"
 #include "ui/palette.h"
+#include "ui/panels.h"
 #include "ui/text_output.h"
 
 namespace {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/display_width.h"
+#include "common/text_util.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
 
@@ -62,6 +64,50 @@ void ui_printf(UiContext& ui, const char* format, ...) {
   va_end(args);
 }
 
+std::string ui_format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.pop_back();
+  }
+  va_end(again);
+  return out;
+}
+
+void ui_write_text(UiContext& ui, std::string_view text) { ui_write(ui, text_printable(text)); }
+
+std::string ui_running_text(const UiContext& ui, std::string_view text, int column) {
+  std::string safe = text_printable(text);
+  if (!ui.is_terminal || ui.width <= 0) return safe;
+  return text_wrap(safe, ui.width, column);
+}
+
+int ui_frame_width(const UiContext& ui, int natural) {
+  return (ui.is_terminal && ui.width > 0 && ui.width < natural) ? ui.width : natural;
+}
+
+bool ui_write_fitted(UiContext& ui, std::string_view content, int columns) {
+  std::string row(content);
+  for (char& c : row) {
+    if (c == '\n' || c == '\t') c = ' ';
+  }
+  int used = 0;
+  const std::size_t kept = text_prefix_for_width(row, columns, &used);
+  const bool cut = kept < row.size();
+  row.resize(kept);
+  if (cut) row += QH_RESET;
+  if (used < columns) row.append(static_cast<std::size_t>(columns - used), ' ');
+  ui_write(ui, row);
+  return cut;
+}
+
 void ui_error_write(UiContext& ui, std::string_view text) {
   if (ui.err != nullptr && !text.empty()) std::fwrite(text.data(), 1, text.size(), ui.err);
 }
@@ -94,8 +140,10 @@ float ui_get_typewriter_speed(const UiContext& ui) { return ui.typing_speed; }
 
 void ui_typewriter(UiContext& ui, const char* text, float speed) {
   if (text == nullptr) return;
+  // Filtered whole before typing: a sequence must not slip through between bytes.
+  const std::string safe = text_printable(text);
   if (!(speed > 0.0001f)) {
-    ui_write(ui, text);
+    ui_write(ui, safe);
     ui_flush(ui);
     return;
   }
@@ -106,9 +154,9 @@ void ui_typewriter(UiContext& ui, const char* text, float speed) {
   if (wanted_ms > static_cast<double>(INT32_MAX)) wanted_ms = static_cast<double>(INT32_MAX);
   std::int32_t pause_ms = static_cast<std::int32_t>(wanted_ms);
   if (pause_ms < 2) pause_ms = 1;
-  for (std::size_t i = 0; text[i] != '\0'; ++i) {
-    ui_write(ui, std::string_view(&text[i], 1));
-    if (text[i] == '\n') {
+  for (std::size_t i = 0; i < safe.size(); ++i) {
+    ui_write(ui, std::string_view(&safe[i], 1));
+    if (safe[i] == '\n') {
       ui_flush(ui);
     } else if (i % 2 == 0) {
       ui_flush(ui);
@@ -131,6 +179,8 @@ void ui_print_banner(UiContext& ui) {
 
 void ui_print_message(UiContext& ui, const char* text, const char* kind) {
   if (text == nullptr) return;
+  const std::string safe = text_printable(text);
+  text = safe.c_str();
   const char* k = kind != nullptr ? kind : "";
   if (std::strcmp(k, "error") == 0) {
     ui_printf(ui, QH_RED QH_BOLD "%s" QH_RESET "\n", text);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 // Supplies one raw line of at most capacity-1 bytes, its line feed kept when
@@ -35,9 +36,32 @@ struct UiContext {
   const volatile std::sig_atomic_t* stop;
 };
 
-// Writing and pausing through a context.
+// Writing and pausing through a context. ui_write and the format of
+// ui_printf are the program's own bytes, its colours included.
 void ui_write(UiContext& ui, std::string_view text);
 void ui_printf(UiContext& ui, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// What ui_printf would write, for a screen built before it is written.
+std::string ui_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Text from a story, a save, the settings, the model or the player reaches
+// the terminal only made safe by text_printable (common/text_util.h): through
+// ui_write_text, ui_typewriter, ui_print_message, or as a "%s" argument of
+// ui_printf wrapped in text_printable(...).c_str(). No escape sequence of its
+// own survives; the program's colours are never taken from data.
+void ui_write_text(UiContext& ui, std::string_view text);
+// Running text (a scene, a narration, a lore passage) as it is shown: made
+// safe and, when the output is a terminal, word-wrapped at its width, the
+// first line starting at `column`.
+std::string ui_running_text(const UiContext& ui, std::string_view text, int column = 0);
+
+// The width a frame `natural` columns wide is drawn at: the terminal's when
+// the output is a terminal narrower than the frame, so that no row wraps.
+int ui_frame_width(const UiContext& ui, int natural);
+// Writes one frame row's content (the program's colours and safe text)
+// padded with spaces, or cut, to exactly `columns` columns; a line feed or tab
+// in it shows as a space. A cut content is followed by a colour reset.
+// Returns whether it was cut.
+bool ui_write_fitted(UiContext& ui, std::string_view content, int columns);
 void ui_flush(UiContext& ui);
 void ui_sleep_ms(UiContext& ui, std::int32_t ms);
 
@@ -49,9 +73,11 @@ void ui_error_printf(UiContext& ui, const char* format, ...) __attribute__((form
 // speed writes at once, like 0.
 void ui_set_typewriter_speed(UiContext& ui, float speed);
 float ui_get_typewriter_speed(const UiContext& ui);
+// Types the text made safe (a byte at a time, pausing after every second one).
 void ui_typewriter(UiContext& ui, const char* text, float speed);
 void ui_print_banner(UiContext& ui);
-// kind: "error", "warning", "success", anything else is info.
+// The text, made safe, as one coloured line. kind: "error", "warning",
+// "success", anything else is info.
 void ui_print_message(UiContext& ui, const char* text, const char* kind);
 // Writes the action prompt "¿Qué deseas hacer? ❯ ".
 void ui_print_action_prompt(UiContext& ui);

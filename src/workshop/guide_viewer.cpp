@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/paths.h"
 #include "platform/platform.h"
@@ -53,7 +54,15 @@ bool show_guide_file(Host& host, const char* file_name, const char* title) {
   char piece[GUIDE_PIECE_BYTES];
   int shown = 0;
   while (std::fgets(piece, sizeof piece, file) != nullptr) {
-    ui_write(ui, piece);
+    // A line longer than a piece may be cut after the first byte of a
+    // two-byte character; that byte goes back to start the next piece, so the
+    // filter sees a C1 control whole.
+    std::size_t length = std::strlen(piece);
+    if (length > 1 && static_cast<unsigned char>(piece[length - 1]) >= 0xC2 &&
+        std::ungetc(static_cast<unsigned char>(piece[length - 1]), file) != EOF) {
+      piece[length - 1] = '\0';
+    }
+    ui_write_text(ui, piece);
     if (++shown % GUIDE_PAGE_PIECES != 0) continue;
     ui_write(ui, QH_GREY "\n--- Presiona Enter para ver más ---" QH_RESET);
     char ignored[MORE_ANSWER_BYTES];

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "common/text_util.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
@@ -18,9 +19,8 @@ constexpr int FANFARE_MS = 1500;
 }  // namespace
 
 bool workshop_show_vault(UiContext& ui, const AppConfig& config) {
-  std::string_view repo = config.community_vault_repo.view();
-  ui_printf(ui, "\n" QH_ORANGE "🌐 Bóveda Comunitaria: %s/%.*s\n" QH_RESET, WORKSHOP_VAULT_DOMAIN,
-            static_cast<int>(repo.size()), repo.data());
+  ui_printf(ui, "\n" QH_ORANGE "🌐 Bóveda Comunitaria: %s/%s\n" QH_RESET, WORKSHOP_VAULT_DOMAIN,
+            text_printable(config.community_vault_repo.view()).c_str());
   ui_write(ui,
            "Puedes compartir y descargar historias en formato .quillhaven o .md directamente en el "
            "repositorio.\n");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/slug.h"
+#include "common/text_util.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
@@ -179,7 +180,8 @@ bool workshop_run_story_wizard(Host& host) {
     ui_print_message(ui, CREATE_ERROR, "error");
     return ui_pause_enter(ui);
   }
-  ui_printf(ui, QH_GREEN QH_BOLD "✅ ¡Historia '%s' creada con éxito!\n" QH_RESET, path);
+  ui_printf(ui, QH_GREEN QH_BOLD "✅ ¡Historia '%s' creada con éxito!\n" QH_RESET,
+            text_printable(path).c_str());
   ui_write(ui, "   Puedes jugarla inmediatamente desde '1. Iniciar Nueva Aventura'.\n");
   return ui_pause_enter(ui);
 }

@@ -49,11 +49,12 @@ TEST(TextUtil, PrintableTextHidesControlBytesOnly) {
       {"Ana", "Ana"},
       {"Íñigo 🐉 ß", "Íñigo 🐉 ß"},  // ordinary UTF-8 stays as it is
       {"A\x1b[2Jna", "A?[2Jna"},
-      {"a\tb\nc\x7f\x01", "a?b?c??"},
+      {"a\tb\nc\x7f\x01\r", "a\tb\nc???"},  // line feed and tab pass
       {"x\xc2\x9b"
        "31m\xc2\xa0y",
        "x?31m\xc2\xa0y"},  // C1 CSI goes, a no-break space stays
-      {"\xc2", "\xc2"},
+      {"ab\xc2", "ab?"},   // the next text written could finish it as a C1 control
+      {"\xc2\xa1\xc3", "\xc2\xa1\xc3"},
   };
   for (const auto& c : cases) EXPECT_EQ(text_printable(c.text), c.shown) << c.text;
 }

@@ -67,6 +67,22 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
     ui_print_message(ui.ui(), text, kind);
     EXPECT_EQ(ui.output(), std::string(colour) + text + RESET "\n");
   }
+  // Text from outside is filtered before it is typed or shown: an escape sequence cannot be
+  // split between pauses, and the message's own colours stay.
+  ScriptedUi typed;
+  ui_typewriter(typed.ui(),
+                "a\x1b]0;t\x07\xc2\x9b"
+                "b",
+                0.01f);
+  EXPECT_EQ(typed.output(), "a?]0;t??b");
+  EXPECT_EQ(typed.sleeps.size(), 5u);
+  ui_print_message(typed.ui(),
+                   "x\x1b"
+                   "c\ty\n",
+                   "error");
+  ui_write_text(typed.ui(), "\x1b[5A\r\x7f");
+  EXPECT_EQ(typed.output(), FG(196) BOLD "x?c\ty\n" RESET "\n?[5A??");
+
   // Without a sink nothing is written anywhere, and nothing breaks.
   UiContext silent{};
   ui_print_message(silent, "nada", "info");
@@ -142,6 +158,28 @@ TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
   // backpack has no row.
   EXPECT_EQ(hud(3, 10, {}, false, &counters, false), screen("hud_ai_idle"));
   EXPECT_EQ(hud(3, 10, {}, false, nullptr, true), screen("hud_ai_idle"));
+
+  // On narrower terminals a stat and the narrator's segment are shown whole or left out,
+  // never with a number cut; every row still ends at the border.
+  for (int width = 30; width <= 90; ++width) {
+    ScriptedUi ui;
+    ui.ui().is_terminal = true;
+    ui.ui().width = width;
+    c.name.assign("Ana");
+    c.hp = 3;
+    c.max_hp = 10;
+    ui_print_hud(ui.ui(), &c, false, &counters, true);
+    const std::string out = ui.output();
+    for (const char* stat : {"Fuerza:" BOLD "+2", "Agilidad:" BOLD "-1", "Mente:" BOLD "+0"}) {
+      const std::string name = std::string(stat).substr(0, std::string(stat).find(':') + 1);
+      EXPECT_TRUE(out.find(stat) != std::string::npos || out.find(name) == std::string::npos)
+          << width << " " << stat;
+    }
+    EXPECT_TRUE(out.find("(Total: 165)") != std::string::npos ||
+                out.find("IA |") == std::string::npos)
+        << width;
+    EXPECT_EQ(out.find("│ ⚡ IA |") != std::string::npos, width >= 60) << width;
+  }
 
   // 5/10 is not above half; 1/11 is alive with no full cell; extreme values cannot overflow.
   const std::tuple<int, int, const char*> cases[] = {
