@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "app/shell.h"
 #include "app/story_files.h"
+#include "common/text_util.h"
 #include "session/session.h"
 #include "story/story_parser.h"
 #include "ui/palette.h"
@@ -21,7 +22,8 @@ void app_new_adventure(Host& host, AppContext& app) {
 
   ui_write(ui, "\nHistorias disponibles:\n");
   for (std::int32_t i = 0; i < count; ++i) {
-    ui_printf(ui, "  [%d] %s (%s)\n", i + 1, app.story_titles[i].c_str(),
+    // A title is the story's own text: no control byte of it reaches the terminal.
+    ui_printf(ui, "  [%d] %s (%s)\n", i + 1, text_printable(app.story_titles[i]).c_str(),
               app.story_files[i].c_str());
   }
   ui_printf(ui, QH_YELLOW "\nElige una historia (1-%d): " QH_RESET, count);
