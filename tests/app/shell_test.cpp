@@ -169,6 +169,20 @@ class Shell : public ::testing::Test {
   AppContext* app = nullptr;
 };
 
+// A file name of any length the system allows is listed whole and played.
+TEST_F(Shell, ALongFileNameIsListedAndPlayed) {
+  const std::string name = std::string(250, 'n') + ".md";
+  qh_test::write_file(dir.file("stories/" + name), story("\"La Larga\""));
+  qh_test::ScriptedHost player("1\nAna\n/salir\n", dir.path());
+  app_new_adventure(player.host(), *app);
+  EXPECT_TRUE(qh_test::contains_in_order(
+      player.output(), {"  [1] La Larga (" + name + ")\n", "Iniciando 'La Larga'", "[1] Entrada"}));
+  SlugText key;
+  make_slug(("stories/" + name).c_str(), SESSION_SLUG_FALLBACK, key);
+  EXPECT_TRUE(
+      qh_test::file_exists(dir.file("saves/autosave_" + std::string(key.view()) + ".json")));
+}
+
 // Saves written when two files shared a key resume the story whose title they
 // name, then keep writing under that story's own key; a file that now holds
 // another story is named and never opened in its place.
