@@ -20,12 +20,13 @@ inline constexpr std::size_t APP_HERO_NAME_BYTES = 64;  // the hero's name: 63 b
 struct AppContext {
   AppConfig config;
   // config.json was present but unusable and is still as the player left it:
-  // the first save of the settings keeps it as config.json.bak.
+  // the first save of the settings keeps it as config.json.bak when it is a
+  // regular file.
   bool config_backup_pending;
   Character hero;
   SaveVisited visits;  // the sections the resumed hero had been in
-  FixedText<128> story_files[APP_MAX_STORIES];
-  FixedText<128> story_titles[APP_MAX_STORIES];
+  StoryFileName story_files[APP_MAX_STORIES];
+  StoryTitleText story_titles[APP_MAX_STORIES];
   SaveSummary saves[APP_MAX_SAVES];
   FixedText<APP_HERO_NAME_BYTES> hero_name;
   FixedText<32> section_id;

@@ -107,9 +107,34 @@ void print_warnings(UiContext& ui, const ConfigReport& report) {
     ui_print_message(ui, line.c_str(), "warning");
 }
 
-// config.json first, then the example, then the defaults. Only a missing or
-// empty config.json is written with the settings now in force; one that is
-// there but cannot be used is left as it is until the player saves settings.
+// What a save of the settings will do to a config.json that start-up could
+// not use, as the player is told it.
+const char* unusable_config_notice(ConfigReplacement replacement) {
+  switch (replacement) {
+    case ConfigReplacement::kReadOnly:
+      return "Se usan los ajustes por defecto. config.json es de solo lectura y no se "
+             "modificará: los cambios de ajustes solo durarán esta sesión.";
+    case ConfigReplacement::kFolder:
+      return "Se usan los ajustes por defecto. config.json es una carpeta: los ajustes no se "
+             "podrán guardar y los cambios solo durarán esta sesión.";
+    case ConfigReplacement::kLink:
+      return "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes "
+             "los ajustes; entonces el enlace se sustituirá por un archivo con los ajustes y el "
+             "archivo al que apunta quedará como está.";
+    case ConfigReplacement::kOther:
+      return "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes "
+             "los ajustes; entonces se sustituirá por un archivo normal con los ajustes, sin "
+             "guardar copia de lo que hay ahora.";
+    default:
+      return "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes "
+             "los ajustes; entonces se conservará una copia en config.json.bak.";
+  }
+}
+
+// config.json first; when it is missing or empty, the example, then the
+// defaults, and config.json is written with the settings now in force. One
+// that is there but cannot be used gives the defaults and is left as it is
+// until the player saves settings.
 void load_settings(Host& host, AppContext& app) {
   UiContext& ui = host.ui;
   PathText config_path, example_path;
@@ -119,22 +144,19 @@ void load_settings(Host& host, AppContext& app) {
   const bool loaded = config_load(app.config, config_path.c_str(), &report);
   print_warnings(ui, report);
   if (loaded) return;
-  const bool replace =
-      report.state == ConfigFileState::kMissing || report.state == ConfigFileState::kEmpty;
-  if (!config_load(app.config, example_path.c_str(), &report)) config_set_defaults(app.config);
-  print_warnings(ui, report);
-  if (replace) {
-    // After the first run config.json exists; a failed write is not fatal and
-    // the settings in memory stay in force.
+  if (report.state == ConfigFileState::kMissing || report.state == ConfigFileState::kEmpty) {
+    if (!config_load(app.config, example_path.c_str(), &report)) config_set_defaults(app.config);
+    print_warnings(ui, report);
+    // After the first run config.json exists; a failed write (a read-only
+    // empty file is never written) is not fatal and the settings in memory
+    // stay in force.
     (void)config_save(app.config, config_path.c_str());
     return;
   }
-  app.config_backup_pending = true;
-  ui_print_message(
-      ui,
-      "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes los "
-      "ajustes; entonces se conservará una copia en config.json.bak.",
-      "info");
+  // The failed load left the defaults in force, as the notice says.
+  const ConfigReplacement replacement = config_replacement(config_path.c_str());
+  app.config_backup_pending = replacement == ConfigReplacement::kBackup;
+  ui_print_message(ui, unusable_config_notice(replacement), "info");
 }
 
 // Temporary files of writes that a kill cut short, in the folders the game

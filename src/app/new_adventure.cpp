@@ -22,7 +22,8 @@ void app_new_adventure(Host& host, AppContext& app) {
 
   ui_write(ui, "\nHistorias disponibles:\n");
   for (std::int32_t i = 0; i < count; ++i) {
-    // File names come from whoever made the pack: no control byte of theirs reaches the terminal.
+    // Titles and file names come from whoever made the pack: no control byte
+    // of theirs reaches the terminal.
     ui_printf(ui, "  [%d] %s (%s)\n", i + 1, text_printable(app.story_titles[i].view()).c_str(),
               text_printable(app.story_files[i].view()).c_str());
   }

@@ -1,5 +1,7 @@
 // Main menu entry 2: pick a saved game, find its story and continue playing.
 #include <cstdio>
+#include <span>
+#include <string>
 
 #include "app/app.h"
 #include "app/shell.h"
@@ -91,6 +93,7 @@ void app_resume_adventure(Host& host, AppContext& app) {
   const SaveSummary& row = app.saves[choice - 1];
 
   app.section_id.clear();
+  app.story_path.clear();
   if (!load_game(saves_dir.c_str(), row.story_slug.c_str(), app.section_id.raw(),
                  app.section_id.capacity(), &app.hero, row.file_name.c_str(), &app.visits)) {
     ui_print_message(ui, "Error al cargar la partida.", "error");
@@ -98,17 +101,46 @@ void app_resume_adventure(Host& host, AppContext& app) {
     return;
   }
 
-  // The path found gives the save's slug again, so the resumed adventure
-  // keeps writing the same quicksave and autosave.
-  if (!story_files_find_by_slug(host, row.story_slug, app.story_path)) {
+  // The story whose path gives the save's slug and whose title is the save's:
+  // a file that now holds another story is never opened in its place. The
+  // path found gives the save's slug again, so the resumed adventure keeps
+  // writing the same quicksave and autosave.
+  PathText candidates[APP_MAX_SLUG_MATCHES];
+  const std::int32_t found =
+      story_files_find_by_slug(host, row.story_slug, candidates, APP_MAX_SLUG_MATCHES);
+  if (found == 0) {
     ui_print_message(ui, "No se localizó el archivo .md original de la historia.", "error");
     ui_pause_enter(ui);
     return;
   }
-  PathText full_path;
-  if (!host_path(host, app.story_path.view(), full_path) ||
-      !story_parser_load_file(app.story, full_path.c_str())) {
+  std::int32_t readable = 0;
+  std::string other_title, other_path;
+  for (const PathText& candidate : std::span(candidates, static_cast<std::size_t>(found))) {
+    PathText full_path;
+    if (!host_path(host, candidate.view(), full_path) ||
+        !story_parser_load_file(app.story, full_path.c_str())) {
+      continue;
+    }
+    if (readable++ == 0) {
+      other_title = app.story.title.view();
+      other_path = candidate.view();
+    }
+    if (story_files_title_matches(row.story_title.view(), app.story.title.view())) {
+      app.story_path = candidate;
+      break;
+    }
+  }
+  if (readable == 0) {
     ui_print_message(ui, "Error al leer la historia.", "error");
+    ui_pause_enter(ui);
+    return;
+  }
+  if (app.story_path.empty()) {
+    // Titles come from files anyone may edit: shown without their control bytes.
+    std::string text = "La partida es de «" + text_printable(row.story_title.view()) + "», pero " +
+                       text_printable(other_path) + " contiene ahora «" +
+                       text_printable(other_title) + "»: no se abre otra historia en su lugar.";
+    ui_print_message(ui, text.c_str(), "error");
     ui_pause_enter(ui);
     return;
   }

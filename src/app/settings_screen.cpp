@@ -16,6 +16,9 @@ constexpr const char* kRule =
     QH_FRAME "======================================================\n" QH_RESET;
 constexpr const char* kNotSaved =
     "⚠️ No se pudo guardar config.json; el cambio solo dura esta sesión.";
+constexpr const char* kReadOnly =
+    "⚠️ config.json es de solo lectura y no se ha modificado; el cambio solo dura esta "
+    "sesión.";
 
 // Writes the settings to config.json at once. The change stays in force for
 // this run either way; `text` is shown only when the file was written, the
@@ -25,6 +28,11 @@ void save_and_report(Host& host, AppContext& app, const char* text, const char* 
   PathText config_path, backup_path;
   bool saved =
       host_path(host, PATH_CONFIG, config_path) && host_path(host, PATH_CONFIG_BACKUP, backup_path);
+  // A read-only config.json is the player's choice: it is never replaced.
+  if (saved && config_replacement(config_path.c_str()) == ConfigReplacement::kReadOnly) {
+    ui_print_message(host.ui, kReadOnly, "warning");
+    return;
+  }
   saved = saved && (!app.config_backup_pending ||
                     config_keep_backup(config_path.c_str(), backup_path.c_str()));
   saved = saved && config_save(app.config, config_path.c_str());

@@ -81,9 +81,9 @@ class CrossCheck {
                      "error.",
                      t.label.c_str()));
         } else if (!target_ok(t.target)) {
-          const char* what = !t.required_item.empty() ? "requisito" : "opción";
+          const char* of_what = !t.required_item.empty() ? "del requisito" : "de la opción";
           add(report_, at, StoryCode::destino_inexistente,
-              format("El destino «%s» de la %s «%s» no es ninguna sección.", t.target.c_str(), what,
+              format("El destino «%s» %s «%s» no es ninguna sección.", t.target.c_str(), of_what,
                      t.label.c_str()));
         }
         if (!t.fail_target.empty() && !target_ok(t.fail_target)) {

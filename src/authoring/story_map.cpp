@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "authoring/text_join.h"
+#include "common/fixed_list.h"
 #include "rules/option_rules.h"
 
 namespace {
@@ -56,6 +57,11 @@ std::string story_map_dot(const Story& story) {
   for (int s = 0; s < story.section_count; ++s) {
     const StorySection& sec = story.sections[s];
     std::string label = join({"[", sec.id.view(), "] ", sec.title.view()});
+    // What arriving costs and gives: the hazard, paid at every showing, and the items found.
+    if (sec.damage > 0) label += join({"\n⚠ peligro: -", std::to_string(sec.damage), " PV"});
+    for (const NameText& item : list_used(sec.items, sec.item_count)) {
+      label += join({"\n🎁 ", item.view()});
+    }
     out += "  " + node(s) + " [label=" + dot_quote(label);
     if (sec.is_ending) out += std::string(", ") + ending_shape(sec);
     if (sec.id.view() == story.start.view() && index[sec.id.c_str()] == s) out += ", penwidth=2";

@@ -1,5 +1,6 @@
 #include "config/config.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -244,8 +245,27 @@ void config_format(const AppConfig& config, std::string& out) {
   out += "\n}\n";
 }
 
+ConfigReplacement config_replacement(const char* path) {
+  struct stat st;
+  if (path == nullptr || lstat(path, &st) != 0) return ConfigReplacement::kWrite;
+  if (S_ISLNK(st.st_mode)) return ConfigReplacement::kLink;
+  if (S_ISDIR(st.st_mode)) return ConfigReplacement::kFolder;
+  if (!S_ISREG(st.st_mode)) return ConfigReplacement::kOther;
+  // The superuser may write anything: for it, a file without any write bit is
+  // the owner's word that it stays as it is.
+  bool read_only = geteuid() == 0 ? (st.st_mode & 0222) == 0
+                                  : faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0 &&
+                                        (errno == EACCES || errno == EROFS);
+  return read_only ? ConfigReplacement::kReadOnly : ConfigReplacement::kBackup;
+}
+
 bool config_save(const AppConfig& config, const char* path) {
   if (path == nullptr) return false;
+  // A rename would replace a read-only file all the same: it is refused here.
+  if (config_replacement(path) == ConfigReplacement::kReadOnly) {
+    errno = EACCES;
+    return false;
+  }
   std::string out;
   config_format(config, out);
   return platform_write_file_atomic(path, out, CONFIG_FILE_MODE);

@@ -63,10 +63,22 @@ bool config_parse(AppConfig& config, std::string_view text, const char* name, Co
 // Sets the defaults, then reads `path`. False (defaults in force) unless it is
 // a readable regular file of 1 to 65,536 bytes holding a JSON object.
 bool config_load(AppConfig& config, const char* path, ConfigReport* report = nullptr);
+// What a save of the settings does to what stands at the settings path now.
+enum class ConfigReplacement : std::uint8_t {
+  kWrite,     // nothing there: the file is written
+  kBackup,    // a regular file: config_keep_backup can keep it, then it is replaced
+  kReadOnly,  // a regular file this process may not write: it is left alone
+  kLink,      // a symbolic link: replaced by a file, its target left as it is
+  kFolder,    // a folder: the save fails
+  kOther,     // a FIFO, socket or device: replaced by a file, nothing kept
+};
+ConfigReplacement config_replacement(const char* path);
+
 // The fixed 13-line layout of the settings file.
 void config_format(const AppConfig& config, std::string& out);
-// Writes the fixed 13-line layout atomically (mode 0600). False when any step fails;
-// the previous file is then left as it was.
+// Writes the fixed 13-line layout atomically (mode 0600). False when any step fails,
+// and without writing when `path` is a read-only file (errno EACCES): the
+// previous file is then left as it was.
 bool config_save(const AppConfig& config, const char* path);
 // Keeps the regular file at `path` as `backup_path` (a hard link, or a copy
 // where links are refused), replacing an older backup. True when the file was

@@ -76,10 +76,11 @@ std::int32_t save_manager_list_page(const char* folder, std::int32_t first, Save
   while (const dirent* entry = readdir(dir)) {
     std::string_view name = entry->d_name;
     if (name.find(".json") == std::string_view::npos) continue;
+    // Only regular files (or links to them) can be saves: a folder, a FIFO or
+    // a dangling link named *.json would be a row with nothing in it.
     struct stat info {};
-    Entry e{{0, 0}, std::string(name)};
-    if (fstatat(dirfd(dir), entry->d_name, &info, 0) == 0) e.modified = info.st_mtim;
-    entries.push_back(std::move(e));
+    if (fstatat(dirfd(dir), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+    entries.push_back(Entry{info.st_mtim, std::string(name)});
   }
   closedir(dir);
   // Newest first; saves of the same instant by name, so the order is stable.

@@ -18,7 +18,8 @@ struct SaveSummary {
 };
 static_assert(std::is_trivially_copyable_v<SaveSummary>);
 
-// Every entry of the folder whose name holds ".json" is a save, newest first
+// Every regular file of the folder (a link to one counts) whose name holds
+// ".json" is a save, newest first
 // (by modification time, then by name). Fills at most `capacity` rows with the
 // saves from position `first` (0-based) on and returns how many it filled;
 // `total`, when given, receives how many saves the folder holds.

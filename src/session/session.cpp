@@ -145,6 +145,22 @@ void start_section(SessionState& s, const char* start_section_id) {
   }
 }
 
+// A save file of this story's own: `name` itself ("autosave_<slug>.json") or
+// the file of a second hero beside it ("autosave_<slug>.<n>.json"). A file of
+// another key, such as one written before keys told stories apart, is not:
+// the game goes on under its own key.
+bool is_own_save_name(std::string_view file, std::string_view name) {
+  if (file == name) return true;
+  std::string_view stem = name.substr(0, name.size() - std::string_view(".json").size());
+  if (!starts_with(file, stem) || file.size() <= stem.size() + 1 || file[stem.size()] != '.') {
+    return false;
+  }
+  std::string_view rest = file.substr(stem.size() + 1);
+  std::size_t digits = 0;
+  while (digits < rest.size() && is_ascii_digit(rest[digits])) ++digits;
+  return digits > 0 && rest.substr(digits) == ".json";
+}
+
 // The files this adventure writes: quicksave_<slug>.json and
 // autosave_<slug>.json, or the file a resumed game came from, which already
 // holds this hero.
@@ -155,12 +171,10 @@ void start_save_names(SessionState& s, const char* resumed_file) {
                 s.slug.c_str());
   if (resumed_file == nullptr) return;
   std::string_view file = resumed_file;
-  if (starts_with(file, "autosave_")) {
-    s.autosave_name.assign(file);
-    s.autosave_claimed = true;
-  } else if (starts_with(file, "quicksave_")) {
-    s.quicksave_name.assign(file);
-    s.quicksave_claimed = true;
+  for (auto* slot : {&s.autosave_name, &s.quicksave_name}) {
+    if (!is_own_save_name(file, slot->view())) continue;
+    slot->assign(file);
+    (slot == &s.autosave_name ? s.autosave_claimed : s.quicksave_claimed) = true;
   }
 }
 
@@ -460,14 +474,15 @@ void session_take_option(SessionState& s, const StorySection& section,
 
 namespace {
 
-// "autosave_<slug>_<n>.json" (or quicksave_) for the first n from 2 whose
+// "autosave_<slug>.<n>.json" (or quicksave_) for the first n from 2 whose
 // file does not exist yet: the game of a hero whose slot another hero holds.
+// A slug never holds a dot, so no story's own name looks like it.
 bool own_save_name(SessionState& s, SaveSlot slot, FixedText<SAVE_MAX_FILE_NAME_BYTES + 1>& name) {
   const char* prefix = slot == SaveSlot::kAutosave ? "autosave_" : "quicksave_";
   for (int n = 2; n < 1000; ++n) {
     char candidate[SAVE_MAX_FILE_NAME_BYTES + 1];
     int length =
-        std::snprintf(candidate, sizeof candidate, "%s%s_%d.json", prefix, s.slug.c_str(), n);
+        std::snprintf(candidate, sizeof candidate, "%s%s.%d.json", prefix, s.slug.c_str(), n);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof candidate) return false;
     PathText path;
     if (!path_join(s.saves_dir.view(), candidate, path)) return false;

@@ -310,17 +310,25 @@ void report_other_key(Reporter& rep, std::string_view key, std::string_view valu
              excerpt(key, shown));
 }
 
+// A top-level "key: value" line (it holds a ':'): the key cut to 63 bytes and
+// the value to 255, each then trimmed; the value's quotes are still on.
+void split_top_level(std::string_view line, NameText& key,
+                     FixedText<STORY_FRONT_MATTER_VALUE_MAX + 1>& value) {
+  std::size_t colon = line.find(':');
+  assign_cut_trim(key, line.substr(0, colon), NameText::max_length());
+  assign_cut_trim(value, line.substr(colon + 1), STORY_FRONT_MATTER_VALUE_MAX);
+}
+
 template <typename R>
 void apply_top_level(Story& story, std::string_view line, NameText& block_key, R& rep) {
-  std::size_t colon = line.find(':');
-  assign_cut_trim(block_key, line.substr(0, colon), NameText::max_length());
   FixedText<STORY_FRONT_MATTER_VALUE_MAX + 1> value;
-  assign_cut_trim(value, line.substr(colon + 1), STORY_FRONT_MATTER_VALUE_MAX);
+  split_top_level(line, block_key, value);
   if constexpr (R::kOn) {
     rep.block_key_unknown = false;
     char shown[80], what[96];
     std::snprintf(what, sizeof what, "El valor de «%s»", excerpt(block_key.view(), shown));
-    report_cut(rep, what, value.view(), line.substr(colon + 1), STORY_FRONT_MATTER_VALUE_MAX);
+    report_cut(rep, what, value.view(), line.substr(line.find(':') + 1),
+               STORY_FRONT_MATTER_VALUE_MAX);
   }
   strip_quotes(value);
   std::string_view key = block_key.view();
@@ -1161,6 +1169,28 @@ void story_parser_default_title(const char* path, char (&out)[128]) {
   }
   text_copy(out, sizeof out, base);
   if (char* dot = std::strrchr(out, '.')) *dot = '\0';
+}
+
+bool story_parser_read_title(const char* text, decltype(Story::title)& title) {
+  title.clear();
+  if (text == nullptr) return false;
+  FrontMatter fm = find_front_matter(text, text + std::strlen(text));
+  if (fm.block == nullptr) return false;
+  // The lines parse_front_matter reads, as it reads them; only top-level
+  // title keys count, and the last one wins as it does there.
+  char buf[STORY_FRONT_MATTER_LINE_MAX + 1];
+  NameText key;
+  FixedText<STORY_FRONT_MATTER_VALUE_MAX + 1> value;
+  for (const char* p = fm.block;;) {
+    p = skip_line_ends(p, fm.end);
+    if (p == fm.end || *p == '\0') return true;
+    std::string_view line = read_line(p, fm.end, buf, STORY_FRONT_MATTER_LINE_MAX);
+    if (line.empty() || line[0] == ' ' || line[0] == '\t' || line.find(':') == npos) continue;
+    split_top_level(line, key, value);
+    if (!ascii_iequals(key.view(), "title")) continue;
+    strip_quotes(value);
+    title.assign(value.view());
+  }
 }
 
 const StorySection* story_get_section(const Story& story, std::string_view id) {

@@ -27,5 +27,12 @@ bool story_parser_load_string(Story& story, const char* text, const char* defaul
 // "\"), cut to 127 bytes, then cut at its last full stop.
 void story_parser_default_title(const char* path, char (&out)[128]);
 
+// The title the front matter of NUL-terminated `text` gives, read without
+// parsing the rest: empty when it has no title (or an empty one). False, with
+// an empty title, when the text has no front matter with its closing line,
+// which may also mean that `text` is only the head of a story whose front
+// matter goes on past it.
+bool story_parser_read_title(const char* text, decltype(Story::title)& title);
+
 // The first section whose id equals `id` byte for byte, or nullptr.
 const StorySection* story_get_section(const Story& story, std::string_view id);

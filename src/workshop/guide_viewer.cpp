@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text_util.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
@@ -64,11 +65,13 @@ bool show_guide_file(Host& host, const char* file_name, const char* title) {
     }
     ui_write_text(ui, piece);
     if (++shown % GUIDE_PAGE_PIECES != 0) continue;
-    ui_write(ui, QH_GREY "\n--- Presiona Enter para ver más ---" QH_RESET);
-    char ignored[MORE_ANSWER_BYTES];
-    if (!ui_read_line_discard_rest(ui, ignored, sizeof ignored)) {
+    ui_write(ui, QH_GREY "\n--- Presiona Enter para ver más, o q y Enter para salir ---" QH_RESET);
+    char answer[MORE_ANSWER_BYTES];
+    const bool input_open = ui_read_line_discard_rest(ui, answer, sizeof answer);
+    // "q" leaves a long guide at once, straight back to the workshop menu.
+    if (!input_open || ascii_iequals(trim_view(answer), "q")) {
       std::fclose(file);
-      return false;
+      return input_open;
     }
   }
   std::fclose(file);

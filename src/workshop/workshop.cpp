@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
+#include "workshop/story_templates.h"
 #include "workshop/workshop_screens.h"
 
 namespace {
@@ -28,81 +29,44 @@ constexpr int MAX_NAME_SUFFIX = 999;
 // A new story is readable by everyone, like the bundled ones.
 constexpr mode_t STORY_FILE_MODE = 0644;
 
-constexpr const char* DEFAULT_TITLE = "El Enigma Olvidado";
 constexpr const char* DEFAULT_AUTHOR = "Aventurero Anónimo";
 constexpr const char* CREATE_ERROR = "❌ Error al crear el archivo de historia.";
 
-// Everything after the title and author lines of a new story.
-constexpr const char* STORY_TEMPLATE_BODY =
-    "description: \"Una aventura creada con el Taller del Creador de Quillhaven.\"\n"
-    "hp: 12\n"
-    "start: \"1\"\n"
-    "items:\n"
-    "  - \"Antorcha\"\n"
-    "  - \"Daga\"\n"
-    "stats:\n"
-    "  Físico: 2\n"
-    "  Ingenio: 1\n"
-    "  Sigilo: 1\n"
-    "  Presencia: 0\n"
-    "music:\n"
-    "  explore: \"dungeon\"\n"
-    "  combat: \"combat\"\n"
-    "  victory: \"victory\"\n"
-    "---\n"
-    "\n"
-    "> [Lore: El Origen] Cuentan las leyendas que este enclave fue abandonado tras la gran "
-    "convergencia.\n"
-    "\n"
-    "## [1] El Comienzo del Sendero\n"
-    "Te encuentras ante las puertas del antiguo santuario. El viento aúlla entre las hendiduras de "
-    "la roca.\n"
-    "\n"
-    "- [-> 2] [Obtener: Llave de Cobre] Avanzar hacia la cámara principal\n"
-    "- [Check: Sigilo | DC: 7 | Éxito: 3 | Fallo: 2 | DañoFallo: 2] Rodear el perímetro buscando "
-    "una entrada oculta\n"
-    "\n"
-    "## [2] La Cámara Central\n"
-    "Una amplia nave de piedra con un foso central. En el extremo opuesto, una puerta con "
-    "cerradura de cobre te corta el paso.\n"
-    "\n"
-    "- [Requiere: Llave de Cobre | Destino: 4] Abrir la cerradura de cobre con tu llave\n"
-    "- [Check: Físico | DC: 8 | Éxito: 4 | Fallo: 3 | DañoFallo: 3] Forzar los goznes de la "
-    "puerta\n"
-    "\n"
-    "## [3] La Grieta Secreta\n"
-    "Un pasadizo angosto lleno de escombros. Al final encuentras un cofre antiguo.\n"
-    "\n"
-    "- [-> 4] [Obtener: Poción Sagrada] Recoger el contenido del cofre y correr a la puerta\n"
-    "- [-> 1] Regresar al umbral\n"
-    "\n"
-    "## [4] El Núcleo del Santuario\n"
-    "[Musica: combat]\n"
-    "Un guardián milenario despierta al cruzar el umbral. ¡Desenvaina tu arma!\n"
-    "\n"
-    "- [Check: Físico | DC: 8 | Éxito: 5 | Fallo: 6 | DañoFallo: 4] Combatir al guardián cara a "
-    "cara\n"
-    "- [Check: Ingenio | DC: 7 | Éxito: 5 | Fallo: 6 | DañoFallo: 3] Utilizar el entorno para "
-    "atrapar al guardián\n"
-    "\n"
-    "## [5] Victoria Legendaria\n"
-    "El guardián colapsa y la luz del triunfo baña la cámara. ¡Has conquistado el santuario!\n"
-    "\n"
-    "[Final: Victoria]\n"
-    "\n"
-    "## [6] Caída en el Abismo\n"
-    "Tus fuerzas no fueron suficientes. Caes derrotado en el santuario.\n"
-    "\n"
-    "[Final: Derrota]\n";
+// A typed title or author as the front matter can hold it: every control
+// byte (a carriage return would end the line and split the header) becomes a
+// space, and the ends are trimmed. Quotes need nothing: the value is written
+// between double quotes, and the reader takes off only that outer pair.
+void clean_front_matter_value(char* text) {
+  for (char* p = text; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7F) *p = ' ';
+  }
+  trim(text);
+}
 
-std::string story_text(const char* title, const char* author) {
+std::string story_text(const char* title, const char* author, const WorkshopGenre& genre) {
   std::string text = "---\ntitle: \"";
   text += title;
   text += "\"\nauthor: \"";
   text += author;
   text += "\"\n";
-  text += STORY_TEMPLATE_BODY;
+  text += genre.body;
   return text;
+}
+
+// Asks for a genre until one of the list is named. False when the input ended.
+bool read_genre(UiContext& ui, const WorkshopGenre*& genre) {
+  for (;;) {
+    ui_printf(ui, QH_YELLOW "Selecciona (1-%d): " QH_RESET, WORKSHOP_GENRE_COUNT);
+    char answer[MENU_ANSWER_BYTES];
+    if (!ui_read_line_discard_rest(ui, answer, sizeof answer)) return false;
+    const char choice = ui_menu_choice(answer, static_cast<char>('0' + WORKSHOP_GENRE_COUNT));
+    if (choice != 0) {
+      genre = &WORKSHOP_GENRES[choice - '1'];
+      return true;
+    }
+    ui_print_message(ui, "Opción inválida. Elige un género del 1 al 4.", "warning");
+  }
 }
 
 // Writes the new story without ever replacing one: slug.md, else the first
@@ -153,16 +117,12 @@ bool workshop_run_story_wizard(Host& host) {
   UiContext& ui = host.ui;
   ui_write(ui, "\n" QH_ORANGE QH_BOLD
                "=== 🧙♂️ ASISTENTE DE CREACIÓN DE HISTORIAS ===" QH_RESET "\n");
-  ui_write(ui,
-           "Elige el género de tu aventura:\n"
-           "  1. Fantasía Oscura / Mazmorreo\n"
-           "  2. Cyberpunk / Hacker DMZ\n"
-           "  3. Ciencia Ficción Orbital\n"
-           "  4. Terror Cósmico Arcano\n");
-  // Every genre gets the same template; the answer is read and set aside.
-  ui_write(ui, QH_YELLOW "Selecciona (1-4): " QH_RESET);
-  char genre[MENU_ANSWER_BYTES];
-  if (!ui_read_line_discard_rest(ui, genre, sizeof genre)) return false;
+  ui_write(ui, "Elige el género de tu aventura:\n");
+  for (int i = 0; i < WORKSHOP_GENRE_COUNT; ++i) {
+    ui_printf(ui, "  %d. %s\n", i + 1, WORKSHOP_GENRES[i].name);
+  }
+  const WorkshopGenre* genre = nullptr;
+  if (!read_genre(ui, genre)) return false;
 
   ui_write(ui, QH_YELLOW "Título de la aventura: " QH_RESET);
   char title[TITLE_BYTES];
@@ -170,13 +130,15 @@ bool workshop_run_story_wizard(Host& host) {
   ui_write(ui, QH_YELLOW "Nombre del autor: " QH_RESET);
   char author[AUTHOR_BYTES];
   if (!ui_read_line_discard_rest(ui, author, sizeof author)) return false;
-  if (title[0] == '\0') text_copy(title, sizeof title, DEFAULT_TITLE);
+  clean_front_matter_value(title);
+  clean_front_matter_value(author);
+  if (title[0] == '\0') text_copy(title, sizeof title, genre->default_title);
   if (author[0] == '\0') text_copy(author, sizeof author, DEFAULT_AUTHOR);
 
   SlugText slug;
-  make_slug(title, WORKSHOP_SLUG_FALLBACK, slug);
+  make_name_slug(title, WORKSHOP_SLUG_FALLBACK, slug);
   char path[STORY_PATH_BYTES];
-  if (!write_story(host, slug.c_str(), story_text(title, author), path, sizeof path)) {
+  if (!write_story(host, slug.c_str(), story_text(title, author, *genre), path, sizeof path)) {
     ui_print_message(ui, CREATE_ERROR, "error");
     return ui_pause_enter(ui);
   }

@@ -189,18 +189,17 @@ TEST_F(StoryCheck, WhatTheParserDropsOrCutsIsReported) {
   }
 }
 
-// Every story of the tree, checked with notes, against the findings recorded for it. The bundled
-// stories and the workshop template may hold notes, nothing else.
+// The bundled stories and every story of the test data, checked with notes, against the findings
+// recorded for them. The bundled stories and the workshop template may hold notes, nothing else.
 TEST_F(StoryCheck, EveryStoryFileChecksAsRecordedAndTheShippedOnesClean) {
   // Theme files are looked up relative to the working folder, as the game does.
   std::string previous = std::filesystem::current_path().string();
   std::filesystem::current_path(QH_SOURCE_DIR);
-  std::vector<std::string> files;
-  for (const char* root : {"stories", "tests/data"}) {
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-      if (entry.is_regular_file() && entry.path().extension() == ".md") {
-        files.push_back(entry.path().string());
-      }
+  std::vector<std::string> files(std::begin(qh_test::BUNDLED_STORIES),
+                                 std::end(qh_test::BUNDLED_STORIES));
+  for (const auto& entry : std::filesystem::recursive_directory_iterator("tests/data")) {
+    if (entry.is_regular_file() && entry.path().extension() == ".md") {
+      files.push_back(entry.path().string());
     }
   }
   std::sort(files.begin(), files.end());
@@ -301,10 +300,21 @@ TEST_F(StoryCheck, JsonListsTheSameFindings) {
                                         "\"line\": 8", "\"code\": \"destino-inexistente\""}));
 }
 
+TEST_F(StoryCheck, MissingDestinationsNameTheOptionOrTheRequirement) {
+  std::string messages;
+  for (const CheckFinding& f : check(kHead + "- [Requiere: Daga | Destino: 9] Cortar\n" +
+                                     "- [-> 8] Ir\n- [-> 2] Seguir\n- [-> 3] Caer\n" + kEndings)) {
+    if (f.code == "destino-inexistente") messages += f.message + "\n";
+  }
+  EXPECT_EQ(messages,
+            "El destino «9» del requisito «Cortar» no es ninguna sección.\n"
+            "El destino «8» de la opción «Ir» no es ninguna sección.\n");
+}
+
 TEST_F(StoryCheck, MapDrawsSectionsEndingsAndFailureEdges) {
   ASSERT_TRUE(story_parser_load_string(
       *story_,
-      (kHead +
+      (kHead + "[Daño: 2]\n[Obtener: Oro]\n[Item: Daga]\n" +
        "- [Check: Fuerza | DC: 7 | Éxito: 2 | Fallo: 3 | DañoFallo: 2] Empujar\n"
        "- [Requiere: Daga | Destino: 2] Cortar\n" +
        kEndings)
@@ -320,7 +330,7 @@ TEST_F(StoryCheck, MapDrawsSectionsEndingsAndFailureEdges) {
   std::string dot = story_map_dot(*story_);
   EXPECT_TRUE(qh_test::contains_in_order(
       dot,
-      {"digraph historia {", "s0 [label=\"[1] Inicio\"",
+      {"digraph historia {", "s0 [label=\"[1] Inicio\\n⚠ peligro: -2 PV\\n🎁 Oro\\n🎁 Daga\"",
        "s1 [label=\"[2] Gloria\", shape=doubleoctagon", "s2 [label=\"[3] Caída\", shape=octagon",
        "s0 -> s1 [label=\"[1]\\nFuerza DC 7\"]", "s0 -> s2 [style=dashed", "fallo (-2 PV)",
        "s0 -> s2 [label=\"(oculta, inalcanzable)\"]", "s0 -> s1 [label=\"[2]\\n🔒 Daga\"]", "}"}));

@@ -2,7 +2,9 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cfloat>
 #include <csignal>
 #include <cstring>
@@ -175,6 +177,32 @@ TEST_F(ConfigFile, BackupKeepsTheOldFileOnceAndOnlyARegularOne) {
   EXPECT_TRUE(config_keep_backup(dir_.file("dir.json").c_str(), dir_.file("dir.bak").c_str()));
   EXPECT_FALSE(qh_test::file_exists(dir_.file("dir.bak")));
   EXPECT_FALSE(config_keep_backup(path_.c_str(), dir_.path().c_str()));
+}
+
+// A save replaces what stands at the path, except a read-only file: the
+// owner's word that it stays as it is.
+TEST_F(ConfigFile, ReadOnlyFilesAreNeverReplacedAndTheRestIsToldApart) {
+  AppConfig d;
+  config_set_defaults(d);
+  EXPECT_EQ(config_replacement(path_.c_str()), ConfigReplacement::kWrite);
+  EXPECT_EQ(config_replacement(nullptr), ConfigReplacement::kWrite);
+  write_file(path_, "{roto");
+  EXPECT_EQ(config_replacement(path_.c_str()), ConfigReplacement::kBackup);
+  ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+  EXPECT_EQ(config_replacement(path_.c_str()), ConfigReplacement::kReadOnly);
+  errno = 0;
+  EXPECT_FALSE(config_save(d, path_.c_str()));
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(read_file(path_), "{roto");
+  ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
+  EXPECT_TRUE(config_save(d, path_.c_str()));
+
+  ASSERT_EQ(symlink(path_.c_str(), dir_.file("enlace.json").c_str()), 0);
+  EXPECT_EQ(config_replacement(dir_.file("enlace.json").c_str()), ConfigReplacement::kLink);
+  ASSERT_EQ(mkdir(dir_.file("carpeta.json").c_str(), 0755), 0);
+  EXPECT_EQ(config_replacement(dir_.file("carpeta.json").c_str()), ConfigReplacement::kFolder);
+  ASSERT_EQ(mkfifo(dir_.file("tubo.json").c_str(), 0600), 0);
+  EXPECT_EQ(config_replacement(dir_.file("tubo.json").c_str()), ConfigReplacement::kOther);
 }
 
 TEST_F(ConfigFile, SavesAtomicallyAndEveryValueRoundTrips) {

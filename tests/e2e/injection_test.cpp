@@ -87,12 +87,24 @@ std::string json_escaped(std::string_view text) {
   return ::testing::AssertionSuccess();
 }
 
-// A save of the hostile story at `section` by a hero whose every text is hostile.
+// The text as the story parser keeps it: without C0 controls and DEL.
+std::string without_c0(const std::string& text) {
+  std::string kept;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) kept += c;
+  }
+  return kept;
+}
+
+// A save of the hostile story at `section` by a hero whose every text is
+// hostile. Its title is the story's, as the game writes it: resuming opens
+// only the story a save names.
 std::string hostile_save(const std::string& slug, const std::string& section) {
   const std::string h = json_escaped(kOsc + kC1);
-  return "{\n  \"version\": 2,\n  \"story_slug\": \"" + slug + "\",\n  \"story_title\": \"Cripta" +
-         h + "\",\n  \"saved_at\": \"2024" + h + "\",\n  \"current_section_id\": \"" +
-         json_escaped(section) + "\",\n  \"current_section_title\": \"T" + h +
+  return "{\n  \"version\": 2,\n  \"story_slug\": \"" + slug + "\",\n  \"story_title\": \"" +
+         json_escaped(without_c0("Cripta" + kHostile)) + "\",\n  \"saved_at\": \"2024" + h +
+         "\",\n  \"current_section_id\": \"" + json_escaped(section) +
+         "\",\n  \"current_section_title\": \"T" + h +
          "\",\n  \"character\": {\n    \"name\": \"Eva" + json_escaped(kOsc) +
          "\",\n    \"hp\": 20,\n    \"max_hp\": 30,\n    \"stats\": {\n      \"Fuerza" + kC1 +
          "\": 2\n    },\n    \"inventory\": [\n      \"Daga" + json_escaped(kCsi + kReset) + kC1 +
@@ -216,7 +228,7 @@ TEST(Injection, HostilePackSaveSettingsGuideAndModelReachNoScreenRaw) {
        "Mochila: " RESET "Daga" + csi + "?c???", "--- Ficha de Eva" + osc, "  - Fuerza???", "?: +2",
        "Estados: Maldito" + csi, "--- Mochila de Eva" + osc, "📦 Daga" + csi,
        "No se encontró la sección 'zz?]0;pwn??]2;title??]52;c;SGVs'",
-       "  [1] ?]2;pwn??]52;c;SGVsbG8=??c x (?]2;pwn??]52;c;SGVsbG8=??c x.md)",
+       "  [1] Cripta" + parsed + kC1Shown + " (?]2;pwn??]52;c;SGVsbG8=??c x.md)",
        "📖 Iniciando 'Cripta" + parsed + kC1Shown + "' por Autor" + parsed + kC1Shown,
        "║ " BOLD WHITE "Ana" + osc + "???", "[1???", "?] Entrada" + parsed + kC1Shown,
        "Texto de la escena" + parsed + kC1Shown, "Empujar la losa" + parsed + kC1Shown,

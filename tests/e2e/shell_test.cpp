@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/slug.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -152,8 +153,8 @@ TEST(StartUp, ExampleStandsInForAMissingOrEmptyConfigButNeverForAPresentOne) {
 }
 
 // A config.json that is there but cannot be used is never written over at
-// start-up: the example (or the defaults) stands in, and the first save of the
-// settings keeps the old file as config.json.bak.
+// start-up: the defaults stand in, as the notice says (not the example), and
+// the first save of the settings keeps the old file as config.json.bak.
 TEST(StartUp, AnUnusableConfigIsLeftAloneUntilASaveKeepsItAsABackup) {
   const std::string kept =
       "\x1b[38;5;51mSe usan los ajustes por defecto. config.json no se modificará hasta que "
@@ -174,14 +175,14 @@ TEST(StartUp, AnUnusableConfigIsLeftAloneUntilASaveKeepsItAsABackup) {
     EXPECT_TRUE(r.out.starts_with(warning + kept + kBanner)) << r.out.substr(0, 300);
     EXPECT_TRUE(box.read("config.json") == config) << why;
     EXPECT_FALSE(qh_test::file_exists(box.file("config.json.bak")));
-    // The example's settings are in force; switching the narrator saves them.
+    // The defaults are in force; switching the narrator saves them.
     r = box.run("5\n1\n5\n6\n");
-    EXPECT_TRUE(contains_in_order(
-        r.out, {warning + kept, "Modo de Narrador Actual : " + kOffline,
-                "Modo cambiado a: ⚡ NARRADOR IA", "Modo de Narrador Actual : " + kOnline}));
+    EXPECT_TRUE(contains_in_order(r.out, {warning + kept, "Modo de Narrador Actual : " + kOnline,
+                                          "Modo cambiado a: 💾 NARRADOR CLÁSICO (0 tokens)",
+                                          "Modo de Narrador Actual : " + kOffline}));
     EXPECT_TRUE(box.read("config.json.bak") == config) << why;
-    std::string saved = from_data("config_from_example.json");
-    saved.replace(saved.find("\"offline_mode\": true"), 20, "\"offline_mode\": false");
+    std::string saved = from_data("config_defaults.json");
+    saved.replace(saved.find("\"offline_mode\": false"), 21, "\"offline_mode\": true");
     EXPECT_EQ(box.read("config.json"), saved);
     EXPECT_TRUE(qh_test::lacks(box.run("6\n").out, "⚠️"));
   }
@@ -196,6 +197,43 @@ TEST(StartUp, AnUnusableConfigIsLeftAloneUntilASaveKeepsItAsABackup) {
                                      "se usa 0.05.\x1b[0m\n" +
                                      kBanner));
   EXPECT_EQ(box.read("config.json"), slow);
+}
+
+// A read-only config.json is the player's word: it is used and never
+// replaced, and each save says so. A FIFO is not read, and the notice tells
+// what a save will really do to it.
+TEST(StartUp, AReadOnlyOrSpecialConfigIsNeverReplacedUnannounced) {
+  const std::string read_only =
+      "\x1b[38;5;226m\x1b[1m⚠️ config.json es de solo lectura y no se ha modificado; el cambio "
+      "solo dura esta sesión.\x1b[0m\n";
+  Sandbox box;
+  const std::string mine = box.read("config.json");
+  ASSERT_EQ(::chmod(box.file("config.json").c_str(), 0444), 0);
+  RunResult r = box.run("5\n1\n5\n6\n");
+  EXPECT_TRUE(contains_in_order(
+      r.out, {"Modo de Narrador Actual : " + kOffline, kSettingsPrompt + read_only,
+              "Modo de Narrador Actual : " + kOnline}));
+  EXPECT_EQ(box.read("config.json"), mine);
+  EXPECT_EQ(file_mode(box.file("config.json")), 0444u);
+  box.write("roto.json", "{roto");
+  ASSERT_EQ(::chmod(box.file("roto.json").c_str(), 0444), 0);
+  ASSERT_EQ(::rename(box.file("roto.json").c_str(), box.file("config.json").c_str()), 0);
+  EXPECT_TRUE(contains_in_order(
+      box.run("6\n").out, {"Se usan los ajustes por defecto. config.json es de solo lectura y no "
+                           "se modificará: los cambios de ajustes solo durarán esta sesión."}));
+
+  Sandbox fifo(false);
+  ASSERT_EQ(::mkfifo(fifo.file("config.json").c_str(), 0600), 0);
+  r = fifo.run("5\n1\n5\n6\n");
+  EXPECT_TRUE(contains_in_order(
+      r.out, {"⚠️ config.json no es un archivo normal y no se ha leído.",
+              "Se usan los ajustes por defecto. config.json no se modificará hasta que guardes los "
+              "ajustes; entonces se sustituirá por un archivo normal con los ajustes, sin guardar "
+              "copia de lo que hay ahora.",
+              "Modo cambiado a: 💾 NARRADOR CLÁSICO (0 tokens)"}));
+  EXPECT_TRUE(qh_test::lacks(r.out, "config.json.bak"));
+  EXPECT_FALSE(qh_test::file_exists(fifo.file("config.json.bak")));
+  EXPECT_TRUE(contains_in_order(fifo.read("config.json"), {"\"offline_mode\": true"}));
 }
 
 TEST(SettingsScreen, EveryChangeIsSavedInTheProgramsLayoutAtOnce) {
@@ -244,7 +282,9 @@ TEST(SettingsScreen, UnwritableConfigWarnsButTheChangeHoldsForTheRun) {
   EXPECT_EQ(count_of(r.out, warn), 3);
   EXPECT_TRUE(contains_in_order(
       r.out,
-      {kSettingsPrompt + warn + settings(kOnline), "> " + warn + kPause,
+      {"Se usan los ajustes por defecto. config.json es una carpeta: los ajustes no se podrán "
+       "guardar y los cambios solo durarán esta sesión.",
+       kSettingsPrompt + warn + settings(kOffline), "> " + warn + kPause,
        "> " + warn + kPause + settings(kOnline, "broker.local"), "Modo actual: ⚡ Narrador IA"}));
 }
 
@@ -270,7 +310,7 @@ TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
       box.run("1\n1\nAna\n3\n\n1\n1\n\n4\n\n1\n1\nAna\n2\n0\n99\n4294967297\n1\n1\n02\n1\n\n6\n");
   const std::string invalid = "Opción inválida. Elige un número del 1 al 4";
   EXPECT_TRUE(
-      contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt,
+      contains_in_order(r.out, {"  [1] El Valle de Prueba (valle_de_prueba.md)\n" + kStoryPrompt,
                                 "Fallaste la prueba de Agilidad: Fallo (7 vs DC 11)",
                                 "📍 [5] ",
                                 "💀 Has sucumbido al destino de la mazmorra.\x1b[0m\n" + kPause,
@@ -303,7 +343,7 @@ TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
     r = box.run("1\n1\n" + name + "\n1\n" + (leave ? "/salir\n6\n" : ""));
     EXPECT_TRUE(qh_test::lacks(r.out, "Opción inválida"));
     EXPECT_EQ(count_of(r.out, kMenuPrompt), leave ? 2 : 1);  // closed input: no menu again
-    const std::string file = leave ? kValleSlug : kValleSlug + "_2";
+    const std::string file = leave ? kValleSlug : kValleSlug + ".2";
     EXPECT_EQ(stamped(box.read("saves/autosave_" + file + ".json")),
               from_data("valle_autosave.json", {{"NAME", name.substr(0, 63)}}));
   }
@@ -311,7 +351,7 @@ TEST(NewAdventure, EndingsByOptionNumbersAndTheAutosaveOfExitAndClosedInput) {
       r.out,
       {"⚠️ saves/autosave_" + kValleSlug + ".json guarda la partida de " +
            long_name.substr(0, 63) + ". ¿Reemplazarla por la partida de Ana? (s/N): ",
-       "💾 Se conserva; esta partida se guardará en saves/autosave_" + kValleSlug + "_2.json."}));
+       "💾 Se conserva; esta partida se guardará en saves/autosave_" + kValleSlug + ".2.json."}));
   EXPECT_EQ(stamped(box.read("saves/autosave_" + kValleSlug + ".json")),
             from_data("valle_autosave.json", {{"NAME", long_name.substr(0, 63)}}));
 }
@@ -342,7 +382,8 @@ TEST(NewAdventure, StoriesFolderFallbackFolderAndChoicesThatStartNothing) {
   ASSERT_EQ(::rename((stories + kValle).c_str(), (stories + "LEEME.txt").c_str()), 0);
   box.add_story(kValle, QH_TEST_DATA_DIR, "Quillhaven-Lantern/stories/");
   r = box.run("1\n1\nLia\n1\n/salir\n6\n", "/juego");
-  EXPECT_TRUE(contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n", "📍 [2] "}));
+  EXPECT_TRUE(
+      contains_in_order(r.out, {"  [1] El Valle de Prueba (valle_de_prueba.md)\n", "📍 [2] "}));
   EXPECT_TRUE(qh_test::file_exists(
       box.file("juego/saves/autosave_quillhaven_lanternstoriesvalle_de_pruebamd.json")));
 
@@ -381,12 +422,16 @@ TEST(WorkshopStory, WrittenByTheWizardThenPlayedSavedAndReloaded) {
       box.run("4\n1\n1\n" + title + "\n\n\n8\n1\n1\nLia\n1\n/guardar\n/cargar\n1\n1\n\n6\n");
   EXPECT_TRUE(
       contains_in_order(r.out, {"✅ ¡Historia './stories/" + name + ".md' creada con éxito!",
-                                kMenuPrompt, "  [1] " + name + " (" + name + ".md)\n",
+                                kMenuPrompt, "  [1] " + title + " (" + name + ".md)\n",
                                 "📖 Iniciando '" + title + "' por Aventurero Anónimo", "📍 [2] ",
                                 "💾 Partida guardada con éxito.", "📂 Partida cargada con éxito.",
                                 "📍 [2] ", "📍 [4] ", "📍 [5] ", kVictory, kMenuPrompt + kFarewell}));
-  EXPECT_TRUE(qh_test::file_exists(
-      box.file("saves/quicksave_" + ("stories" + name).substr(0, 124) + ".json")));
+  // A name whose legacy key would be cut keeps a key of its own.
+  SlugText key;
+  make_slug(("stories/" + name + ".md").c_str(), "adventure", key);
+  EXPECT_EQ(key.view().substr(0, 108), ("stories" + name).substr(0, 107) + "_");
+  EXPECT_TRUE(
+      qh_test::file_exists(box.file("saves/quicksave_" + std::string(key.view()) + ".json")));
 }
 
 // A quicksave and an autosave are two rows. The in-game save rewrites the file
@@ -536,7 +581,7 @@ TEST(Writes, FileSizeLimitKeepsTheOldFilesAndSaysWhichFailed) {
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(contains_in_order(
       r.out, {"❌ Error al crear el archivo de historia.", kMenuPrompt,
-              "  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt,
+              "  [1] El Valle de Prueba (valle_de_prueba.md)\n" + kStoryPrompt,
               "Error al guardar partida: no se pudo escribir " + quick + ".",
               "Guardando partida automáticamente y saliendo...",
               "⚠️ No se pudo escribir " + autosave + ": la partida no se guardó.",
@@ -580,7 +625,7 @@ TEST(Writes, StartUpRemovesTemporaryFilesOfInterruptedWrites) {
 
   RunResult r = box.run("1\n1\n\n6\n");
   EXPECT_TRUE(
-      contains_in_order(r.out, {"  [1] valle de prueba (valle_de_prueba.md)\n" + kStoryPrompt}));
+      contains_in_order(r.out, {"  [1] El Valle de Prueba (valle_de_prueba.md)\n" + kStoryPrompt}));
   for (const auto& name : stale) EXPECT_FALSE(qh_test::file_exists(box.file(name))) << name;
   for (const auto& name : kept) EXPECT_TRUE(qh_test::file_exists(box.file(name))) << name;
   EXPECT_TRUE(qh_test::file_exists(box.file("saves/.carpeta.tmpAb12Cd")));

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -183,7 +184,9 @@ TEST_F(SaveFile, AFailedWriteKeepsThePreviousSave) {
   EXPECT_FALSE(save_game(dir.path().c_str(), "s", "T", "1", "", &hero, too_long.c_str()));
 }
 
-TEST_F(SaveFile, EveryJsonEntryIsListedButOnlyRegularSavesLoad) {
+// A folder, a FIFO or a dangling link named *.json is no save and no row; a
+// link to a save is one.
+TEST_F(SaveFile, RegularJsonFilesAreListedButOnlySavesLoad) {
   SaveSummary some[16];
   EXPECT_EQ(save_manager_list_saves(dir.file("no_existe").c_str(), some, 4), 0);
   hero.hp = 5;
@@ -193,14 +196,16 @@ TEST_F(SaveFile, EveryJsonEntryIsListedButOnlyRegularSavesLoad) {
   qh_test::write_file(dir.file("vacio.json"), "");
   mkdir(dir.file("carpeta.json").c_str(), 0755);
   ASSERT_EQ(mkfifo(dir.file("tubo.json").c_str(), 0644), 0);  // must block neither reader
+  ASSERT_EQ(symlink("no_existe.json", dir.file("roto.json").c_str()), 0);
+  ASSERT_EQ(symlink("quicksave_cripta.json", dir.file("enlace.json").c_str()), 0);
   // The list reads only the first 4095 bytes; the loader refuses files over 1 MiB.
   const std::string pad(4072, ' '), big(SAVE_MAX_FILE_BYTES, ' ');
   qh_test::write_file(dir.file("enorme.json"),
                       "{\"current_section_id\": \"9\"," + pad + "\"name\": \"L\"," + big + "}");
   const std::set<std::string> expected = {
       "quicksave_cripta.json | " + title.substr(0, 127) + " | cripta | 7b | Ana | 5/10",
-      "enorme.json |  |  | 9 |  | 10/10", "vacio.json |  |  |  |  | 10/10",
-      "carpeta.json |  |  |  |  | 0/0", "tubo.json |  |  |  |  | 0/0"};
+      "enlace.json | " + title.substr(0, 127) + " | cripta | 7b | Ana | 5/10",
+      "enorme.json |  |  | 9 |  | 10/10", "vacio.json |  |  |  |  | 10/10"};
   EXPECT_EQ(rows(), expected);
   loaded = hero;
   for (const char* name : {"vacio.json", "carpeta.json", "tubo.json", "enorme.json", "no.json"}) {

@@ -11,7 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "common/slug.h"
 #include "platform/audio.h"
 #include "story/story_parser.h"
 #include "support/scripted_ui.h"
@@ -77,21 +76,8 @@ struct Session : ::testing::Test {
 
 }  // namespace
 
-TEST(SessionText, SlugFromThePathAndCleanSpaces) {
-  const std::string long_source(200, 'A');
-  const std::pair<const char*, std::string> cases[] = {
-      {"stories/La Cripta-2.md", "storiesla_cripta_2md"},
-      {"", "adventure"},
-      {nullptr, "adventure"},
-      {"///..", "adventure"},
-      {"Ñandú Épico_v2", "and_pico_v2"},  // every byte of a multi-byte character is dropped
-      {long_source.c_str(), std::string(124, 'a')}};
-  for (const auto& [source, expected] : cases) {
-    FixedText<128> slug{};
-    make_slug(source, SESSION_SLUG_FALLBACK, slug);
-    EXPECT_EQ(slug.view(), expected) << (source ? source : "(null)");
-  }
-
+// The slug of a story path is tested with the slug itself, in tests/common.
+TEST(SessionText, CleanSpaces) {
   const std::tuple<const char*, std::size_t, const char*> lines[] = {
       {"  Hola \t\n  MUNDO  ", 64, "hola mundo"},
       {"ÉXITO", 64, "Éxito"},

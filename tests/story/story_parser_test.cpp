@@ -158,8 +158,9 @@ TEST_F(StoryParser, ReportingChangesNothingAndCountsLinesEitherWay) {
   std::vector<std::string> texts;
   for (const auto& c : read_cases(QH_TEST_DATA_DIR "/story/parser_cases.txt"))
     texts.push_back(c[1]);
-  for (const char* dir :
-       {QH_SOURCE_DIR "/stories", QH_TEST_DATA_DIR, QH_SOURCE_DIR "/tests/fuzz"}) {
+  for (const char* name : qh_test::BUNDLED_STORIES)
+    texts.push_back(qh_test::read_file(QH_SOURCE_DIR "/" + std::string(name)));
+  for (const char* dir : {QH_TEST_DATA_DIR, QH_SOURCE_DIR "/tests/fuzz"}) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
       if (entry.path().extension() == ".md") texts.push_back(qh_test::read_file(entry.path()));
     }

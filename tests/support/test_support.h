@@ -12,6 +12,12 @@
 
 namespace qh_test {
 
+// The stories the game ships with, relative to the source folder. Tests name
+// them, never whatever else is in stories/: a player's own story must not
+// change what the tests expect.
+inline constexpr const char* BUNDLED_STORIES[] = {"stories/intrusion_en_neon.md",
+                                                  "stories/la_cripta_del_rey_ceniza.md"};
+
 // A fresh folder under /tmp, removed with everything in it on destruction.
 class TempDir {
  public:

@@ -7,9 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
 
+#include "authoring/story_analyze.h"
+#include "authoring/story_check.h"
 #include "platform/platform.h"
+#include "story/story_parser.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
 #include "ui/text_output.h"
@@ -19,7 +27,8 @@ namespace {
 using qh_test::contains_in_order;
 
 const std::string kPause = "\x1b[38;5;244m\nPresiona Enter para continuar...\x1b[0m";
-const std::string kMore = "\x1b[38;5;244m\n--- Presiona Enter para ver más ---\x1b[0m";
+const std::string kMore =
+    "\x1b[38;5;244m\n--- Presiona Enter para ver más, o q y Enter para salir ---\x1b[0m";
 const std::string kMissingGuide =
     "(1-8): \x1b[0m\x1b[38;5;226m\x1b[1mNo se encontró el archivo de guía.\x1b[0m\n" + kPause;
 
@@ -51,7 +60,14 @@ TEST(Workshop, WizardWritesTheTemplateAndNeverReplacesAStory) {
       {"La Cripta del Rey\nOtro\n", "la_cripta_del_rey_2.md", "La Cripta del Rey", "Otro"},
       {"¡¿!?\nAna\n", "nueva_historia.md", "¡¿!?", "Ana"},
       {"\n\n", "el_enigma_olvidado.md", "El Enigma Olvidado", "Aventurero Anónimo"},
-      {"Cámara 2 a  b--c__d\nAna\n", "cmara_2_a__b__c__d.md", "Cámara 2 a  b--c__d", "Ana"},
+      {"Cámara 2 a  b--c__d\nAna\n", "camara_2_a__b__c__d.md", "Cámara 2 a  b--c__d", "Ana"},
+      {"La Estación Ñandú\nAna\n", "la_estacion_nandu.md", "La Estación Ñandú", "Ana"},
+      {"Épica Ñ\nAna\n", "epica_n.md", "Épica Ñ", "Ana"},
+      // Control bytes would split the header: they become spaces, and the ends
+      // are trimmed. Quotes stay as typed inside the quoted value.
+      {" Uno\rDos \"tres\"\t\n\x1b[2JAna \"la\" Sabia\r\n", "uno_dos_tres.md", "Uno Dos \"tres\"",
+       "[2JAna \"la\" Sabia"},
+      {"\"\n\"\n", "nueva_historia_2.md", "\"", "\""},
       // The title is cut at 127 bytes and the rest of its line is dropped.
       {std::string(130, 'Z') + "z\nAna\n", std::string(124, 'z') + ".md", std::string(127, 'Z'),
        "Ana"},
@@ -62,12 +78,75 @@ TEST(Workshop, WizardWritesTheTemplateAndNeverReplacesAStory) {
   std::string input;
   for (const Case& c : cases) input += "1\n1\n" + c.answers + "\n";
   const std::string out = run_menu(input + "8\n", dir.path());
+  Story* story = static_cast<Story*>(std::calloc(1, sizeof(Story)));
   for (const Case& c : cases) {
     const std::string path = dir.file("stories/" + c.file);
     EXPECT_EQ(qh_test::read_file(path),
               "---\ntitle: \"" + c.title + "\"\nauthor: \"" + c.author + "\"\n" + body);
     EXPECT_TRUE(contains_in_order(out, {"✅ ¡Historia '" + path + "' creada con éxito!\n"}));
+    // The story reads back with the title and author it was given.
+    ASSERT_TRUE(story_parser_load_file(*story, path.c_str())) << path;
+    EXPECT_EQ(story->title.view(), c.title);
+    EXPECT_EQ(story->author.view(), c.author);
   }
+  std::free(story);
+}
+
+// Each genre writes its own story: it parses, checks without an error or a
+// warning, has no trap, and holds what a template promises. An answer that
+// names no genre is asked again.
+TEST(Workshop, EachGenreWritesItsOwnCompleteStory) {
+  qh_test::TempDir dir;
+  const std::string warning =
+      "\x1b[38;5;226m\x1b[1mOpción inválida. Elige un género del 1 al 4.\x1b[0m\n";
+  const std::string prompt = "\x1b[38;5;226mSelecciona (1-4): \x1b[0m";
+  const std::string out =
+      run_menu("1\n\n0\n12\n1\n\n\n\n1\n2\n\n\n\n1\n3\n\n\n\n1\n4\n\n\n\n8\n", dir.path());
+  EXPECT_TRUE(
+      contains_in_order(out, {"Elige el género de tu aventura:\n  1. Fantasía Oscura / Mazmorreo\n"
+                              "  2. Cyberpunk / Hacker DMZ\n  3. Ciencia Ficción Orbital\n"
+                              "  4. Terror Cósmico Arcano\n" +
+                              prompt + warning + prompt + warning + prompt + warning + prompt +
+                              "\x1b[38;5;226mTítulo de la aventura: "}));
+  Story* story = static_cast<Story*>(std::calloc(1, sizeof(Story)));
+  std::set<std::string> texts;
+  for (const char* file : {"el_enigma_olvidado.md", "fantasmas_en_la_dmz.md",
+                           "silencio_en_la_orbita.md", "la_luz_de_punta_negra.md"}) {
+    SCOPED_TRACE(file);
+    const std::string path = dir.file(std::string("stories/") + file);
+    texts.insert(qh_test::read_file(path));
+    CheckReport report;
+    check_story_file(path, *story, report);
+    EXPECT_FALSE(check_has_problems(report)) << check_format_text(report);
+    ASSERT_TRUE(story_parser_load_file(*story, path.c_str()));
+    AnalyzeReport analysis;
+    ASSERT_TRUE(story_analyze(*story, ANALYZE_DEFAULT_MAX_STATES, analysis));
+    EXPECT_TRUE(analysis.complete && analysis.traps.empty() && analysis.never_takeable.empty());
+    EXPECT_GT(analysis.random_play.victory, 0.5);
+    std::map<std::string, int> has;
+    has["stats"] = story->stat_count;
+    has["items"] = story->item_count;
+    has["lore"] = story->lore_count;
+    for (const StorySection& sec : std::span(story->sections, story->section_count)) {
+      has["hazard"] += sec.damage > 0;
+      has["music"] += !sec.music.empty();
+      has[sec.ending_type.c_str()] += sec.is_ending;
+      for (const StoryTransition& t : std::span(sec.transitions, sec.transition_count)) {
+        has["check"] += !t.check_stat.empty();
+        has["gate"] += !t.required_item.empty();
+        has["command"] += t.has_command;
+      }
+    }
+    EXPECT_EQ(story->section_count, 6);
+    for (const char* what :
+         {"stats", "items", "lore", "hazard", "music", "victory", "defeat", "check", "gate"}) {
+      EXPECT_GE(has[what], 1) << what;
+    }
+    // Only the hacker's story is played at a terminal.
+    EXPECT_EQ(has["command"] >= 6, std::string(file) == "fantasmas_en_la_dmz.md") << has["command"];
+  }
+  EXPECT_EQ(texts.size(), 4u);
+  std::free(story);
 }
 
 TEST(Workshop, FailedCreationOrWriteLeavesNoFile) {
@@ -151,6 +230,12 @@ TEST(Workshop, GuidesPageBy28LinesAndAreReadOnlyFromRegularFiles) {
            numbered_lines(1, 28) + kMore + numbered_lines(29, 56) + kMore + numbered_lines(57, 60) +
            kPause + "\n",
        kMissingGuide + "\n"}));
+  // "q" at a page pause leaves the guide at once, back to the menu.
+  const std::string left = run_menu("6\n\n q \n8\n", base);
+  EXPECT_TRUE(contains_in_order(
+      left, {numbered_lines(1, 28) + kMore + numbered_lines(29, 56) + kMore + "\n\x1b[38;5;39m"}));
+  EXPECT_TRUE(qh_test::lacks(left, "línea 57"));
+  EXPECT_TRUE(qh_test::lacks(left, kPause));
   // A FIFO under a guide's name would block a reader: it counts as missing.
   ASSERT_EQ(mkfifo((base + "/GUIA_COMPOSICION_MUSICAL.md").c_str(), 0644), 0);
   EXPECT_TRUE(contains_in_order(run_menu("7\n\n8\n", base), {kMissingGuide + "\n"}));
