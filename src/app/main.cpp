@@ -26,6 +26,8 @@ int main() {
   host.ui.err = stderr;
   host.ui.is_terminal = isatty(STDOUT_FILENO) != 0;
   if (host.ui.is_terminal) host.ui.width = platform_get_terminal_size(nullptr, nullptr);
+  // A player at a terminal can cut the typewriter short with Enter.
+  host.ui.interactive = host.ui.is_terminal && isatty(STDIN_FILENO) != 0;
   host.root.assign(".");
   host.ui.stop = platform_stop_signal_flag();
   // QUILLHAVEN_SEED fixes the dice of every adventure; without it each one

@@ -1,5 +1,7 @@
 #include "ui/text_output.h"
 
+#include <poll.h>
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <cstring>
 
 #include "common/display_width.h"
+#include "common/fixed_text.h"
 #include "common/text_util.h"
 #include "platform/platform.h"
 #include "ui/palette.h"
@@ -29,6 +32,12 @@ bool stopped(const UiContext& ui) { return ui.stop != nullptr && *ui.stop != 0; 
 bool read_raw_line(UiContext& ui, char* buffer, std::size_t capacity) {
   if (stopped(ui)) return false;
   if (ui.source != nullptr) return ui.source(buffer, capacity, ui.user);
+  if (ui.has_typeahead) {
+    // The line was entered while text was being typed: it answers this read.
+    ui.has_typeahead = false;
+    text_copy(buffer, capacity, ui.typeahead);
+    return true;
+  }
   if (ui.in == nullptr) return false;
   if (capacity < 2) {
     // Room for the terminator only: nothing can be read, but a closed input
@@ -43,6 +52,23 @@ bool read_raw_line(UiContext& ui, char* buffer, std::size_t capacity) {
   // ends every later read too.
   if (stopped(ui)) std::clearerr(ui.in);
   return false;
+}
+
+// True when the player entered a line while text was being typed out: the
+// typing is to finish at once. An empty line is spent on that; any other is
+// kept for the next read. Only looks, never waits.
+bool typed_ahead(UiContext& ui) {
+  if (!ui.interactive || ui.in == nullptr || ui.has_typeahead || stopped(ui)) return false;
+  pollfd ready{fileno(ui.in), POLLIN, 0};
+  if (ready.fd < 0 || poll(&ready, 1, 0) != 1 || (ready.revents & POLLIN) == 0) return false;
+  char line[UI_TYPEAHEAD_BYTES];
+  if (std::fgets(line, sizeof line, ui.in) == nullptr) return false;
+  std::string_view typed(line);
+  if (typed != "\n" && typed != "\r\n") {
+    text_copy(ui.typeahead, sizeof ui.typeahead, typed);
+    ui.has_typeahead = true;
+  }
+  return true;
 }
 
 void strip_line_end(char* buffer) {
@@ -161,6 +187,11 @@ void ui_typewriter(UiContext& ui, const char* text, float speed) {
     } else if (i % 2 == 0) {
       ui_flush(ui);
       ui_sleep_ms(ui, pause_ms);
+      if (typed_ahead(ui)) {
+        // Enter finishes the text at once.
+        ui_write(ui, std::string_view(safe).substr(i + 1));
+        break;
+      }
     }
   }
   ui_flush(ui);

@@ -20,6 +20,9 @@ using UiSleep = void (*)(std::int32_t ms, void* user);
 // streams; the author's tools, the shared table and the tests build their own,
 // so the end of one input never reaches another. All-zero is a valid context:
 // no input, screens discarded, real pauses, text written at once.
+// A line typed ahead while text was being typed out, kept for the next read.
+inline constexpr std::size_t UI_TYPEAHEAD_BYTES = 512;
+
 struct UiContext {
   std::FILE* in;        // lines are read from here unless `source` is set; null: no input
   std::FILE* out;       // every screen is written here; null: screens are discarded
@@ -34,6 +37,12 @@ struct UiContext {
   // When set and non-zero (a stop signal came), every read ends as if the
   // input had ended, so an adventure saves and ends.
   const volatile std::sig_atomic_t* stop;
+  // The player types at this terminal: a line entered while text is being
+  // typed out finishes the typing at once. An empty line (Enter alone) is
+  // spent on that; any other is kept for the next read.
+  bool interactive;
+  bool has_typeahead;
+  char typeahead[UI_TYPEAHEAD_BYTES];
 };
 
 // Writing and pausing through a context. ui_write and the format of

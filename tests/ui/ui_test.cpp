@@ -1,4 +1,7 @@
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -261,4 +264,45 @@ TEST(NarrationPanel, HeaderTextFrameAndConsumptionLine) {
                 panel("Texto.", false, nullptr) + panel("Texto.", false, &none),
             screen("narration"));
   EXPECT_EQ(panel("", false, &counters) + panel(nullptr, false, &counters), "");
+}
+
+// At a terminal, a line entered while text is typed out finishes it at once:
+// Enter alone is spent on that, any other line answers the next read. Lines
+// arrive here through a pipe, entered by the sleep hook on its second pause.
+TEST(TextOutput, EnterWhileTypingFinishesTheText) {
+  struct Keyboard {
+    int fd;
+    const char* line;
+    int pauses = 0;
+  };
+  for (const char* typed : {"\n", "2\n"}) {
+    int keys[2];
+    ASSERT_EQ(pipe(keys), 0);
+    Keyboard keyboard{keys[1], typed};
+    qh_test::ScriptedUi screen;
+    UiContext ui = screen.ui();
+    ui.in = fdopen(keys[0], "r");
+    ui.interactive = true;
+    ui.user = &keyboard;
+    ui.sleep = [](std::int32_t, void* user) {
+      auto* k = static_cast<Keyboard*>(user);
+      if (++k->pauses == 2) {
+        EXPECT_GT(write(k->fd, k->line, std::strlen(k->line)), 0);
+      }
+    };
+    ui_typewriter(ui, "Un texto largo que nadie quiere esperar.", 0.01f);
+    EXPECT_EQ(screen.output(), "Un texto largo que nadie quiere esperar.") << typed;
+    EXPECT_EQ(keyboard.pauses, 2) << typed;
+    ASSERT_GT(write(keys[1], "siguiente\n", 10), 0);
+    char line[64];
+    ASSERT_TRUE(ui_read_line(ui, line, sizeof line));
+    EXPECT_STREQ(line, typed[0] == '\n' ? "siguiente" : "2");
+    close(keys[1]);
+    std::fclose(ui.in);
+  }
+  // Not at a terminal, every character waits its turn.
+  qh_test::ScriptedUi file("\n\n\n");
+  file.ui().interactive = false;
+  ui_typewriter(file.ui(), "abcdef", 0.01f);
+  EXPECT_EQ(file.sleeps.size(), 3u);
 }
