@@ -35,7 +35,7 @@ int main() {
   if (const char* seed = std::getenv("QUILLHAVEN_SEED")) {
     host.seed_fixed = host_parse_seed(seed, host.seed);
     if (!host.seed_fixed) {
-      std::fputs("QUILLHAVEN_SEED debe ser un número de 0 a 4294967295; se ignora.\n", stderr);
+      ui_error_write(host.ui, "QUILLHAVEN_SEED debe ser un número de 0 a 4294967295; se ignora.\n");
     }
   }
   int status = app_run(host, *app);

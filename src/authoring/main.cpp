@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   int status = tools_run(host, argc, argv);
   // A report cut short (a full disk, the file-size limit) is no success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fputs("No se pudo escribir la salida completa.\n", stderr);
+    ui_error_write(host.ui, "No se pudo escribir la salida completa.\n");
     return 2;
   }
   return status;

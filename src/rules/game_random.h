@@ -7,8 +7,9 @@
 
 // The additive feedback generator the C library's rand() uses (degree 31,
 // separation 3), kept in a record of its own so every adventure has its own
-// stream. Seeded with N it yields exactly what rand() yields after srand(N),
-// so an adventure seeded with 1 rolls what an unseeded rand() always rolled.
+// stream. Seeded with N it yields exactly what the C library's generator
+// yields once seeded with N, so an adventure seeded with 1 rolls what the
+// never-seeded generator always rolled.
 inline constexpr int GAME_RANDOM_DEGREE = 31;
 inline constexpr int GAME_RANDOM_SEPARATION = 3;
 inline constexpr std::int32_t GAME_RANDOM_MAX = 2147483647;
