@@ -519,3 +519,18 @@ TEST_F(Session, WithoutAKeyThePanelNamesTheClassicNarrator) {
   EXPECT_TRUE(lacks(out, "Narrador IA Activo"));
   EXPECT_EQ(count_of(out, "No hay clave de IA"), 1);
 }
+
+// A move back into the same scene is an arrival: its hazard strikes again.
+// Reading the help there eleven times does not.
+TEST_F(Session, AMoveBackIntoTheSameSceneIsAnArrival) {
+  const std::string text = read_file(QH_TEST_DATA_DIR "/cripta_de_prueba.md") +
+                           "\n## 9 Río helado\nEl agua corta como un cuchillo.\n> [Daño: 1]\n"
+                           "- [-> 9] Vadear otra vez\n- [-> 1] Salir del río\n";
+  ASSERT_TRUE(story_parser_load_string(*story, text.c_str(), "x"));
+  std::string help;
+  for (int i = 0; i < 11; ++i) help += "/ayuda\n";
+  std::string out = play(help + "1\n1\n", "9");
+  // Arriving there to begin with, then twice by wading again.
+  EXPECT_EQ(count_of(out, "Sufres 1 de daño."), 3);
+  EXPECT_TRUE(contains_in_order(read_file(at(kAutosave)), {"\"hp\": 7,"}));
+}
