@@ -607,9 +607,12 @@ SessionEnd game_session_run(const SessionIo& io, const Story* story, const char*
     rag_visible_chunks(s->lore, *story, s->visited, s->lore_visible);
   }
 
-  char opening[256];
+  // The line is cut at 255 bytes, like every short message; the buffer holds
+  // the whole of it first.
+  char opening[512];
   std::snprintf(opening, sizeof opening, "\n📖 Iniciando '%s' por %s", story->title.c_str(),
                 story->author.c_str());
+  opening[255] = '\0';
   SessionEvent start{};
   start.kind = SessionEventKind::kStart;
   start.text = opening;

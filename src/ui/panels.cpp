@@ -194,7 +194,10 @@ void ui_print_scene(UiContext& ui, const StorySection* section) {
 }
 
 void ui_print_lore_passage(UiContext& ui, std::string_view title, std::string_view text) {
-  const std::string shown_title = "[" + text_printable(title) + "]: ";
+  // Appended piece by piece: g++ 12 sees a false overlap in "[" + text.
+  std::string shown_title = "[";
+  shown_title += text_printable(title);
+  shown_title += "]: ";
   ui_write(ui, QH_CYAN);
   ui_write(ui, shown_title);
   ui_write(ui, QH_WHITE);
