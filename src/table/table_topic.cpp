@@ -120,7 +120,7 @@ bool table_player_id(std::string_view name, TablePlayerId& out) {
   out.clear();
   std::string copy(name.substr(0, 256));
   SlugText slug;
-  make_slug(copy.c_str(), "", slug);
+  make_name_slug(copy.c_str(), "", slug);
   std::string_view id = slug.view().substr(0, TABLE_PLAYER_ID_MAX);
   if (!table_player_id_valid(id)) return false;
   out.assign(id);
