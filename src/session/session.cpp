@@ -109,13 +109,14 @@ bool autosave_and_leave(SessionState& s, const StorySection& section, bool input
     stop_music(s);
     return true;
   }
-  // The player must know this adventure cannot be resumed from here.
-  const bool leave = input_closed || s.exit_unsaved_warned;
-  if (leave) session_say(s, "Guardando partida automáticamente y saliendo...", "info");
+  // The player must know this adventure cannot be resumed from here. A closed
+  // input cannot answer: the adventure ends as it always did.
+  if (input_closed) session_say(s, "Guardando partida automáticamente y saliendo...", "info");
   session_message(s, "warning", SESSION_SHORT_MESSAGE + SAVE_MAX_FILE_NAME_BYTES,
                   "⚠️ No se pudo escribir %s/%s: la partida no se guardó.", PATH_SAVES_DIR,
                   s.autosave_name.c_str());
-  if (leave) {
+  if (input_closed || s.exit_unsaved_warned) {
+    if (!input_closed) session_say(s, "Sales de la aventura sin guardarla.", "info");
     stop_music(s);
     return true;
   }

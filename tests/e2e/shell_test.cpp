@@ -583,9 +583,10 @@ TEST(Writes, FileSizeLimitKeepsTheOldFilesAndSaysWhichFailed) {
       r.out, {"❌ Error al crear el archivo de historia.", kMenuPrompt,
               "  [1] El Valle de Prueba (valle_de_prueba.md)\n" + kStoryPrompt,
               "Error al guardar partida: no se pudo escribir " + quick + ".",
-              "Guardando partida automáticamente y saliendo...",
               "⚠️ No se pudo escribir " + autosave + ": la partida no se guardó.",
-              kMenuPrompt + kFarewell}));
+              "Sigues en la aventura.",
+              "⚠️ No se pudo escribir " + autosave + ": la partida no se guardó.",
+              "Sales de la aventura sin guardarla.", kMenuPrompt + kFarewell}));
   EXPECT_EQ(box.read(quick), saved_quick);
   EXPECT_EQ(box.read(autosave), saved_auto);
   for (const char* folder : {"saves", "stories"}) {
