@@ -260,3 +260,54 @@ TEST(MainMenu, ModeLinesSayWhoNarratesAndWhyTheMusicIsSilent) {
     EXPECT_TRUE(out.ends_with("6. 🚪 Salir\n\n\x1b[38;5;226mSelecciona una opción (1-6): " + reset));
   }
 }
+
+// The settings screen drawn on a string: the rules, the title, the stored
+// values and the five entries, as the player sees them.
+TEST(Screens, SettingsScreenAsAString) {
+  AppConfig config{};
+  config_set_defaults(config);
+  config.offline_mode = true;
+  config.mqtt_broker.assign("mesa.local");
+  config.mqtt_port = 1884;
+  config.community_vault_repo.assign("ana/boveda");
+  qh_test::ScriptedHost player;
+  app_print_settings(player.ui(), config);
+  const std::string rule = "\x1b[38;5;39m" + std::string(54, '=') + "\n\x1b[0m";
+  EXPECT_EQ(
+      player.output(),
+      "\n" + rule +
+          "\x1b[38;5;214m\x1b[1m             ⚙️   AJUSTES Y CONFIGURACIÓN             \n" +
+          "\x1b[0m" + rule +
+          "Modo de Narrador Actual : 💾 Narrador Clásico (Sin IA)\n"
+          "Modelo LLM              : " +
+          std::string(config.model.view()) +
+          "\n"
+          "Servidor Mosquitto (KVM): mesa.local:1884\n"
+          "Bóveda GitHub           : github.com/ana/boveda\n"
+          "------------------------------------------------------\n"
+          "1. ⚡ Alternar Modo (Narrador IA / Narrador Clásico Sin IA)\n"
+          "2. 🔑 Configurar Gemini API Key\n"
+          "3. 🖥️  Configurar Servidor Mosquitto (IP / Broker MQTT)\n"
+          "4. 🔗 Configurar Repositorio de la Bóveda en GitHub\n"
+          "5. 🚪 Volver al Menú Principal\n\n"
+          "\x1b[38;5;226mSelecciona una opción (1-5): \x1b[0m");
+}
+
+// The whole program on a host of its own: first start in an empty root, the
+// settings screen and back, then the farewell. Its settings file lands in
+// that root, never in the working folder.
+TEST(Screens, TheProgramRunsOnAHostOfItsOwn) {
+  qh_test::TempDir root;
+  auto* app = static_cast<AppContext*>(std::calloc(1, sizeof(AppContext)));
+  ASSERT_NE(app, nullptr);
+  qh_test::ScriptedHost player("5\n5\n6\n", root.path());
+  EXPECT_EQ(app_run(player.host(), *app), 0);
+  std::free(app);
+  const std::string out = player.output();
+  EXPECT_TRUE(qh_test::contains_in_order(
+      out, {"--- MENÚ PRINCIPAL ---", "(1-6): ", "AJUSTES Y CONFIGURACIÓN",
+            "(1-5): ", "--- MENÚ PRINCIPAL ---",
+            "\n\x1b[38;5;214m¡Gracias por jugar a Quillhaven! Que los dados te sean "
+            "favorables.\x1b[0m\n\n"}));
+  EXPECT_TRUE(qh_test::file_exists(root.file("config.json")));
+}
