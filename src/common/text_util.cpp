@@ -92,3 +92,15 @@ std::string text_printable(std::string_view text) {
   }
   return out;
 }
+
+void text_to_one_line(std::string& text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\t') c = ' ';
+  }
+}
+
+std::string text_printable_line(std::string_view text) {
+  std::string shown = text_printable(text);
+  text_to_one_line(shown);
+  return shown;
+}

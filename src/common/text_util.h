@@ -46,3 +46,8 @@ std::int32_t read_decimal_i32(const char* text);
 // form left at the end, so that no two safe texts written in a row can make
 // one. Every other byte, ordinary UTF-8 included, is kept.
 std::string text_printable(std::string_view text);
+// The same for a text shown on one line (a name, a label, a panel row): line
+// feeds and tabs become spaces as well.
+std::string text_printable_line(std::string_view text);
+// Turns the line feeds and tabs of a text into spaces, in place.
+void text_to_one_line(std::string& text);

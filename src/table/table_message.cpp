@@ -33,7 +33,7 @@ __attribute__((format(printf, 3, 4))) bool reject(TableRejection* why, TableReje
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    why->detail.assign(text_printable(line));
+    why->detail.assign(text_printable_line(line));
   }
   return false;
 }
@@ -231,7 +231,7 @@ void table_guard_forget(TableReplayGuard& guard, std::string_view sender) {
 
 void table_rejection_line(const TableRejection& why, std::string_view topic, FixedText<256>& out) {
   char line[256];
-  std::string shown = text_printable(topic.substr(0, 120));
+  std::string shown = text_printable_line(topic.substr(0, 120));
   std::snprintf(line, sizeof line, "⚠️ Mensaje ignorado en %s: %s", shown.c_str(),
                 why.detail.c_str());
   out.assign(line);

@@ -55,7 +55,7 @@ bool read_text(const JsonMember& object, std::string_view key, FixedText<N>& out
     return false;
   }
   std::string_view raw = std::string_view(m->text).substr(0, 4 * N);
-  out.assign(multiline ? table_printable_lines(raw) : text_printable(raw));
+  out.assign(multiline ? table_printable_lines(raw) : text_printable_line(raw));
   return true;
 }
 
@@ -96,7 +96,7 @@ void read_names(const JsonMember& object, std::string_view key, NameText (&items
     if (m.type != JsonType::kString) continue;
     NameText* slot = list_append(items, count);
     if (slot == nullptr) break;
-    slot->assign(text_printable(std::string_view(m.text).substr(0, 256)));
+    slot->assign(text_printable_line(std::string_view(m.text).substr(0, 256)));
   }
 }
 
@@ -122,7 +122,8 @@ std::string table_printable_lines(std::string_view text) {
   std::size_t start = 0;
   for (;;) {
     std::size_t end = text.find('\n', start);
-    out += text_printable(text.substr(start, end == std::string_view::npos ? end : end - start));
+    out +=
+        text_printable_line(text.substr(start, end == std::string_view::npos ? end : end - start));
     if (end == std::string_view::npos) break;
     out += '\n';
     start = end + 1;

@@ -49,13 +49,7 @@ const char* health_colour(std::int32_t hp, std::int32_t max_hp) {
 }
 
 // A name as a panel row shows it: made safe, on one line.
-std::string cell_text(std::string_view name) {
-  std::string shown = text_printable(name);
-  for (char& c : shown) {
-    if (c == '\n' || c == '\t') c = ' ';
-  }
-  return shown;
-}
+std::string cell_text(std::string_view name) { return text_printable_line(name); }
 
 // The name, padded to 16 columns, and cut only where it would push the hit
 // points out of a row of `room` columns.

@@ -121,9 +121,7 @@ int ui_frame_width(const UiContext& ui, int natural) {
 
 bool ui_write_fitted(UiContext& ui, std::string_view content, int columns) {
   std::string row(content);
-  for (char& c : row) {
-    if (c == '\n' || c == '\t') c = ' ';
-  }
+  text_to_one_line(row);
   int used = 0;
   const std::size_t kept = text_prefix_for_width(row, columns, &used);
   const bool cut = kept < row.size();
