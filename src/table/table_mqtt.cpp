@@ -147,9 +147,17 @@ TableMqttClient* table_mqtt_create(const TableMqttSettings& settings,
   return client;
 }
 
-void table_mqtt_destroy(TableMqttClient* client) {
+void table_mqtt_destroy(TableMqttClient* client, bool end_session) {
   if (client == nullptr) return;
-  mosquitto_disconnect(client->mosq);
+  if (end_session) {
+    // MQTT 5 lets a client end its persistent session as it leaves.
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0);
+    mosquitto_disconnect_v5(client->mosq, MQTT_RC_NORMAL_DISCONNECTION, properties);
+    mosquitto_property_free_all(&properties);
+  } else {
+    mosquitto_disconnect(client->mosq);
+  }
   if (client->loop_running) mosquitto_loop_stop(client->mosq, false);
   mosquitto_destroy(client->mosq);
   delete client;
