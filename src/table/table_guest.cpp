@@ -90,6 +90,11 @@ struct TableGuest {
   bool host_away = false;
   bool drawn = false;  // a scene was drawn: a retained state is drawn only when newer
   std::string table_line = "Nadie más en la mesa todavía.";
+  // This adventurer's latest vote or proposal, sent again when a host that
+  // was away comes back: a host that crashed may not have kept it.
+  std::int32_t action_turn = 0;
+  std::string action_type;
+  std::string action_data;
   Character* hero = nullptr;  // the latest panel's, for /ficha and /mochila
 };
 
@@ -146,7 +151,14 @@ void finish(TableGuest& g, TableGuestEnd end) {
   g.ended.notify_all();
 }
 
-bool send(TableGuest& g, std::string_view type, const std::string& data) {
+bool send(TableGuest& g, std::string_view type, const std::string& data,
+          std::int32_t vote_turn = 0) {
+  if (vote_turn > 0) {
+    std::lock_guard<std::mutex> lock(g.mutex);
+    g.action_turn = vote_turn;
+    g.action_type.assign(type);
+    g.action_data = data;
+  }
   std::string topic = table_topic(g.table_id, TableChannel::kActions, g.id.view());
   std::string message;
   std::lock_guard<std::mutex> lock(g.publish_mutex);
@@ -226,14 +238,20 @@ void host_presence(TableGuest& g, const TableMessage& m) {
   bool present = false;
   if (!table_decode_presence(table_message_data(m), name, present)) return;
   bool changed;
+  std::string type, data;
   {
     std::lock_guard<std::mutex> lock(g.mutex);
     changed = g.host_away == present && g.end == TableGuestEnd::kNone;
     g.host_away = !present;
+    if (changed && present && g.vote_open && g.action_turn == g.turn) {
+      type = g.action_type;
+      data = g.action_data;
+    }
   }
   if (!changed) return;
   if (present) {
     note(g, "✅ El anfitrión ha vuelto a la mesa.", "success");
+    if (!type.empty()) send(g, type, data);
   } else {
     note(g, "⚠️ El anfitrión se ha desconectado: la mesa le espera (tus votos se guardan).",
          "warning");
@@ -480,7 +498,7 @@ bool table_guest_vote(TableGuest& g, std::int32_t option) {
   }
   std::string data;
   table_encode_vote(option, turn, data);
-  return send(g, TABLE_MSG_VOTE, data);
+  return send(g, TABLE_MSG_VOTE, data, turn);
 }
 
 std::int32_t table_guest_turn(const TableGuest& g, std::int32_t* choices) {
@@ -567,7 +585,7 @@ void table_guest_line(TableGuest& g, std::string_view raw) {
     std::string data;
     table_encode_text(line, "", false, data);
     table_json_add_int(data, "turno", turn);
-    send(g, commands ? TABLE_MSG_COMMAND : TABLE_MSG_PROPOSAL, data);
+    send(g, commands ? TABLE_MSG_COMMAND : TABLE_MSG_PROPOSAL, data, turn);
   }
 }
 

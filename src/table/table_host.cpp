@@ -211,7 +211,7 @@ bool publish(TableHost& h, TableChannel channel, std::string_view part, std::str
   }
   if (wait_ms > 0) sent = table_mqtt_publish(*h.mqtt, topic, message, retain, wait_ms, nullptr);
   if (sent && h.settings.hooks.published != nullptr)
-    h.settings.hooks.published(h.settings.hooks.user, type, message_id(message));
+    h.settings.hooks.published(h.settings.hooks.user, type, message_id(message), data);
   return sent;
 }
 
@@ -653,11 +653,14 @@ void handle_vote(TableHost& h, TablePlayer& p, const TableMessage& m) {
     refuse_action(h, p, "Voto", "mal formado");
     return;
   }
+  // A vote sent again (by an adventurer who saw the host come back) changes nothing to say.
+  const bool again = p.vote == option && h.state.vote_open && turn == h.state.turn;
   TableVote result = table_state_vote(h.state, p.id.view(), turn, option, m.seq);
   if (result != TableVote::kAccepted) {
     refuse_action(h, p, "Voto", table_vote_reason(result));
     return;
   }
+  if (again) return;
   std::string label = option_label(h, option);
   announce_line(h, TABLE_MSG_VOTE_SEEN,
                 std::string(p.name.view()) + " vota la opción " + std::to_string(option) +
@@ -705,6 +708,7 @@ void handle_proposal(TableHost& h, TablePlayer& p, const TableMessage& m, bool c
     h.candidates.push_back(Candidate{number, line, p.id.c_str(), p.name.c_str(), command});
     added = true;
   }
+  const bool again = !added && p.vote == number;
   TableVote result = table_state_vote(h.state, p.id.view(), turn, number, m.seq);
   if (added) {
     std::string shown = std::string(p.name.view()) + (command ? " propone la orden «" : " propone «") +
@@ -714,7 +718,7 @@ void handle_proposal(TableHost& h, TablePlayer& p, const TableMessage& m, bool c
                       ",\"quien\":" + quoted(p.id.view()) + ",\"turno\":" +
                       std::to_string(turn) + ",\"comando\":" + (command ? "true" : "false"));
   }
-  if (result == TableVote::kAccepted) {
+  if (result == TableVote::kAccepted && !again) {
     announce_line(h, TABLE_MSG_VOTE_SEEN,
                   std::string(p.name.view()) + " vota la opción " + std::to_string(number) +
                       " «" + line + "».",
@@ -1121,8 +1125,11 @@ bool connect(TableHost& h, TableErrorText* error) {
   int reason = 0;
   if (!table_mqtt_connect(*h.mqtt, kConnectMs, &reason)) {
     char line[TABLE_ERROR_BYTES];
-    std::snprintf(line, sizeof line, "no se pudo conectar con %s:%d: %s", h.code.host.c_str(),
-                  h.code.port, table_mqtt_reason_text(reason));
+    std::snprintf(line, sizeof line, "no se pudo conectar con %s:%d: %s%s", h.code.host.c_str(),
+                  h.code.port, table_mqtt_reason_text(reason),
+                  is_this_machine(h.code.host.view()) && !h.own_broker
+                      ? " (¿has arrancado el servidor de la mesa con «quillhaven-mesa broker»?)"
+                      : "");
     error->assign(line);
     return false;
   }
@@ -1133,16 +1140,11 @@ bool connect(TableHost& h, TableErrorText* error) {
 bool choose_broker(TableHost& h, TableErrorText* error) {
   std::string_view address = h.code.host.view();
   TableBrokerAdmin admin;
-  if (!is_this_machine(address)) {
+  if (!is_this_machine(address) ||
+      (h.settings.dynsec == nullptr && !table_broker_read_admin(h.settings.root, admin))) {
     h.own_broker = false;
     h.code.open_broker = true;
     return true;
-  }
-  if (h.settings.dynsec == nullptr && !table_broker_read_admin(h.settings.root, admin)) {
-    error->assign(
-        "config.json nombra este equipo, pero aquí no hay servidor de la mesa: arráncalo antes "
-        "con «quillhaven-mesa broker»");
-    return false;
   }
   h.own_broker = true;
   h.code.open_broker = false;

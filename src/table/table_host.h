@@ -31,8 +31,9 @@ struct TableHost;
 struct TableHostHooks {
   // A vote was opened (a new turn), after its options left for the table.
   void (*vote_opened)(void* user, std::int32_t turn);
-  // A message left for the table: its type and id.
-  void (*published)(void* user, std::string_view type, std::string_view id);
+  // A message left for the table: its type, id and data.
+  void (*published)(void* user, std::string_view type, std::string_view id,
+                    std::string_view data);
   void* user;
 };
 
