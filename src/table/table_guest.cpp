@@ -166,6 +166,21 @@ bool send(TableGuest& g, std::string_view type, const std::string& data,
          table_mqtt_publish(*g.mqtt, topic, message, false, 0, nullptr);
 }
 
+// "Gone" on this adventurer's presence topic; `wait_ms` waits for the broker.
+void say_goodbye(TableGuest& g, std::int32_t wait_ms) {
+  std::string topic = table_topic(g.table_id, TableChannel::kPresence, g.id.view());
+  std::string data, message;
+  table_encode_presence(g.settings.name, false, data);
+  {
+    std::lock_guard<std::mutex> lock(g.publish_mutex);
+    if (!table_message_seal(g.signer, topic, TableChannel::kPresence, TABLE_MSG_PRESENCE, data, 0,
+                            message)) {
+      return;
+    }
+  }
+  table_mqtt_publish(*g.mqtt, topic, message, true, wait_ms, nullptr);
+}
+
 // How many options of an options message a number can name.
 std::int32_t numbered_options(const JsonMember& options, bool& commands) {
   commands = false;
@@ -260,34 +275,37 @@ void host_presence(TableGuest& g, const TableMessage& m) {
 
 void guest_message(void* user, const char* topic, std::string_view payload, bool) {
   TableGuest& g = *static_cast<TableGuest*>(user);
+  if (payload.empty()) return;  // a retained message being cleared
   TableMessage m;
   if (!table_message_open(g.table_id, g.key, topic, payload, m, nullptr)) return;
   {
     std::lock_guard<std::mutex> lock(g.mutex);
     if (!table_guard_accept(*g.guard, m, nullptr)) return;
   }
-  if (g.settings.hooks.message != nullptr) g.settings.hooks.message(g.settings.hooks.user, m);
   switch (m.topic.channel) {
     case TableChannel::kState:
       take_state(g, m);
-      return;
+      break;
     case TableChannel::kHostPresence:
       host_presence(g, m);
-      return;
-    case TableChannel::kEvents:
       break;
     default:
-      return;
+      break;
   }
-  const JsonMember& data = table_message_data(m);
-  {
+  if (m.topic.channel == TableChannel::kEvents) {
     std::lock_guard<std::mutex> lock(g.mutex);
-    learn(g, m.type.view(), data);
+    learn(g, m.type.view(), table_message_data(m));
     if (m.type == TABLE_MSG_SCENE) g.drawn = true;
   }
+  // Told once the guest itself knows: a hook may act on what it hears.
+  if (g.settings.hooks.message != nullptr) g.settings.hooks.message(g.settings.hooks.user, m);
+  if (m.topic.channel != TableChannel::kEvents) return;
+  const JsonMember& data = table_message_data(m);
   JsonMember copy = data;
   if (g.screen != nullptr) table_screen_post(*g.screen, m.type.view(), std::move(copy));
   if (m.type == TABLE_MSG_CLOSED) {
+    // Heard: the goodbye at once tells the closing host it may let go.
+    say_goodbye(g, 0);
     finish(g, table_read_flag(data, "final") ? TableGuestEnd::kFinished : TableGuestEnd::kClosed);
   } else if (m.type == TABLE_MSG_REMOVED) {
     const JsonMember* who = json_find_typed(data, "quien", JsonType::kString);
@@ -608,18 +626,9 @@ void table_guest_drain(TableGuest& g) {
 void table_guest_leave(TableGuest* g) {
   if (g == nullptr) return;
   TableGuestEnd end = table_guest_end(*g);
-  if (g->mqtt != nullptr && end != TableGuestEnd::kRemoved && end != TableGuestEnd::kRefused) {
-    // A goodbye, so the table does not wait for this adventurer's vote.
-    std::string topic = table_topic(g->table_id, TableChannel::kPresence, g->id.view());
-    std::string data, message;
-    table_encode_presence(g->settings.name, false, data);
-    {
-      std::lock_guard<std::mutex> lock(g->publish_mutex);
-      table_message_seal(g->signer, topic, TableChannel::kPresence, TABLE_MSG_PRESENCE, data, 0,
-                         message);
-    }
-    table_mqtt_publish(*g->mqtt, topic, message, true, kGoodbyeMs, nullptr);
-  }
+  const bool welcome = end != TableGuestEnd::kRemoved && end != TableGuestEnd::kRefused;
+  // A goodbye: the table waits for this adventurer's vote no longer.
+  if (g->mqtt != nullptr && welcome && table_mqtt_connected(*g->mqtt)) say_goodbye(*g, kGoodbyeMs);
   if (end == TableGuestEnd::kFinished || end == TableGuestEnd::kRemoved) forget_credential(*g);
   // Whoever comes back later reads the table's state, not a backlog of what they missed.
   table_mqtt_destroy(g->mqtt, true);

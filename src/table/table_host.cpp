@@ -40,6 +40,8 @@ constexpr std::size_t kInboxMax = 10000;         // messages waiting; beyond, a 
 constexpr int kRejectionsShown = 5;              // refusal lines per window on the screen
 constexpr std::int64_t kRejectionWindowMs = 10000;
 constexpr std::int64_t kIdleWaitMs = 1000;
+constexpr std::int64_t kRemovalGraceMs = 2000;  // a removed adventurer hears why before the cut
+constexpr std::int64_t kFarewellMs = 3000;      // adventurers take their leave of a closing table
 
 std::int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -175,6 +177,9 @@ struct TableHost {
   std::int64_t window_start = 0;
   int window_shown = 0;
   int window_dropped = 0;
+  // Credentials of removed adventurers, deleted once they have had time to
+  // hear why: deleting one cuts its connection at once.
+  std::vector<std::pair<std::string, std::int64_t>> removals;
 
   // A resumed table's game.
   bool resumed = false;
@@ -815,23 +820,34 @@ void remove_player(TableHost& h, std::string_view who) {
   table_state_remove(h.state, id.view());
   announce_line(h, TABLE_MSG_REMOVED, "El director expulsa a " + name + " de la mesa.",
                 "\"quien\":" + quoted(id.view()));
-  // Their retained presence goes, and with the credential their connection.
-  publish(h, TableChannel::kPresence, id.view(), TABLE_MSG_PRESENCE,
-          "{\"nombre\":" + quoted(name) + ",\"presente\":false}", true);
-  if (h.own_broker) {
-    TableErrorText error{};
-    if (!table_dynsec_run(*h.dynsec, table_dynsec_remove_player(h.table_id, id.view()), false,
-                          &error)) {
-      note(h, std::string("⚠️ No se pudo retirar su acceso al servidor: ") + error.c_str(),
-           "warning");
-    }
-  }
+  // Their retained presence goes; their credential, and with it their
+  // connection, a moment later.
+  table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, id.view()), "",
+                     true, 0, nullptr);
+  if (h.own_broker) h.removals.emplace_back(id.c_str(), now_ms() + kRemovalGraceMs);
   {
     std::lock_guard<std::mutex> lock(h.guard_mutex);
     table_guard_forget(*h.guard, id.view());
   }
   h.state_dirty = true;
   write_room_file(h);
+}
+
+void delete_removed(TableHost& h, bool all) {
+  std::int64_t now = now_ms();
+  for (std::size_t i = 0; i < h.removals.size();) {
+    if (!all && h.removals[i].second > now) {
+      ++i;
+      continue;
+    }
+    TableErrorText error{};
+    if (!table_dynsec_run(*h.dynsec, table_dynsec_remove_player(h.table_id, h.removals[i].first),
+                          false, &error)) {
+      note(h, std::string("⚠️ No se pudo retirar el acceso de un expulsado: ") + error.c_str(),
+           "warning");
+    }
+    h.removals.erase(h.removals.begin() + static_cast<std::ptrdiff_t>(i));
+  }
 }
 
 void public_roll(TableHost& h, std::string_view argument) {
@@ -1025,6 +1041,10 @@ bool host_source(char* buffer, std::size_t capacity, void* user) {
       std::int64_t left = h.state.deadline_ms - now_ms();
       if (left > 0 && left < wait) wait = left;
     }
+    if (!h.removals.empty()) {
+      delete_removed(h, false);
+      wait = 100;
+    }
     InboxItem item;
     std::size_t dropped = 0;
     bool got = pop_item(h, h.state_dirty ? 0 : wait, item, dropped);
@@ -1051,6 +1071,7 @@ bool host_source(char* buffer, std::size_t capacity, void* user) {
 
 void host_message(void* user, const char* topic, std::string_view payload, bool) {
   TableHost& h = *static_cast<TableHost*>(user);
+  if (payload.empty()) return;  // a retained message being cleared
   InboxItem item{InboxKind::kMessage, {}, {}};
   TableRejection why{};
   bool opened = table_message_open(h.table_id, h.key, topic, payload, item.message, &why);
@@ -1173,6 +1194,21 @@ bool load_resumed_game(TableHost& h, TableErrorText* error) {
       h.visited[seen - h.story->sections] = true;
   }
   return true;
+}
+
+// Once the table is told it closes, its adventurers leave; their goodbyes
+// say they heard everything before their credentials go.
+void await_departures(TableHost& h) {
+  std::int64_t until = now_ms() + kFarewellMs;
+  while (table_state_present_count(h.state) > 0) {
+    std::int64_t left = until - now_ms();
+    if (left <= 0) break;
+    InboxItem item;
+    std::size_t dropped = 0;
+    if (!pop_item(h, left, item, dropped)) continue;
+    if (item.kind == InboxKind::kMessage && item.message.topic.channel == TableChannel::kPresence)
+      handle_message(h, item.message);
+  }
 }
 
 }  // namespace
@@ -1340,6 +1376,8 @@ SessionEnd table_host_run(TableHost& h) {
   std::string gone;
   table_encode_presence(h.room_name, false, gone);
   publish(h, TableChannel::kHostPresence, {}, TABLE_MSG_PRESENCE, gone, true, kFlushMs);
+  await_departures(h);
+  if (h.own_broker) delete_removed(h, true);
   if (finished) {
     // Nothing is left to resume: the table's credentials, retained messages
     // and files go.

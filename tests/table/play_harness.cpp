@@ -162,6 +162,7 @@ TableHostSettings TablePlay::settings(const std::string& story, TableMode mode) 
   s.seed = 7;
   s.config = config();
   s.screen.out = screen_.file();
+  s.screen.sleep = [](std::int32_t, void*) {};
   return s;
 }
 
@@ -251,6 +252,7 @@ bool Adventurer::join(const std::string& code, const std::string& name,
   settings.name = name;
   settings.root = root;
   settings.screen.out = screen_.file();
+  settings.screen.sleep = [](std::int32_t, void*) {};
   settings.hooks = TableGuestHooks{on_message, this};
   settings.answer_ms = 10000;
   guest_ = table_guest_join(settings, &error);

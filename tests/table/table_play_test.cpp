@@ -142,7 +142,8 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
 
   // Removed, Bob is disconnected and may not come back, not even as a new request.
   table_host_console(host, "/expulsar bob");
-  EXPECT_EQ(table_guest_wait_end(*bob.guest(), 5000), TableGuestEnd::kRemoved);
+  EXPECT_EQ(table_guest_wait_end(*bob.guest(), 5000), TableGuestEnd::kRemoved)
+      << table.screen() << "\n=====\n" << bob.seen().dump();
   bob.leave();
   Adventurer again;
   EXPECT_FALSE(again.join(table.code(), "Bob", table.root()));
@@ -155,7 +156,7 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
 
   ASSERT_TRUE(ana.vote(2, 1));
   ASSERT_TRUE(carol.vote(2, 1));
-  ASSERT_TRUE(table.screen_shows("Votación completa. Gana la opción 1 con 2 votos."));
+  ASSERT_TRUE(table.screen_shows("Gana la opción 1 con 2 votos. (Entrar en la cueva)"));
   table_host_console(host, "");
   EXPECT_EQ(table.finish(), SESSION_END_ENDING);
   EXPECT_TRUE(ana.seen().wait_for(TABLE_MSG_RESULT, "El director confirma la opción 1."));
