@@ -171,6 +171,7 @@ void say_goodbye(TableGuest& g, std::int32_t wait_ms) {
   std::string topic = table_topic(g.table_id, TableChannel::kPresence, g.id.view());
   std::string data, message;
   table_encode_presence(g.settings.name, false, data);
+  table_json_add_flag(data, "despedida", true);
   {
     std::lock_guard<std::mutex> lock(g.publish_mutex);
     if (!table_message_seal(g.signer, topic, TableChannel::kPresence, TABLE_MSG_PRESENCE, data, 0,

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -37,7 +38,7 @@ constexpr std::int32_t kFlushMs = 5000;          // the last messages of a closi
 constexpr std::uint32_t kSessionSeconds = 3600;  // the broker keeps the host's votes this long
 constexpr std::size_t kProposalMax = 200;        // bytes of a proposal given to the session
 constexpr std::size_t kInboxMax = 10000;         // messages waiting; beyond, a flood is dropped
-constexpr int kRejectionsShown = 5;              // refusal lines per window on the screen
+constexpr int kRejectionsShown = 10;             // refusal lines per window on the screen
 constexpr std::int64_t kRejectionWindowMs = 10000;
 constexpr std::int64_t kIdleWaitMs = 1000;
 constexpr std::int64_t kRemovalGraceMs = 2000;  // a removed adventurer hears why before the cut
@@ -47,6 +48,10 @@ std::int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+std::string seconds_text(std::int64_t seconds) {
+  return std::to_string(seconds) + (seconds == 1 ? " segundo" : " segundos");
 }
 
 enum class InboxKind : std::uint8_t { kMessage, kRejected, kConsole, kConsoleClosed, kStop };
@@ -180,6 +185,8 @@ struct TableHost {
   // Credentials of removed adventurers, deleted once they have had time to
   // hear why: deleting one cuts its connection at once.
   std::vector<std::pair<std::string, std::int64_t>> removals;
+  // Adventurers whose connection was lost, and when the table stops waiting for them.
+  std::vector<std::pair<std::string, std::int64_t>> departures;
 
   // A resumed table's game.
   bool resumed = false;
@@ -559,6 +566,9 @@ std::string result_line(const TableHost& h, const TableTally& tally) {
 }
 
 bool check_vote(TableHost& h, Decision& decision) {
+  // Cut off from the broker, the host knows neither who is there nor what
+  // they voted: nothing is decided until it is back.
+  if (!table_mqtt_connected(*h.mqtt)) return false;
   if (!table_state_vote_due(h.state, now_ms())) return false;
   TableTally tally;
   table_state_tally(h.state, tally);
@@ -576,8 +586,7 @@ bool check_vote(TableHost& h, Decision& decision) {
     std::int32_t seconds = h.settings.vote_seconds > 0 ? h.settings.vote_seconds : 60;
     table_state_extend(h.state, now_ms(), seconds);
     announce_line(h, TABLE_MSG_RESULT,
-                  "Nadie ha votado a tiempo: el plazo se amplía " + std::to_string(seconds) +
-                      " segundos.");
+                  "Nadie ha votado a tiempo: el plazo se amplía " + seconds_text(seconds) + ".");
     return false;
   }
   close_vote(h, tally.winner, result_line(h, tally));
@@ -634,17 +643,57 @@ void handle_join(TableHost& h, const TableMessage& m) {
   if (answer.admitted) write_room_file(h);
 }
 
+void announce_departure(TableHost& h, const TablePlayer& p) {
+  if (!table_state_set_present(h.state, p.id.view(), false)) return;
+  announce_line(h, TABLE_MSG_PRESENT, std::string(p.name.view()) + " se ha ido de la mesa.");
+  h.state_dirty = true;
+}
+
+// A goodbye counts at once. A last will (a lost connection) counts once the
+// adventurer has not come back within the grace: a restarted broker sends
+// every will, and its adventurers reconnect moments later.
 void handle_presence(TableHost& h, const TableMessage& m) {
   TableNameText name;
   bool present = false;
-  if (!table_decode_presence(table_message_data(m), name, present)) return;
+  const JsonMember& data = table_message_data(m);
+  if (!table_decode_presence(data, name, present)) return;
   TablePlayer* p = table_state_find(h.state, m.topic.part.view());
   if (p == nullptr || p->removed) return;
-  if (!table_state_set_present(h.state, p->id.view(), present)) return;
+  auto pending = std::find_if(h.departures.begin(), h.departures.end(),
+                              [&](const auto& d) { return d.first == p->id.view(); });
+  if (present) {
+    if (pending != h.departures.end()) {
+      h.departures.erase(pending);
+      announce_line(h, TABLE_MSG_PRESENT, std::string(p->name.view()) + " ha vuelto.");
+      return;
+    }
+    if (!table_state_set_present(h.state, p->id.view(), true)) return;
+    announce_line(h, TABLE_MSG_PRESENT, std::string(p->name.view()) + " se sienta a la mesa.");
+    h.state_dirty = true;
+    return;
+  }
+  if (!p->present || pending != h.departures.end()) return;
+  if (table_read_flag(data, "despedida") || h.settings.presence_grace_ms <= 0) {
+    announce_departure(h, *p);
+    return;
+  }
+  h.departures.emplace_back(p->id.c_str(), now_ms() + h.settings.presence_grace_ms);
   announce_line(h, TABLE_MSG_PRESENT,
-                std::string(p->name.view()) +
-                    (present ? " se sienta a la mesa." : " se ha ido de la mesa."));
-  h.state_dirty = true;
+                std::string(p->name.view()) + " ha perdido la conexión: la mesa le espera " +
+                    seconds_text((h.settings.presence_grace_ms + 999) / 1000) + ".");
+}
+
+// Those who did not come back in time are gone.
+void settle_departures(TableHost& h) {
+  std::int64_t now = now_ms();
+  for (std::size_t i = 0; i < h.departures.size();) {
+    if (h.departures[i].second > now) {
+      ++i;
+      continue;
+    }
+    if (TablePlayer* p = table_state_find(h.state, h.departures[i].first)) announce_departure(h, *p);
+    h.departures.erase(h.departures.begin() + static_cast<std::ptrdiff_t>(i));
+  }
 }
 
 void refuse_action(TableHost& h, const TablePlayer& p, std::string_view what, const char* why) {
@@ -818,6 +867,7 @@ void remove_player(TableHost& h, std::string_view who) {
   }
   std::string name = p->name.c_str();
   table_state_remove(h.state, id.view());
+  std::erase_if(h.departures, [&](const auto& d) { return d.first == id.view(); });
   announce_line(h, TABLE_MSG_REMOVED, "El director expulsa a " + name + " de la mesa.",
                 "\"quien\":" + quoted(id.view()));
   // Their retained presence goes; their credential, and with it their
@@ -1043,6 +1093,10 @@ bool host_source(char* buffer, std::size_t capacity, void* user) {
     }
     if (!h.removals.empty()) {
       delete_removed(h, false);
+      wait = 100;
+    }
+    if (!h.departures.empty()) {
+      settle_departures(h);
       wait = 100;
     }
     InboxItem item;

@@ -21,6 +21,10 @@
 
 inline constexpr std::int32_t TABLE_DEFAULT_VOTE_SECONDS = 90;  // a vote without a director
 inline constexpr std::int32_t TABLE_MAX_VOTE_SECONDS = 3600;
+// How long the table waits for an adventurer whose connection was lost (its
+// last will) before the votes go on without them: a broker restart or a short
+// network cut is over sooner.
+inline constexpr std::int32_t TABLE_PRESENCE_GRACE_MS = 10000;
 inline constexpr const char* TABLE_ROOMS_FOLDER = "mesa/salas";  // under the game's root
 inline constexpr const char* TABLE_DEFAULT_PARTY = "La Compañía";  // the shared hero's name
 
@@ -45,6 +49,7 @@ struct TableHostSettings {
   bool mode_given = true;  // false: a resumed table keeps its own mode
   std::int32_t vote_seconds = -1;  // -1: the default of the mode (none with a director)
   bool resume = false;
+  std::int32_t presence_grace_ms = TABLE_PRESENCE_GRACE_MS;
   std::uint32_t seed = 0;  // the adventure's seed; the table's public rolls use the next one
   AppConfig config{};      // the broker, the narrator; the typing speed of the host's screen
   UiContext screen{};      // the host's terminal (the director's screen); out null: none
