@@ -44,4 +44,5 @@ void app_multiplayer_screen(Host& host, const AppConfig& config);
 // The screens' texts, from their first line to their prompt.
 void app_print_main_menu(UiContext& ui, const AppConfig& config);
 void app_print_settings(UiContext& ui, const AppConfig& config);
-void app_print_multiplayer(UiContext& ui, const AppConfig& config);
+// `mosquitto`: where the broker program is installed, null when it is not.
+void app_print_multiplayer(UiContext& ui, const AppConfig& config, const char* mosquitto);

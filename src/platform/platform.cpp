@@ -66,25 +66,10 @@ bool is_regular_executable(const char* path) {
   return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, X_OK) == 0;
 }
 
-// Looks the players up on PATH. Empty and relative PATH entries are skipped so
-// the music never runs a program from the game's working folder.
+// Looks the players up on PATH.
 bool find_audio_player(char* out, std::size_t capacity) {
-  const char* path_env = getenv("PATH");
-  if (path_env == nullptr) path_env = "/usr/bin:/bin";
   for (const char* name : AUDIO_PLAYERS) {
-    const char* dir = path_env;
-    while (true) {
-      const char* end = strchr(dir, ':');
-      std::size_t len = end ? static_cast<std::size_t>(end - dir) : strlen(dir);
-      if (len > 0 && dir[0] == '/') {
-        int n = snprintf(out, capacity, "%.*s/%s", static_cast<int>(len), dir, name);
-        if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) {
-          return true;
-        }
-      }
-      if (end == nullptr) break;
-      dir = end + 1;
-    }
+    if (platform_find_program(name, nullptr, out, capacity)) return true;
   }
   return false;
 }
@@ -777,4 +762,31 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   return started && !killed;
+}
+
+// Empty and relative PATH entries are skipped, so nothing is ever run from
+// the game's working folder.
+bool platform_find_program(const char* name, const char* also_in, char* out,
+                           std::size_t capacity) {
+  const char* path_env = getenv("PATH");
+  if (path_env == nullptr) path_env = "/usr/bin:/bin";
+  const char* dir = path_env;
+  while (true) {
+    const char* end = strchr(dir, ':');
+    std::size_t len = end ? static_cast<std::size_t>(end - dir) : strlen(dir);
+    if (len > 0 && dir[0] == '/') {
+      int n = snprintf(out, capacity, "%.*s/%s", static_cast<int>(len), dir, name);
+      if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) {
+        return true;
+      }
+    }
+    if (end == nullptr) break;
+    dir = end + 1;
+  }
+  if (also_in != nullptr) {
+    int n = snprintf(out, capacity, "%s/%s", also_in, name);
+    if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) return true;
+  }
+  if (capacity > 0) out[0] = '\0';
+  return false;
 }

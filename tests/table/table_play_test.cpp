@@ -7,6 +7,8 @@
 
 #include "play_harness.h"
 #include "support/test_support.h"
+#include "table/table_message.h"
+#include "table/table_mqtt.h"
 #include "table/table_protocol.h"
 
 using qh_test::Adventurer;
@@ -178,4 +180,53 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
        "─── 📍 [2] La otra orilla ───", "La mesa está en pausa", "El director expulsa a Bob",
        "Carol se sienta a la mesa.", "El director confirma la opción 1.", "[4] El tesoro",
        "¡Felicidades!"}));
+}
+
+// A broker the host does not administer is used as a public one: said on the
+// screen and in the code, anyone may read the table, nobody without the code
+// may act at it.
+TEST(TablePlay, PublicBrokerIsUsedWithAWarningAndEveryMessageStaysSigned) {
+  TablePlay table(false);
+  ASSERT_TRUE(table.open(table.settings(bundled_story("la_cripta_del_rey_ceniza.md"),
+                                        TableMode::kVote)))
+      << table.error();
+  EXPECT_TRUE(table_host_public(*table.host()));
+  TableCode code{};
+  ASSERT_TRUE(table_code_parse(table.code(), code, nullptr));
+  EXPECT_TRUE(code.open_broker);
+  EXPECT_TRUE(table.screen_shows("⚠️ Servidor público (127.0.0.1:" + std::to_string(table.port()) +
+                                 "): cualquiera puede ver lo que pasa en esta mesa."));
+  Adventurer ana;
+  ASSERT_TRUE(ana.join(table.code(), "Ana", table.root())) << ana.error();
+
+  // A stranger reads the table, and signs with a key of its own.
+  std::string id = code.table_id.c_str();
+  TableMqttSettings settings;
+  settings.host = "127.0.0.1";
+  settings.port = table.port();
+  settings.client_id = "curioso";
+  std::vector<std::string> read;  // touched by the connection's thread until it is destroyed
+  auto on_message = [](void* user, const char* topic, std::string_view, bool) {
+    static_cast<std::vector<std::string>*>(user)->push_back(topic);
+  };
+  TableMqttClient* stranger =
+      table_mqtt_create(settings, TableMqttHandlers{on_message, nullptr, nullptr, &read});
+  ASSERT_TRUE(table_mqtt_connect(*stranger, 5000, nullptr));
+  ASSERT_TRUE(table_mqtt_subscribe(*stranger, table_topic_root(id) + "/estado", 5000, nullptr));
+  std::string vote, forged;
+  table_encode_vote(3, 1, vote);
+  TableCode guess = code;
+  guess.key[5] ^= 0x40;
+  TableSigner signer;
+  table_signer_init(signer, guess.key, "ana", 0);
+  std::string topic = table_topic(id, TableChannel::kActions, "ana");
+  table_message_seal(signer, topic, TableChannel::kActions, TABLE_MSG_VOTE, vote, 0, forged);
+  EXPECT_TRUE(table_mqtt_publish(*stranger, topic, forged, false, 5000, nullptr));
+  EXPECT_TRUE(table.screen_shows("jugadores/ana/acciones: firma no válida"));
+  table_mqtt_destroy(stranger);
+  EXPECT_FALSE(read.empty());  // the retained state came with the subscription
+
+  ASSERT_TRUE(ana.vote(1, 2));
+  EXPECT_TRUE(ana.seen().wait_for(TABLE_MSG_RESULT, "Gana la opción 2 con 1 voto."));
+  EXPECT_TRUE(qh_test::lacks(table.seen().dump(), "opción 3"));
 }
