@@ -57,10 +57,17 @@ std::string seconds_text(std::int64_t seconds) {
 enum class InboxKind : std::uint8_t { kMessage, kRejected, kConsole, kConsoleClosed, kStop };
 
 struct InboxItem {
-  InboxKind kind;
+  InboxKind kind = InboxKind::kStop;
   TableMessage message;
   std::string text;
 };
+
+InboxItem inbox_item(InboxKind kind, std::string_view text = {}) {
+  InboxItem item;
+  item.kind = kind;
+  item.text.assign(text);
+  return item;
+}
 
 // A line an adventurer proposed, put to the vote under a number after the
 // options' own.
@@ -1126,7 +1133,7 @@ bool host_source(char* buffer, std::size_t capacity, void* user) {
 void host_message(void* user, const char* topic, std::string_view payload, bool) {
   TableHost& h = *static_cast<TableHost*>(user);
   if (payload.empty()) return;  // a retained message being cleared
-  InboxItem item{InboxKind::kMessage, {}, {}};
+  InboxItem item = inbox_item(InboxKind::kMessage);
   TableRejection why{};
   bool opened = table_message_open(h.table_id, h.key, topic, payload, item.message, &why);
   if (opened) {
@@ -1460,14 +1467,14 @@ SessionEnd table_host_run(TableHost& h) {
 }
 
 void table_host_console(TableHost& host, std::string_view line) {
-  push_item(host, InboxItem{InboxKind::kConsole, {}, std::string(line)});
+  push_item(host, inbox_item(InboxKind::kConsole, line));
 }
 
 void table_host_console_closed(TableHost& host) {
-  push_item(host, InboxItem{InboxKind::kConsoleClosed, {}, {}});
+  push_item(host, inbox_item(InboxKind::kConsoleClosed));
 }
 
-void table_host_stop(TableHost& host) { push_item(host, InboxItem{InboxKind::kStop, {}, {}}); }
+void table_host_stop(TableHost& host) { push_item(host, inbox_item(InboxKind::kStop)); }
 
 void table_host_close(TableHost* host) {
   if (host == nullptr) return;

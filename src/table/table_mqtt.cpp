@@ -136,6 +136,8 @@ TableMqttClient* table_mqtt_create(const TableMqttSettings& settings,
     return nullptr;
   }
   mosquitto_int_option(client->mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  // Small messages go out at once instead of waiting to be merged with the next.
+  mosquitto_int_option(client->mosq, MOSQ_OPT_TCP_NODELAY, 1);
   if (!settings.username.empty())
     mosquitto_username_pw_set(client->mosq, settings.username.c_str(), settings.password.c_str());
   mosquitto_reconnect_delay_set(client->mosq, kReconnectMin, kReconnectMax, true);
