@@ -41,6 +41,7 @@ constexpr std::size_t kInboxMax = 10000;         // messages waiting; beyond, a 
 constexpr int kRejectionsShown = 10;             // refusal lines per window on the screen
 constexpr std::int64_t kRejectionWindowMs = 10000;
 constexpr std::int64_t kIdleWaitMs = 1000;
+constexpr std::int64_t kStateIntervalMs = 1000;  // the retained state, at most this often
 constexpr std::int64_t kRemovalGraceMs = 2000;  // a removed adventurer hears why before the cut
 constexpr std::int64_t kFarewellMs = 3000;      // adventurers take their leave of a closing table
 
@@ -185,6 +186,7 @@ struct TableHost {
   bool visited[STORY_MAX_SECTIONS]{};
   GameRandom table_random{};
   bool state_dirty = false;
+  std::int64_t state_published_ms = 0;
   bool save_warned = false;
   std::int64_t window_start = 0;
   int window_shown = 0;
@@ -296,6 +298,7 @@ std::string players_line(const TableHost& h) {
 
 void publish_state(TableHost& h) {
   h.state_dirty = false;
+  h.state_published_ms = now_ms();
   std::string data = "{\"sala\":" + quoted(h.room_name) + ",\"modo\":\"" +
                      mode_name(h.state.mode) + "\",\"turno\":" + std::to_string(h.turn) +
                      ",\"abierta\":" + (h.state.vote_open ? "true" : "false") +
@@ -1106,17 +1109,21 @@ bool host_source(char* buffer, std::size_t capacity, void* user) {
       settle_departures(h);
       wait = 100;
     }
+    // The retained state is for newcomers: at most once a second, the
+    // events tell everyone else at once.
+    std::int64_t state_due = h.state_published_ms + kStateIntervalMs - now_ms();
+    if (h.state_dirty && state_due < wait) wait = state_due < 0 ? 0 : state_due;
     InboxItem item;
     std::size_t dropped = 0;
-    bool got = pop_item(h, h.state_dirty ? 0 : wait, item, dropped);
+    bool got = pop_item(h, wait, item, dropped);
     if (dropped > 0)
       show_rejection(h, "⚠️ Demasiados mensajes a la vez: " + std::to_string(dropped) +
                             " ignorados.");
     if (got) decided = handle_item(h, item, decision);
     if (h.stopping) return false;
     if (!decided) decided = check_vote(h, decision);
-    // The retained state follows every change, once the waiting messages are handled.
-    if (h.state_dirty && (decided || !got)) publish_state(h);
+    if (h.state_dirty && !decided && now_ms() - h.state_published_ms >= kStateIntervalMs)
+      publish_state(h);
   }
   if (decision.takes_turn) h.narration_who = decision.who;
   std::string line = decision.line.substr(0, capacity - 2) + "\n";
