@@ -271,6 +271,9 @@ struct Scheduler {
 };
 
 Scheduler* g_scheduler = nullptr;
+// Votes start once every bot of every process is seated: the tables then play
+// side by side, and the measure covers them all at once.
+std::atomic<bool> g_go{false};
 
 void bot_message(void* user, const TableMessage& m) {
   auto* bot = static_cast<Bot*>(user);
@@ -287,9 +290,9 @@ void bot_message(void* user, const TableMessage& m) {
     int seated = 0;
     if (list != nullptr)
       for (const JsonMember& p : list->children) seated += table_read_flag(p, "presente") ? 1 : 0;
-    if (seated >= bot->table_size && table_read_flag(data, "abierta"))
+    if (g_go && seated >= bot->table_size && table_read_flag(data, "abierta"))
       g_scheduler->add(bot, table_read_int(data, "turno", 0, 0, INT32_MAX));
-  } else if (m.type == TABLE_MSG_OPTIONS) {
+  } else if (m.type == TABLE_MSG_OPTIONS && g_go) {
     g_scheduler->add(bot, table_decode_turn(data));
   }
 }
@@ -355,6 +358,15 @@ int run_bots(const Options& o) {
     // A table missing a bot would wait for it forever.
     std::fprintf(stderr, "%d bots no entraron\n", failed.load());
     _exit(1);
+  }
+  platform_write_file_atomic((o.root + "/sentados_" + std::to_string(o.first_table)).c_str(), "",
+                             0600);
+  while (!platform_file_exists((o.root + "/adelante").c_str())) platform_sleep_ms(20);
+  g_go = true;
+  for (auto& bot : bots) {
+    std::int32_t choices = 0;
+    std::int32_t turn = table_guest_turn(*bot->guest, &choices);
+    if (turn > 0 && choices > 0) scheduler.add(bot.get(), turn);
   }
   for (auto& bot : bots) {
     if (bot->guest.load() != nullptr) table_guest_wait_end(*bot->guest, 3600 * 1000);
@@ -469,6 +481,27 @@ int run_driver(Options o) {
     part.last_table = std::min(o.tables, first + per_process);
     bots.push_back(start_self(part, "bots"));
   }
+  // Everyone seated, the tables start together.
+  std::int64_t go = 0;
+  for (;;) {
+    int seated = 0;
+    for (int first = 0; first < o.tables; first += per_process)
+      seated += platform_file_exists((o.root + "/sentados_" + std::to_string(first)).c_str());
+    if (seated == static_cast<int>(bots.size())) break;
+    int status = 0;
+    if (waitpid(-1, &status, WNOHANG) > 0) {
+      std::fprintf(stderr, "un proceso terminó antes de empezar (%d)\n", status);
+      kill(host, SIGTERM);
+      for (pid_t b : bots) kill(b, SIGTERM);
+      table_broker_stop(broker);
+      return 1;
+    }
+    platform_sleep_ms(50);
+  }
+  std::fprintf(stderr, "  todos sentados en %.1f s\n",
+               static_cast<double>(now_us() - started) / 1e6);
+  go = now_us();
+  platform_write_file_atomic((o.root + "/adelante").c_str(), "", 0600);
   rusage host_usage{};
   double bots_cpu = 0;
   int host_status = -1, bots_status = 0;
@@ -545,7 +578,12 @@ int run_driver(Options o) {
               1000.0 * bots_cpu / turns);
   std::printf("  CPU total: broker %.2f s, anfitrión %.2f s, bots %.2f s; duración %.1f s\n",
               broker_cpu, rusage_seconds(host_usage), bots_cpu, wall);
-  std::printf("  entregas por segundo: %.0f\n", static_cast<double>(each.size()) / wall);
+  // Play runs from the start signal to the last event: seating comes before.
+  std::int64_t last = 0;
+  for (const Record& r : published) last = std::max(last, r.at);
+  double play = last > go ? static_cast<double>(last - go) / 1e6 : wall;
+  std::printf("  juego: %.1f s, %.0f turnos por segundo, %.0f entregas por segundo\n", play,
+              turns / play, static_cast<double>(each.size()) / play);
   std::error_code ignored;
   std::filesystem::remove_all(o.root, ignored);
   return 0;

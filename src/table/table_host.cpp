@@ -1382,14 +1382,15 @@ TableHost* table_host_open(const TableHostSettings& settings, TableErrorText* er
     table_host_close(h);
     return nullptr;
   }
+  // Connected first: a table that cannot open leaves no file behind to refuse the next.
+  if (!connect(*h, error)) {
+    table_host_close(h);
+    return nullptr;
+  }
   std::string saves = h->room_dir + "/" + PATH_SAVES_DIR;
   if (!platform_mkdir_p(saves.c_str()) || chmod(h->room_dir.c_str(), 0700) != 0 ||
       !write_room_file(*h)) {
     error->assign("no se puede escribir en " + h->room_dir);
-    table_host_close(h);
-    return nullptr;
-  }
-  if (!connect(*h, error)) {
     table_host_close(h);
     return nullptr;
   }
