@@ -25,8 +25,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <queue>
 #include <random>
@@ -107,7 +107,8 @@ std::string ring_story() {
     int next = s % kScenes + 1, far = (s + 2) % kScenes + 1, back = (s + kScenes - 2) % kScenes + 1;
     text += "## [" + std::to_string(s) + "] Sala " + std::to_string(s) + "\n\n";
     for (int p = 0; p < 4; ++p) {
-      text += "La galería sigue entre columnas rotas y charcos de agua negra; el eco devuelve cada ";
+      text +=
+          "La galería sigue entre columnas rotas y charcos de agua negra; el eco devuelve cada ";
       text += "paso multiplicado, y en las paredes alguien grabó marcas que nadie sabe leer.\n\n";
     }
     text += "- [-> " + std::to_string(next) + "] Seguir por el pasillo\n";
@@ -299,8 +300,8 @@ void bot_message(void* user, const TableMessage& m) {
 
 int run_bots(const Options& o) {
   std::string codes;
-  for (int waited = 0; !platform_read_regular_file((o.root + "/codigos.txt").c_str(), 1 << 20,
-                                                    codes);
+  for (int waited = 0;
+       !platform_read_regular_file((o.root + "/codigos.txt").c_str(), 1 << 20, codes);
        waited += 100) {
     if (waited > 600000) return 1;
     platform_sleep_ms(100);
@@ -389,26 +390,26 @@ int run_bots(const Options& o) {
 // ---- the driver ----------------------------------------------------------------------
 
 pid_t start_self(const Options& o, const char* role) {
-  std::vector<std::string> args = {"/proc/self/exe",
-                                   "--rol",
-                                   role,
-                                   "--raiz",
-                                   o.root,
-                                   "--mesas",
-                                   std::to_string(o.tables),
-                                   "--aventureros",
-                                   std::to_string(o.adventurers),
-                                   "--turnos",
-                                   std::to_string(o.turns),
-                                   "--pensar",
-                                   std::to_string(o.think_min_ms) + ":" +
-                                       std::to_string(o.think_max_ms),
-                                   "--puerto",
-                                   std::to_string(o.port),
-                                   "--desde",
-                                   std::to_string(o.first_table),
-                                   "--hasta",
-                                   std::to_string(o.last_table)};
+  std::vector<std::string> args = {
+      "/proc/self/exe",
+      "--rol",
+      role,
+      "--raiz",
+      o.root,
+      "--mesas",
+      std::to_string(o.tables),
+      "--aventureros",
+      std::to_string(o.adventurers),
+      "--turnos",
+      std::to_string(o.turns),
+      "--pensar",
+      std::to_string(o.think_min_ms) + ":" + std::to_string(o.think_max_ms),
+      "--puerto",
+      std::to_string(o.port),
+      "--desde",
+      std::to_string(o.first_table),
+      "--hasta",
+      std::to_string(o.last_table)};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -613,14 +614,14 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "--pensar") {
       std::size_t colon = v.find(':');
       o.think_min_ms = std::atoi(v.substr(0, colon).c_str());
-      o.think_max_ms = colon == std::string::npos ? o.think_min_ms
-                                                  : std::atoi(v.substr(colon + 1).c_str());
+      o.think_max_ms =
+          colon == std::string::npos ? o.think_min_ms : std::atoi(v.substr(colon + 1).c_str());
     } else {
       return false;
     }
   }
-  return o.tables > 0 && o.adventurers > 0 && o.adventurers <= TABLE_MAX_PLAYERS &&
-         o.turns > 0 && o.think_min_ms >= 0 && o.think_max_ms >= o.think_min_ms;
+  return o.tables > 0 && o.adventurers > 0 && o.adventurers <= TABLE_MAX_PLAYERS && o.turns > 0 &&
+         o.think_min_ms >= 0 && o.think_max_ms >= o.think_min_ms;
 }
 
 }  // namespace

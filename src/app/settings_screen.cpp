@@ -3,8 +3,8 @@
 
 #include "app/app.h"
 #include "app/shell.h"
-#include "config/config.h"
 #include "common/text_util.h"
+#include "config/config.h"
 #include "platform/paths.h"
 #include "platform/platform.h"
 #include "ui/palette.h"

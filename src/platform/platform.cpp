@@ -766,8 +766,7 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
 
 // Empty and relative PATH entries are skipped, so nothing is ever run from
 // the game's working folder.
-bool platform_find_program(const char* name, const char* also_in, char* out,
-                           std::size_t capacity) {
+bool platform_find_program(const char* name, const char* also_in, char* out, std::size_t capacity) {
   const char* path_env = getenv("PATH");
   if (path_env == nullptr) path_env = "/usr/bin:/bin";
   const char* dir = path_env;

@@ -35,8 +35,7 @@ bool platform_play_audio_async(const char* path, bool loop);
 bool platform_audio_player_available();
 // The executable `name` on PATH (absolute entries only), else in `also_in`
 // (may be null): its path in `out`. False, `out` empty, when there is none.
-bool platform_find_program(const char* name, const char* also_in, char* out,
-                           std::size_t capacity);
+bool platform_find_program(const char* name, const char* also_in, char* out, std::size_t capacity);
 // The id of the recorded music child, or -1 (for tests).
 pid_t platform_audio_child();
 // Rings the bell of the terminal behind `out` (null: nothing). The pitch and

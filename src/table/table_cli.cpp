@@ -224,14 +224,14 @@ std::uint32_t adventure_seed(std::FILE* err) {
 }
 
 void print_public_warning(std::FILE* out, const TableCode& code) {
-  std::fprintf(out,
-               "⚠️ Esta mesa usa un servidor público (%s:%d): cualquiera puede ver lo que pasa "
-               "en ella.\n",
-               code.host.c_str(), code.port);
+  std::fprintf(
+      out,
+      "⚠️ Esta mesa usa un servidor público (%s:%d): cualquiera puede ver lo que pasa "
+      "en ella.\n",
+      code.host.c_str(), code.port);
 }
 
-int run_join(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
-             std::FILE* err) {
+int run_join(Args& args, const std::string& root, std::FILE* in, std::FILE* out, std::FILE* err) {
   std::string_view code_text;
   std::string_view name;
   while (args.more()) {
@@ -263,8 +263,8 @@ int run_join(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
   std::string config_path = root + "/config.json";
   config_load(config, config_path.c_str());
   if (code.open_broker) print_public_warning(out, code);
-  std::fprintf(out, "Entrando en la mesa %s de %s:%d…\n", code.table_id.c_str(),
-               code.host.c_str(), code.port);
+  std::fprintf(out, "Entrando en la mesa %s de %s:%d…\n", code.table_id.c_str(), code.host.c_str(),
+               code.port);
   std::fflush(out);
   TableGuestSettings settings;
   settings.code = code;
@@ -315,8 +315,7 @@ int run_join(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
   }
 }
 
-int run_host(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
-             std::FILE* err) {
+int run_host(Args& args, const std::string& root, std::FILE* in, std::FILE* out, std::FILE* err) {
   std::string_view story;
   bool director = false;
   bool vote = false;
@@ -332,8 +331,7 @@ int run_host(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
       settings.resume = true;
     } else if (arg == "--sala" || arg == "--plazo") {
       if (!args.more()) {
-        std::fprintf(err, "❌ Falta el valor de %.*s.\n", static_cast<int>(arg.size()),
-                     arg.data());
+        std::fprintf(err, "❌ Falta el valor de %.*s.\n", static_cast<int>(arg.size()), arg.data());
         return 2;
       }
       std::string_view value = args.next();
@@ -401,10 +399,12 @@ int run_host(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
     SessionEnd end = table_host_run(*host);
     stop_console(feed);
     if (end == SESSION_END_EXIT) {
-      std::fprintf(out, "Mesa guardada y cerrada. Continúala con: quillhaven-mesa host %s%s%s %s--reanudar\n",
-                   text_printable(story).c_str(), settings.room.empty() ? "" : " --sala ",
-                   text_printable(settings.room).c_str(),
-                   director ? "--director " : (vote ? "--votacion " : ""));
+      std::fprintf(
+          out,
+          "Mesa guardada y cerrada. Continúala con: quillhaven-mesa host %s%s%s %s--reanudar\n",
+          text_printable(story).c_str(), settings.room.empty() ? "" : " --sala ",
+          text_printable(settings.room).c_str(),
+          director ? "--director " : (vote ? "--votacion " : ""));
     } else {
       std::fprintf(out, "Mesa terminada.\n");
     }

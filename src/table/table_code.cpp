@@ -13,7 +13,7 @@ constexpr std::uint8_t kHostIpv4 = 0;
 constexpr std::uint8_t kHostName = 1;
 constexpr std::uint8_t kHostKindMask = 0x07;
 constexpr std::uint8_t kOpenBroker = 0x08;  // beside the host kind: a broker without credentials
-constexpr std::size_t kChecksumBytes = 3;  // a typo slips through once in 16 million
+constexpr std::size_t kChecksumBytes = 3;   // a typo slips through once in 16 million
 // Version byte, longest host (length byte and name), port, id, key, checksum.
 constexpr std::size_t kMaxBytes =
     1 + 1 + TABLE_HOST_MAX + 2 + TABLE_ID_BYTES + TABLE_KEY_BYTES + kChecksumBytes;

@@ -114,8 +114,7 @@ bool table_event_encode(const SessionEvent& e, std::int32_t turn, std::string& t
     case SessionEventKind::kDeath: {
       const bool death = e.kind == SessionEventKind::kDeath;
       type = TABLE_MSG_ENDING;
-      table_encode_notice(or_empty(e.text), death ? "error" : known_level(or_empty(e.level)),
-                          data);
+      table_encode_notice(or_empty(e.text), death ? "error" : known_level(or_empty(e.level)), data);
       table_json_add_flag(data, "muerte", death);
       if (!death && e.section != nullptr)
         table_json_add_text(data, "tipo_final", e.section->ending_type.view());
@@ -151,8 +150,8 @@ bool table_event_decode_data(std::string_view type, const JsonMember& data, Tabl
       view.item.assign(name.view());
       e.name = view.item.c_str();
     } else {
-      e.kind = table_read_flag(data, "muerte") ? SessionEventKind::kDeath
-                                                : SessionEventKind::kEnding;
+      e.kind =
+          table_read_flag(data, "muerte") ? SessionEventKind::kDeath : SessionEventKind::kEnding;
       e.section = view.has_scene ? &view.scene : nullptr;
     }
     return true;
@@ -220,10 +219,9 @@ bool table_event_decode(const TableMessage& message, TableView& view, SessionEve
 }
 
 bool table_event_is_line(std::string_view type) {
-  for (const char* line_type :
-       {TABLE_MSG_VOTE_SEEN, TABLE_MSG_RESULT, TABLE_MSG_CANDIDATE, TABLE_MSG_SAID,
-        TABLE_MSG_DIRECTOR, TABLE_MSG_PAUSE, TABLE_MSG_REMOVED, TABLE_MSG_PRESENT,
-        TABLE_MSG_CLOSED}) {
+  for (const char* line_type : {TABLE_MSG_VOTE_SEEN, TABLE_MSG_RESULT, TABLE_MSG_CANDIDATE,
+                                TABLE_MSG_SAID, TABLE_MSG_DIRECTOR, TABLE_MSG_PAUSE,
+                                TABLE_MSG_REMOVED, TABLE_MSG_PRESENT, TABLE_MSG_CLOSED}) {
     if (type == line_type) return true;
   }
   return false;

@@ -25,7 +25,7 @@ namespace {
 constexpr std::int32_t kConnectMs = 10000;
 constexpr std::int32_t kGoodbyeMs = 3000;
 constexpr std::uint32_t kSessionSeconds = 3600;
-constexpr std::size_t kPasswordBytes = 24;       // 48 hex digits, within the 32 to 64 allowed
+constexpr std::size_t kPasswordBytes = 24;  // 48 hex digits, within the 32 to 64 allowed
 constexpr const char* kCredentialFolder = "mesa/unido";  // under the game's root
 
 constexpr const char* kHelp =
@@ -117,8 +117,8 @@ void keep_credential(const TableGuest& g) {
   std::string folder = g.settings.root + "/" + kCredentialFolder;
   if (!platform_mkdir_p(folder.c_str())) return;
   chmod(folder.c_str(), 0700);
-  std::string text = "{\"jugador\": \"" + std::string(g.id.view()) + "\", \"clave\": \"" +
-                     g.password + "\"}\n";
+  std::string text =
+      "{\"jugador\": \"" + std::string(g.id.view()) + "\", \"clave\": \"" + g.password + "\"}\n";
   platform_write_file_atomic(path.c_str(), text, 0600);
 }
 
@@ -342,8 +342,8 @@ void guest_connected(void* user, TableMqttClient& client, bool reconnected) {
     std::lock_guard<std::mutex> lock(g.publish_mutex);
     message = g.presence_message;
   }
-  table_mqtt_publish(client, table_topic(g.table_id, TableChannel::kPresence, g.id.view()),
-                     message, true, 0, nullptr);
+  table_mqtt_publish(client, table_topic(g.table_id, TableChannel::kPresence, g.id.view()), message,
+                     true, 0, nullptr);
   if (reconnected) note(g, "✅ Conexión recuperada.", "success");
 }
 
@@ -417,8 +417,8 @@ bool ask_to_join(TableGuest& g, TableErrorText* error) {
   table_encode_join(request, data);
   bool ok = client != nullptr && table_mqtt_connect(*client, kConnectMs, &reason) &&
             table_mqtt_subscribe(*client, lobby.topic, kConnectMs, &reason) &&
-            table_message_seal(signer, topic, TableChannel::kJoinRequest, TABLE_MSG_JOIN, data,
-                               0, message) &&
+            table_message_seal(signer, topic, TableChannel::kJoinRequest, TABLE_MSG_JOIN, data, 0,
+                               message) &&
             table_mqtt_publish(*client, topic, message, false, kConnectMs, &reason);
   if (!ok) {
     table_mqtt_destroy(client);
@@ -527,6 +527,7 @@ std::int32_t table_guest_turn(const TableGuest& g, std::int32_t* choices) {
 }
 
 void table_guest_line(TableGuest& g, std::string_view raw) {
+  if (g.screen != nullptr) table_screen_answered(*g.screen);
   std::string clean = text_printable(trim_view(raw));
   std::string_view line = clean;
   std::string_view argument;
@@ -596,8 +597,9 @@ void table_guest_line(TableGuest& g, std::string_view raw) {
       turn = g.turn;
     }
     if (!open || paused) {
-      note(g, paused ? "La mesa está en pausa: espera a que siga."
-                     : "Espera a las opciones del turno para proponer algo.",
+      note(g,
+           paused ? "La mesa está en pausa: espera a que siga."
+                  : "Espera a las opciones del turno para proponer algo.",
            "warning");
       return;
     }

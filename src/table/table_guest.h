@@ -24,11 +24,11 @@ struct TableGuestHooks {
 
 struct TableGuestSettings {
   TableCode code{};
-  std::string name;       // as the adventurer wrote it
-  std::string root;       // the game's root: the credential to come back is kept in mesa/;
-                          // empty: not kept
-  UiContext screen{};     // the adventurer's terminal
-  bool draw = true;       // false: nothing is drawn (a bot)
+  std::string name;    // as the adventurer wrote it
+  std::string root;    // the game's root: the credential to come back is kept in mesa/;
+                       // empty: not kept
+  UiContext screen{};  // the adventurer's terminal
+  bool draw = true;    // false: nothing is drawn (a bot)
   TableGuestHooks hooks{};
   std::int32_t answer_ms = 30000;  // how long the host may take to answer the join request
 };

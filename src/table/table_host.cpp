@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -42,8 +42,8 @@ constexpr int kRejectionsShown = 10;             // refusal lines per window on 
 constexpr std::int64_t kRejectionWindowMs = 10000;
 constexpr std::int64_t kIdleWaitMs = 1000;
 constexpr std::int64_t kStateIntervalMs = 1000;  // the retained state, at most this often
-constexpr std::int64_t kRemovalGraceMs = 2000;  // a removed adventurer hears why before the cut
-constexpr std::int64_t kFarewellMs = 3000;      // adventurers take their leave of a closing table
+constexpr std::int64_t kRemovalGraceMs = 2000;   // a removed adventurer hears why before the cut
+constexpr std::int64_t kFarewellMs = 3000;       // adventurers take their leave of a closing table
 
 std::int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -118,8 +118,8 @@ bool is_this_machine(std::string_view host) {
   for (ifaddrs* a = list; a != nullptr && !found; a = a->ifa_next) {
     if (a->ifa_addr == nullptr) continue;
     if (is_v4 && a->ifa_addr->sa_family == AF_INET) {
-      found = std::memcmp(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, &v4,
-                          sizeof v4) == 0;
+      found =
+          std::memcmp(&reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, &v4, sizeof v4) == 0;
     } else if (is_v6 && a->ifa_addr->sa_family == AF_INET6) {
       found = std::memcmp(&reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr, &v6,
                           sizeof v6) == 0;
@@ -177,6 +177,7 @@ struct TableHost {
   bool vote_consumed = true;  // the next options open a new vote
   bool prompt_pending = false;
   bool stopping = false;
+  bool closing = false;   // the table said goodbye: departures are no news any more
   bool due_told = false;  // the director heard that the vote is complete
   std::vector<Candidate> candidates;
   std::string panel_json, scene_json, options_json;
@@ -299,8 +300,8 @@ std::string players_line(const TableHost& h) {
 void publish_state(TableHost& h) {
   h.state_dirty = false;
   h.state_published_ms = now_ms();
-  std::string data = "{\"sala\":" + quoted(h.room_name) + ",\"modo\":\"" +
-                     mode_name(h.state.mode) + "\",\"turno\":" + std::to_string(h.turn) +
+  std::string data = "{\"sala\":" + quoted(h.room_name) + ",\"modo\":\"" + mode_name(h.state.mode) +
+                     "\",\"turno\":" + std::to_string(h.turn) +
                      ",\"abierta\":" + (h.state.vote_open ? "true" : "false") +
                      ",\"pausa\":" + (h.state.paused ? "true" : "false");
   if (!h.panel_json.empty()) data += ",\"panel\":" + h.panel_json;
@@ -340,15 +341,15 @@ void publish_state(TableHost& h) {
 bool write_room_file(TableHost& h) {
   std::string key_hex;
   table_crypto_append_hex(key_hex, h.code.key);
-  std::string out = "{\n  \"version\": 1,\n  \"mesa\": " + quoted(h.table_id) +
-                    ",\n  \"clave\": " + quoted(key_hex) + ",\n  \"anfitrion\": " +
-                    quoted(h.host_password) + ",\n  \"servidor\": " + quoted(h.code.host.view()) +
-                    ",\n  \"puerto\": " + std::to_string(h.code.port) + ",\n  \"publico\": " +
-                    (h.code.open_broker ? "true" : "false") + ",\n  \"modo\": \"" +
-                    mode_name(h.state.mode) + "\",\n  \"plazo\": " +
-                    std::to_string(h.settings.vote_seconds) + ",\n  \"sala\": " +
-                    quoted(h.room_name) + ",\n  \"historia\": " + quoted(h.slug.view()) +
-                    ",\n  \"turno\": " + std::to_string(h.turn) + ",\n  \"jugadores\": [";
+  std::string out =
+      "{\n  \"version\": 1,\n  \"mesa\": " + quoted(h.table_id) +
+      ",\n  \"clave\": " + quoted(key_hex) + ",\n  \"anfitrion\": " + quoted(h.host_password) +
+      ",\n  \"servidor\": " + quoted(h.code.host.view()) +
+      ",\n  \"puerto\": " + std::to_string(h.code.port) +
+      ",\n  \"publico\": " + (h.code.open_broker ? "true" : "false") + ",\n  \"modo\": \"" +
+      mode_name(h.state.mode) + "\",\n  \"plazo\": " + std::to_string(h.settings.vote_seconds) +
+      ",\n  \"sala\": " + quoted(h.room_name) + ",\n  \"historia\": " + quoted(h.slug.view()) +
+      ",\n  \"turno\": " + std::to_string(h.turn) + ",\n  \"jugadores\": [";
   bool first = true;
   for (const TablePlayer& p : list_used(h.state.players, h.state.player_count)) {
     out += first ? "\n    " : ",\n    ";
@@ -419,10 +420,11 @@ std::string hidden_options(const StorySection& section) {
   std::string out;
   for (const StoryTransition& t : list_used(section.transitions, section.transition_count)) {
     if (rules_option_access(t) != OptionAccess::kHiddenCommand) continue;
-      out += "  " QH_GREY "🔒 (oculta) >_ " + text_printable(t.command.view()) + " — " +
+    out += "  " QH_GREY "🔒 (oculta) >_ " + text_printable(t.command.view()) + " — " +
            text_printable(t.label.view()) + QH_RESET "\n";
   }
-  if (!out.empty()) out = QH_GREY "   Solo el director ve estas órdenes ocultas:" QH_RESET "\n" + out;
+  if (!out.empty())
+    out = QH_GREY "   Solo el director ve estas órdenes ocultas:" QH_RESET "\n" + out;
   return out;
 }
 
@@ -507,8 +509,11 @@ void host_before_prompt(const StorySection& section, const Character& hero, void
   }
   saved = write_room_file(h) && saved;
   if (!saved && !h.save_warned) {
-    note(h, "⚠️ No se pudo guardar la mesa en " + h.room_dir + ": si el anfitrión se cae, no se "
-            "podrá reanudar desde aquí.", "warning");
+    note(h,
+         "⚠️ No se pudo guardar la mesa en " + h.room_dir +
+             ": si el anfitrión se cae, no se "
+             "podrá reanudar desde aquí.",
+         "warning");
   }
   h.save_warned = !saved;
 }
@@ -592,9 +597,11 @@ bool check_vote(TableHost& h, Decision& decision) {
     return false;
   }
   if (tally.winner == 0) {
-    // Nobody voted in time: the table gets more time rather than a random choice.
+    // Nobody voted in time: the table gets more time rather than a random
+    // choice; an empty table waits without a word.
     std::int32_t seconds = h.settings.vote_seconds > 0 ? h.settings.vote_seconds : 60;
     table_state_extend(h.state, now_ms(), seconds);
+    if (table_state_present_count(h.state) == 0) return false;
     announce_line(h, TABLE_MSG_RESULT,
                   "Nadie ha votado a tiempo: el plazo se amplía " + seconds_text(seconds) + ".");
     return false;
@@ -624,11 +631,13 @@ void handle_join(TableHost& h, const TableMessage& m) {
   }
   if (admit == TableAdmit::kAdmitted && h.own_broker) {
     TableErrorText error{};
-    if (!table_dynsec_run(*h.dynsec, table_dynsec_add_player(h.table_id, id.view(),
-                                                             request.password.view()),
+    if (!table_dynsec_run(*h.dynsec,
+                          table_dynsec_add_player(h.table_id, id.view(), request.password.view()),
                           false, &error)) {
-      note(h, "⚠️ No se pudo dar acceso a " + std::string(request.name.view()) + ": " +
-                  error.c_str(), "warning");
+      note(h,
+           "⚠️ No se pudo dar acceso a " + std::string(request.name.view()) + ": " +
+               error.c_str(),
+           "warning");
       answer.reason.assign("el servidor de la mesa no pudo darte acceso; inténtalo de nuevo");
     }
   }
@@ -654,7 +663,7 @@ void handle_join(TableHost& h, const TableMessage& m) {
 }
 
 void announce_departure(TableHost& h, const TablePlayer& p) {
-  if (!table_state_set_present(h.state, p.id.view(), false)) return;
+  if (!table_state_set_present(h.state, p.id.view(), false) || h.closing) return;
   announce_line(h, TABLE_MSG_PRESENT, std::string(p.name.view()) + " se ha ido de la mesa.");
   h.state_dirty = true;
 }
@@ -701,14 +710,15 @@ void settle_departures(TableHost& h) {
       ++i;
       continue;
     }
-    if (TablePlayer* p = table_state_find(h.state, h.departures[i].first)) announce_departure(h, *p);
+    if (TablePlayer* p = table_state_find(h.state, h.departures[i].first))
+      announce_departure(h, *p);
     h.departures.erase(h.departures.begin() + static_cast<std::ptrdiff_t>(i));
   }
 }
 
 void refuse_action(TableHost& h, const TablePlayer& p, std::string_view what, const char* why) {
-  show_rejection(h, "⚠️ " + std::string(what) + " de " + p.name.c_str() + " ignorado: " + why +
-                        ".");
+  show_rejection(
+      h, "⚠️ " + std::string(what) + " de " + p.name.c_str() + " ignorado: " + why + ".");
 }
 
 void handle_vote(TableHost& h, TablePlayer& p, const TableMessage& m) {
@@ -775,17 +785,18 @@ void handle_proposal(TableHost& h, TablePlayer& p, const TableMessage& m, bool c
   const bool again = !added && p.vote == number;
   TableVote result = table_state_vote(h.state, p.id.view(), turn, number, m.seq);
   if (added) {
-    std::string shown = std::string(p.name.view()) + (command ? " propone la orden «" : " propone «") +
-                        line + "»: vota " + std::to_string(number) + " para elegirla.";
+    std::string shown = std::string(p.name.view()) +
+                        (command ? " propone la orden «" : " propone «") + line + "»: vota " +
+                        std::to_string(number) + " para elegirla.";
     announce_line(h, TABLE_MSG_CANDIDATE, shown,
                   "\"numero\":" + std::to_string(number) + ",\"propuesta\":" + quoted(line) +
-                      ",\"quien\":" + quoted(p.id.view()) + ",\"turno\":" +
-                      std::to_string(turn) + ",\"comando\":" + (command ? "true" : "false"));
+                      ",\"quien\":" + quoted(p.id.view()) + ",\"turno\":" + std::to_string(turn) +
+                      ",\"comando\":" + (command ? "true" : "false"));
   }
   if (result == TableVote::kAccepted && !again) {
     announce_line(h, TABLE_MSG_VOTE_SEEN,
-                  std::string(p.name.view()) + " vota la opción " + std::to_string(number) +
-                      " «" + line + "».",
+                  std::string(p.name.view()) + " vota la opción " + std::to_string(number) + " «" +
+                      line + "».",
                   "\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(number) +
                       ",\"turno\":" + std::to_string(turn));
   }
@@ -827,8 +838,8 @@ void handle_message(TableHost& h, const TableMessage& m) {
   } else if (m.type == TABLE_MSG_SAY) {
     handle_say(h, *p, m);
   } else {
-    show_rejection(h, "⚠️ Mensaje de tipo desconocido de " + std::string(p->name.view()) +
-                          ": ignorado.");
+    show_rejection(
+        h, "⚠️ Mensaje de tipo desconocido de " + std::string(p->name.view()) + ": ignorado.");
   }
 }
 
@@ -882,8 +893,8 @@ void remove_player(TableHost& h, std::string_view who) {
                 "\"quien\":" + quoted(id.view()));
   // Their retained presence goes; their credential, and with it their
   // connection, a moment later.
-  table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, id.view()), "",
-                     true, 0, nullptr);
+  table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, id.view()), "", true,
+                     0, nullptr);
   if (h.own_broker) h.removals.emplace_back(id.c_str(), now_ms() + kRemovalGraceMs);
   {
     std::lock_guard<std::mutex> lock(h.guard_mutex);
@@ -932,8 +943,7 @@ void public_roll(TableHost& h, std::string_view argument) {
     }
   }
   if (!known) note(h, "La compañía no tiene «" + text_printable(stat) + "»: se tira con +0.");
-  RollResult roll =
-      rules_roll_2d6(h.table_random, character_get_stat(h.hero, name.view()), dc);
+  RollResult roll = rules_roll_2d6(h.table_random, character_get_stat(h.hero, name.view()), dc);
   announce_line(h, TABLE_MSG_DIRECTOR,
                 "El director pide una tirada de " + text_printable(name.view()) + " contra DC " +
                     std::to_string(dc) + ".");
@@ -1117,8 +1127,8 @@ bool host_source(char* buffer, std::size_t capacity, void* user) {
     std::size_t dropped = 0;
     bool got = pop_item(h, wait, item, dropped);
     if (dropped > 0)
-      show_rejection(h, "⚠️ Demasiados mensajes a la vez: " + std::to_string(dropped) +
-                            " ignorados.");
+      show_rejection(
+          h, "⚠️ Demasiados mensajes a la vez: " + std::to_string(dropped) + " ignorados.");
     if (got) decided = handle_item(h, item, decision);
     if (h.stopping) return false;
     if (!decided) decided = check_vote(h, decision);
@@ -1190,7 +1200,9 @@ void host_connected(void* user, TableMqttClient& client, bool) {
   }
 }
 
-void host_disconnected(void* user, TableMqttClient&, int) { arm_will(*static_cast<TableHost*>(user)); }
+void host_disconnected(void* user, TableMqttClient&, int) {
+  arm_will(*static_cast<TableHost*>(user));
+}
 
 bool connect(TableHost& h, TableErrorText* error) {
   TableMqttSettings settings;
@@ -1204,8 +1216,8 @@ bool connect(TableHost& h, TableErrorText* error) {
     settings.password = h.host_password;
   }
   settings.session_seconds = kSessionSeconds;
-  h.mqtt = table_mqtt_create(settings,
-                             TableMqttHandlers{host_message, host_connected, host_disconnected, &h});
+  h.mqtt = table_mqtt_create(
+      settings, TableMqttHandlers{host_message, host_connected, host_disconnected, &h});
   if (h.mqtt == nullptr) {
     error->assign("no se pudo preparar la conexión con el servidor");
     return false;
@@ -1267,6 +1279,7 @@ bool load_resumed_game(TableHost& h, TableErrorText* error) {
 // Once the table is told it closes, its adventurers leave; their goodbyes
 // say they heard everything before their credentials go.
 void await_departures(TableHost& h) {
+  h.closing = true;
   std::int64_t until = now_ms() + kFarewellMs;
   while (table_state_present_count(h.state) > 0) {
     std::int64_t left = until - now_ms();
@@ -1396,9 +1409,8 @@ TableHost* table_host_open(const TableHostSettings& settings, TableErrorText* er
   }
   UiContext screen = settings.screen;
   screen.typing_speed = settings.config.typing_speed;
-  h->screen = table_screen_open(screen, h->state.mode == TableMode::kDirector
-                                            ? TablePrompt::kDirector
-                                            : TablePrompt::kNone);
+  h->screen = table_screen_open(
+      screen, h->state.mode == TableMode::kDirector ? TablePrompt::kDirector : TablePrompt::kNone);
   return h;
 }
 
@@ -1453,8 +1465,8 @@ SessionEnd table_host_run(TableHost& h) {
     std::vector<std::string> ids;
     for (const TablePlayer& p : list_used(h.state.players, h.state.player_count)) {
       ids.emplace_back(p.id.view());
-      table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, p.id.view()),
-                         "", true, 0, nullptr);
+      table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, p.id.view()), "",
+                         true, 0, nullptr);
     }
     table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kState), "", true, 0,
                        nullptr);
@@ -1475,6 +1487,7 @@ SessionEnd table_host_run(TableHost& h) {
 }
 
 void table_host_console(TableHost& host, std::string_view line) {
+  if (host.screen != nullptr) table_screen_answered(*host.screen);
   push_item(host, inbox_item(InboxKind::kConsole, line));
 }
 

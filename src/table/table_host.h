@@ -25,7 +25,7 @@ inline constexpr std::int32_t TABLE_MAX_VOTE_SECONDS = 3600;
 // last will) before the votes go on without them: a broker restart or a short
 // network cut is over sooner.
 inline constexpr std::int32_t TABLE_PRESENCE_GRACE_MS = 10000;
-inline constexpr const char* TABLE_ROOMS_FOLDER = "mesa/salas";  // under the game's root
+inline constexpr const char* TABLE_ROOMS_FOLDER = "mesa/salas";    // under the game's root
 inline constexpr const char* TABLE_DEFAULT_PARTY = "La Compañía";  // the shared hero's name
 
 struct TableHost;
@@ -36,8 +36,7 @@ struct TableHostHooks {
   // A vote was opened (a new turn), after its options left for the table.
   void (*vote_opened)(void* user, std::int32_t turn);
   // A message left for the table: its type, id and data.
-  void (*published)(void* user, std::string_view type, std::string_view id,
-                    std::string_view data);
+  void (*published)(void* user, std::string_view type, std::string_view id, std::string_view data);
   void* user;
 };
 
@@ -46,15 +45,15 @@ struct TableHostSettings {
   std::string story_path;  // the story file, as given
   std::string room;        // the table's name (--sala); empty: the story file's name
   TableMode mode = TableMode::kVote;
-  bool mode_given = true;  // false: a resumed table keeps its own mode
+  bool mode_given = true;          // false: a resumed table keeps its own mode
   std::int32_t vote_seconds = -1;  // -1: the default of the mode (none with a director)
   bool resume = false;
   std::int32_t presence_grace_ms = TABLE_PRESENCE_GRACE_MS;
-  std::uint32_t seed = 0;  // the adventure's seed; the table's public rolls use the next one
-  AppConfig config{};      // the broker, the narrator; the typing speed of the host's screen
-  UiContext screen{};      // the host's terminal (the director's screen); out null: none
-  const Story* story = nullptr;    // a story already read (shared by many tables); null: read it
-  TableDynsec* dynsec = nullptr;   // a shared administrator connection; null: the table opens one
+  std::uint32_t seed = 0;         // the adventure's seed; the table's public rolls use the next one
+  AppConfig config{};             // the broker, the narrator; the typing speed of the host's screen
+  UiContext screen{};             // the host's terminal (the director's screen); out null: none
+  const Story* story = nullptr;   // a story already read (shared by many tables); null: read it
+  TableDynsec* dynsec = nullptr;  // a shared administrator connection; null: the table opens one
   TableHostHooks hooks{};
 };
 

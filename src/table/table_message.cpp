@@ -206,8 +206,7 @@ bool table_guard_accept(TableReplayGuard& guard, const TableMessage& message, Ta
     }
     if (!shared) {
       return reject(why, TableReject::kReplay,
-                    "mensaje antiguo o reenviado (secuencia %" PRIu64 ", ya se vio la %" PRIu64
-                    ")",
+                    "mensaje antiguo o reenviado (secuencia %" PRIu64 ", ya se vio la %" PRIu64 ")",
                     message.seq, entry->last_seq);
     }
   }

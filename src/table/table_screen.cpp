@@ -1,5 +1,6 @@
 #include "table/table_screen.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -37,9 +38,9 @@ struct TableScreen {
   bool closing = false;
   bool busy = false;
   std::thread thread;
-  TableView* view = nullptr;  // touched by the screen's thread only
-  GameRandom random{};        // the rolling faces of the dice animation
-  bool prompt_open = false;   // the cursor waits after a prompt
+  TableView* view = nullptr;             // touched by the screen's thread only
+  GameRandom random{};                   // the rolling faces of the dice animation
+  std::atomic<bool> prompt_open{false};  // the cursor waits after a prompt
 };
 
 namespace {
@@ -230,6 +231,8 @@ void table_screen_local(TableScreen& screen, SessionEventKind kind, const Charac
   if (item.hero == nullptr) return;
   push(screen, std::move(item));
 }
+
+void table_screen_answered(TableScreen& screen) { screen.prompt_open = false; }
 
 void table_screen_drain(TableScreen& screen) {
   std::unique_lock<std::mutex> lock(screen.mutex);

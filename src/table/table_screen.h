@@ -47,5 +47,8 @@ void table_screen_line(TableScreen& screen, std::string_view type, std::string_v
 // on this terminal alone.
 void table_screen_local(TableScreen& screen, SessionEventKind kind, const Character& hero);
 
+// The person at this terminal answered the prompt: the cursor is on a new line.
+void table_screen_answered(TableScreen& screen);
+
 // Waits until everything posted so far is drawn (tests, and before leaving).
 void table_screen_drain(TableScreen& screen);

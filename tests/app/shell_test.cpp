@@ -8,8 +8,8 @@
 
 #include "app/app.h"
 #include "app/story_files.h"
-#include "config/config.h"
 #include "common/slug.h"
+#include "config/config.h"
 #include "session/session.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"

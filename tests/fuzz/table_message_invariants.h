@@ -103,8 +103,10 @@ inline const char* check(std::string_view input) {
     SessionEvent event;
     const char* failure = nullptr;
     if (view != nullptr && table_event_decode(message, *view, event)) {
-      if (event.text != nullptr && !safe(event.text, true)) failure = "event text not terminal-safe";
-      if (event.name != nullptr && !safe(event.name, false)) failure = "event name not terminal-safe";
+      if (event.text != nullptr && !safe(event.text, true))
+        failure = "event text not terminal-safe";
+      if (event.name != nullptr && !safe(event.name, false))
+        failure = "event name not terminal-safe";
       if (event.hit_count < 0 || event.hit_count > TABLE_LORE_HITS) failure = "lore out of range";
       for (int i = 0; i < event.hit_count && failure == nullptr; ++i) {
         if (!safe(event.hits[i].title.view(), false) || !safe(event.hits[i].text.view(), true))

@@ -209,9 +209,9 @@ std::int32_t TablePlay::turn() const {
 
 bool TablePlay::wait_turn(std::int32_t turn, int ms) const {
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(ms),
-                           [&] { return turn_ >= turn || done_; }) &&
-         turn_ >= turn;
+  return changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+    return turn_ >= turn || done_;
+  }) && turn_ >= turn;
 }
 
 SessionEnd TablePlay::finish(int ms) {
@@ -241,8 +241,7 @@ void Adventurer::on_message(void* user, const TableMessage& message) {
   a->seen_.add(seen_of(message.type.view(), table_message_data(message)));
 }
 
-bool Adventurer::join(const std::string& code, const std::string& name,
-                      const std::string& root) {
+bool Adventurer::join(const std::string& code, const std::string& name, const std::string& root) {
   TableGuestSettings settings;
   TableErrorText error{};
   if (!table_code_parse(code, settings.code, &error)) {

@@ -162,7 +162,7 @@ class MesaProcess {
   pid_t pid() const { return pid_; }
   void type(const std::string& line);
   void close_input();
-  void kill_now();  // SIGKILL, no goodbye
+  void kill_now();   // SIGKILL, no goodbye
   int wait(int ms);  // exit status, -1 when it had to be killed
   std::string out() const;
   std::string err() const;

@@ -51,8 +51,8 @@ struct Intruder {
     self->captured.assign(payload);
   }
   Intruder(const TablePlay& table, const std::string& table_id) {
-    std::string file = qh_test::read_file(table.root() +
-                                          "/mesa/salas/la_cripta_del_rey_ceniza/mesa.json");
+    std::string file =
+        qh_test::read_file(table.root() + "/mesa/salas/la_cripta_del_rey_ceniza/mesa.json");
     std::size_t at = file.find("\"anfitrion\": \"") + 14;
     TableMqttSettings settings;
     settings.host = "127.0.0.1";
@@ -81,8 +81,7 @@ struct Intruder {
 
 TEST(TableFaults, ForgedMalformedOversizedAndReplayedMessagesAreIgnoredWithALine) {
   TablePlay table;
-  ASSERT_TRUE(table.open(table.settings(bundled_story(kCrypt), TableMode::kVote)))
-      << table.error();
+  ASSERT_TRUE(table.open(table.settings(bundled_story(kCrypt), TableMode::kVote))) << table.error();
   TableCode code = code_of(table.code());
   std::string id = code.table_id.c_str();
   std::string topic = table_topic(id, TableChannel::kActions, "ana");
@@ -128,7 +127,8 @@ TEST(TableFaults, ForgedMalformedOversizedAndReplayedMessagesAreIgnoredWithALine
 
   const std::string where = "⚠️ Mensaje ignorado en qh/v1/" + id + "/jugadores/ana/acciones: ";
   for (const std::string& why :
-       {std::string("firma no válida"), std::string("mensaje demasiado grande (5000 bytes; máximo 4096)"),
+       {std::string("firma no válida"),
+        std::string("mensaje demasiado grande (5000 bytes; máximo 4096)"),
         std::string("JSON mal formado"), std::string("remitente «bob» en un tema de «ana»"),
         std::string("mensaje antiguo o reenviado"), std::string("mensaje sin firma")}) {
     EXPECT_TRUE(table.screen_shows(where + why)) << why;
@@ -161,15 +161,14 @@ TEST(TableFaults, AdventurerKilledMidVoteIsShownGoneAndTheVoteGoesOn) {
   EXPECT_TRUE(ana.seen().wait_for(TABLE_MSG_PRESENT, "Bob se ha ido de la mesa."));
   EXPECT_TRUE(ana.seen().wait_for(TABLE_MSG_RESULT, "Gana la opción 2 con 1 voto."));
   EXPECT_TRUE(table.wait_turn(2));
-  EXPECT_TRUE(contains_in_order(
-      table.seen().dump(), {"Bob ha perdido la conexión: la mesa le espera 1 segundo.",
-                            "Bob se ha ido de la mesa.", "Gana la opción 2 con 1 voto."}));
+  EXPECT_TRUE(contains_in_order(table.seen().dump(),
+                                {"Bob ha perdido la conexión: la mesa le espera 1 segundo.",
+                                 "Bob se ha ido de la mesa.", "Gana la opción 2 con 1 voto."}));
 }
 
 TEST(TableFaults, BrokerRestartedMidVoteLosesNoVote) {
   TablePlay table;
-  ASSERT_TRUE(table.open(table.settings(bundled_story(kCrypt), TableMode::kVote)))
-      << table.error();
+  ASSERT_TRUE(table.open(table.settings(bundled_story(kCrypt), TableMode::kVote))) << table.error();
   Adventurer ana, bob;
   ASSERT_TRUE(ana.join(table.code(), "Ana", table.root())) << ana.error();
   ASSERT_TRUE(bob.join(table.code(), "Bob", table.root())) << bob.error();

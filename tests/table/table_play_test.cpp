@@ -20,8 +20,7 @@ namespace {
 
 // Plays `route` (one option per turn, the same for both adventurers; 0 for a
 // tie between options 2 and 3) until the host ends or the route runs out.
-void play_route(TablePlay& table, Adventurer& ana, Adventurer& bob,
-                const std::vector<int>& route) {
+void play_route(TablePlay& table, Adventurer& ana, Adventurer& bob, const std::vector<int>& route) {
   for (std::size_t i = 0; i < route.size() && !table.finished(); ++i) {
     const auto turn = static_cast<std::int32_t>(i + 1);
     if (!table.wait_turn(turn)) break;
@@ -36,8 +35,8 @@ void play_route(TablePlay& table, Adventurer& ana, Adventurer& bob,
 
 TEST(TablePlay, VotingTableReachesAnEndingAndEveryoneSawTheSame) {
   TablePlay table;
-  ASSERT_TRUE(table.open(table.settings(bundled_story("la_cripta_del_rey_ceniza.md"),
-                                        TableMode::kVote)))
+  ASSERT_TRUE(
+      table.open(table.settings(bundled_story("la_cripta_del_rey_ceniza.md"), TableMode::kVote)))
       << table.error();
   Adventurer ana, bob;
   ASSERT_TRUE(ana.join(table.code(), "Ana", table.root())) << ana.error();
@@ -145,11 +144,13 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
   // Removed, Bob is disconnected and may not come back, not even as a new request.
   table_host_console(host, "/expulsar bob");
   EXPECT_EQ(table_guest_wait_end(*bob.guest(), 5000), TableGuestEnd::kRemoved)
-      << table.screen() << "\n=====\n" << bob.seen().dump();
+      << table.screen() << "\n=====\n"
+      << bob.seen().dump();
   bob.leave();
   Adventurer again;
   EXPECT_FALSE(again.join(table.code(), "Bob", table.root()));
-  EXPECT_EQ(again.error(), "el anfitrión no te deja entrar: el director te ha expulsado de esta mesa");
+  EXPECT_EQ(again.error(),
+            "el anfitrión no te deja entrar: el director te ha expulsado de esta mesa");
 
   // A late joiner sees the scene being played at once, from the table's retained state.
   Adventurer carol;
@@ -168,15 +169,15 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
   std::string seen_by_ana = ana.leave();
   // Only the director sees the hidden option; everyone sees what the director did.
   EXPECT_TRUE(contains_in_order(
-      director, {"🔒 (oculta) >_ abrete sesamo — Susurrar la palabra del grabado",
-                 "Director ❯ ", "Votación completa. Gana la opción 1 con 2 votos."}));
+      director, {"🔒 (oculta) >_ abrete sesamo — Susurrar la palabra del grabado", "Director ❯ ",
+                 "Votación completa. Gana la opción 1 con 2 votos."}));
   EXPECT_TRUE(qh_test::lacks(seen_by_ana, "sesamo"));
   EXPECT_TRUE(contains_in_order(
       seen_by_ana,
       {"Ana vota la opción 1 (Volver al camino).", "🎭 El director narra: Un viento helado",
        "🎁 El director te entrega: Amuleto de Plata", "Mochila: \x1b[0mCuerda, Amuleto de Plata",
-       "El director pide una tirada de Fuerza contra DC 8.", "🎲 Tirando dados 2d6",
-       "vs DC 8", "El director elige la opción 2 en lugar de la 1, la más votada.",
+       "El director pide una tirada de Fuerza contra DC 8.", "🎲 Tirando dados 2d6", "vs DC 8",
+       "El director elige la opción 2 en lugar de la 1, la más votada.",
        "─── 📍 [2] La otra orilla ───", "La mesa está en pausa", "El director expulsa a Bob",
        "Carol se sienta a la mesa.", "El director confirma la opción 1.", "[4] El tesoro",
        "¡Felicidades!"}));
@@ -187,15 +188,16 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
 // may act at it.
 TEST(TablePlay, PublicBrokerIsUsedWithAWarningAndEveryMessageStaysSigned) {
   TablePlay table(false);
-  ASSERT_TRUE(table.open(table.settings(bundled_story("la_cripta_del_rey_ceniza.md"),
-                                        TableMode::kVote)))
+  ASSERT_TRUE(
+      table.open(table.settings(bundled_story("la_cripta_del_rey_ceniza.md"), TableMode::kVote)))
       << table.error();
   EXPECT_TRUE(table_host_public(*table.host()));
   TableCode code{};
   ASSERT_TRUE(table_code_parse(table.code(), code, nullptr));
   EXPECT_TRUE(code.open_broker);
-  EXPECT_TRUE(table.screen_shows("⚠️ Servidor público (127.0.0.1:" + std::to_string(table.port()) +
-                                 "): cualquiera puede ver lo que pasa en esta mesa."));
+  EXPECT_TRUE(
+      table.screen_shows("⚠️ Servidor público (127.0.0.1:" + std::to_string(table.port()) +
+                         "): cualquiera puede ver lo que pasa en esta mesa."));
   Adventurer ana;
   ASSERT_TRUE(ana.join(table.code(), "Ana", table.root())) << ana.error();
 
