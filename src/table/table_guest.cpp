@@ -1,5 +1,7 @@
 #include "table/table_guest.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,7 +97,9 @@ struct TableGuest {
   std::int32_t action_turn = 0;
   std::string action_type;
   std::string action_data;
-  Character* hero = nullptr;  // the latest panel's, for /ficha and /mochila
+  Character* hero = nullptr;     // the latest panel's, for /ficha and /mochila
+  int credential_fd = -1;        // the kept credential, locked while at the table
+  bool credential_kept = false;  // the file holds one (read or written)
 };
 
 namespace {
@@ -111,23 +115,48 @@ void forget_credential(const TableGuest& g) {
   if (!path.empty()) unlink(path.c_str());
 }
 
-void keep_credential(const TableGuest& g) {
+// The credential's file stays locked while this adventurer sits at the table:
+// a second terminal with the same name cannot take the seat over (it would
+// push the first off the broker with the same client id). False when it is
+// in use; true, without a file, when none is kept.
+bool lock_credential(TableGuest& g) {
   std::string path = credential_path(g);
-  if (path.empty()) return;
+  if (path.empty()) return true;
   std::string folder = g.settings.root + "/" + kCredentialFolder;
-  if (!platform_mkdir_p(folder.c_str())) return;
+  if (!platform_mkdir_p(folder.c_str())) return true;
   chmod(folder.c_str(), 0700);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) close(fd);
+    return true;  // nothing kept, nothing to guard
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  g.credential_fd = fd;
+  return true;
+}
+
+void keep_credential(TableGuest& g) {
+  if (g.credential_fd < 0) return;
   std::string text =
       "{\"jugador\": \"" + std::string(g.id.view()) + "\", \"clave\": \"" + g.password + "\"}\n";
-  platform_write_file_atomic(path.c_str(), text, 0600);
+  g.credential_kept = true;
+  if (ftruncate(g.credential_fd, 0) == 0 &&
+      pwrite(g.credential_fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())) {
+    fsync(g.credential_fd);
+  }
 }
 
 bool read_credential(TableGuest& g) {
-  std::string path = credential_path(g);
-  std::string text;
+  if (g.credential_fd < 0) return false;
+  char buffer[4096];
+  ssize_t n = pread(g.credential_fd, buffer, sizeof buffer, 0);
   JsonMember root;
-  if (path.empty() || !platform_read_regular_file(path.c_str(), 4096, text) ||
-      !json_parse_tree(text, root, nullptr)) {
+  if (n <= 0 ||
+      !json_parse_tree(std::string_view(buffer, static_cast<std::size_t>(n)), root, nullptr)) {
     return false;
   }
   const JsonMember* id = json_find_typed(root, "jugador", JsonType::kString);
@@ -135,6 +164,7 @@ bool read_credential(TableGuest& g) {
   if (id == nullptr || password == nullptr || id->text != g.id.view() || password->text.empty())
     return false;
   g.password = password->text;
+  g.credential_kept = true;
   return true;
 }
 
@@ -477,6 +507,11 @@ TableGuest* table_guest_join(const TableGuestSettings& settings, TableErrorText*
   }
   // The screen is there before the connection: the retained state comes at once.
   if (settings.draw) g->screen = table_screen_open(settings.screen, TablePrompt::kAdventurer);
+  if (!lock_credential(*g)) {
+    error->assign("alguien de este equipo ya está en la mesa con ese nombre");
+    table_guest_leave(g);
+    return nullptr;
+  }
   // Back at a table joined before: the kept credential, else a new seat.
   int reason = 0;
   bool connected = false;
@@ -485,7 +520,7 @@ TableGuest* table_guest_join(const TableGuestSettings& settings, TableErrorText*
     connected = connect_player(*g, reason);
     // Refused: removed, or a table of the past. Unreachable: kept for another try.
     if (!connected && (reason == TABLE_MQTT_BAD_CREDENTIALS || reason == TABLE_MQTT_NOT_AUTHORIZED))
-      forget_credential(*g);
+      g->credential_kept = false;
   }
   if (!connected) {
     if (!ask_to_join(*g, error)) {
@@ -632,9 +667,11 @@ void table_guest_leave(TableGuest* g) {
   const bool welcome = end != TableGuestEnd::kRemoved && end != TableGuestEnd::kRefused;
   // A goodbye: the table waits for this adventurer's vote no longer.
   if (g->mqtt != nullptr && welcome && table_mqtt_connected(*g->mqtt)) say_goodbye(*g, kGoodbyeMs);
-  if (end == TableGuestEnd::kFinished || end == TableGuestEnd::kRemoved) forget_credential(*g);
+  if (end == TableGuestEnd::kFinished || end == TableGuestEnd::kRemoved || !g->credential_kept)
+    forget_credential(*g);
   // Whoever comes back later reads the table's state, not a backlog of what they missed.
   table_mqtt_destroy(g->mqtt, true);
+  if (g->credential_fd >= 0) close(g->credential_fd);  // and its lock with it
   table_screen_close(g->screen);
   std::free(g->guard);
   std::free(g->hero);

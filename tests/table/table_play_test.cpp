@@ -118,6 +118,10 @@ TEST(TablePlay, DirectorOverridesNarratesRollsGivesPausesAndRemoves) {
   ASSERT_TRUE(ana.join(table.code(), "Ana", table.root())) << ana.error();
   ASSERT_TRUE(bob.join(table.code(), "Bob", table.root())) << bob.error();
   ASSERT_TRUE(table.seen().wait_for(TABLE_MSG_PRESENT, "Bob se sienta"));
+  // A second terminal of this machine cannot take Ana's seat with her kept credential.
+  Adventurer twin;
+  EXPECT_FALSE(twin.join(table.code(), "Ana", table.root()));
+  EXPECT_EQ(twin.error(), "alguien de este equipo ya está en la mesa con ese nombre");
 
   // Both vote 1; the director is told and decides otherwise later.
   ASSERT_TRUE(ana.vote(1, 1));
