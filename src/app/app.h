@@ -47,4 +47,5 @@ void app_multiplayer_screen(Host& host, const AppConfig& config);
 void app_print_main_menu(UiContext& ui, const AppConfig& config,
                          AudioNotice music = AudioNotice::kNone);
 void app_print_settings(UiContext& ui, const AppConfig& config);
-void app_print_multiplayer(UiContext& ui, const AppConfig& config);
+// `mosquitto`: where the broker program is installed, null when it is not.
+void app_print_multiplayer(UiContext& ui, const AppConfig& config, const char* mosquitto);

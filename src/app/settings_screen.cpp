@@ -6,6 +6,7 @@
 #include "common/text_util.h"
 #include "config/config.h"
 #include "platform/paths.h"
+#include "platform/platform.h"
 #include "ui/palette.h"
 #include "ui/text_output.h"
 
@@ -70,7 +71,7 @@ void app_print_settings(UiContext& ui, const AppConfig& config) {
   ui_write(ui, QH_YELLOW "Selecciona una opción (1-5): " QH_RESET);
 }
 
-void app_print_multiplayer(UiContext& ui, const AppConfig& config) {
+void app_print_multiplayer(UiContext& ui, const AppConfig& config, const char* mosquitto) {
   ui_write(ui, "\n");
   ui_write(ui, kRule);
   ui_write(ui,
@@ -82,13 +83,23 @@ void app_print_multiplayer(UiContext& ui, const AppConfig& config) {
            "Quillhaven admite salas de rol compartidas en tiempo real.\n"
            "Para participar en salas multijugador con interfaz web interactiva o\n"
            "conectar un Dungeon Master humano con Aventureros, ejecuta:\n\n");
-  ui_write(ui, QH_CYAN "  cd ../Quillhaven-Tavern && ./run.sh\n" QH_RESET);
-  ui_write(ui, "  o conéctate con la versión Lantern: " QH_CYAN
-               "cd ../Quillhaven-Lantern && ./run.sh\n\n" QH_RESET);
+  ui_write(ui, QH_CYAN "  ./scripts/mesa host stories/HISTORIA.md --director\n" QH_RESET);
+  ui_write(ui, "  o únete a una mesa como aventurero: " QH_CYAN
+               "./scripts/mesa join CODIGO --nombre NOMBRE\n\n" QH_RESET);
+  // The table's own program speaks MQTT; the game only says whether it can.
+  if (mosquitto != nullptr) {
+    ui_printf(ui, "Mosquitto: instalado (%s).\n\n", text_printable(mosquitto).c_str());
+  } else {
+    ui_write(ui,
+             "Mosquitto: no está instalado; sin él puedes unirte a mesas ajenas, pero no abrir "
+             "la tuya (instala el paquete mosquitto).\n\n");
+  }
 }
 
 void app_multiplayer_screen(Host& host, const AppConfig& config) {
-  app_print_multiplayer(host.ui, config);
+  char mosquitto[PATH_BYTES];
+  const bool found = platform_find_program("mosquitto", mosquitto, sizeof mosquitto, "/usr/sbin");
+  app_print_multiplayer(host.ui, config, found ? mosquitto : nullptr);
   ui_pause_enter(host.ui);
 }
 

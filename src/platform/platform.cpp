@@ -555,7 +555,7 @@ bool platform_mkdir_p(const char* path) {
   return true;
 }
 
-bool platform_find_program(const char* name, char* out, std::size_t capacity) {
+bool platform_find_program(const char* name, char* out, std::size_t capacity, const char* also_in) {
   if (name == nullptr || name[0] == '\0' || strchr(name, '/') != nullptr || out == nullptr ||
       capacity == 0) {
     return false;
@@ -574,6 +574,10 @@ bool platform_find_program(const char* name, char* out, std::size_t capacity) {
     }
     if (end == nullptr) break;
     dir = end + 1;
+  }
+  if (also_in != nullptr && also_in[0] == '/') {
+    int n = snprintf(out, capacity, "%s/%s", also_in, name);
+    if (n > 0 && static_cast<std::size_t>(n) < capacity && is_regular_executable(out)) return true;
   }
   out[0] = '\0';
   return false;
@@ -944,3 +948,6 @@ bool platform_run_capture(const char* const argv[], char* out, std::size_t capac
   }
   return started && !killed;
 }
+
+// Empty and relative PATH entries are skipped, so nothing is ever run from
+// the game's working folder.

@@ -57,8 +57,11 @@ PlatformMusic platform_audio_music();
 // The first regular executable file called `name` in an absolute folder of
 // PATH ("/usr/bin:/bin" when PATH is unset), into `out`. Empty and relative
 // entries are skipped, so nothing is ever run from the game's working folder.
-// False (and `out` empty) when there is none or the path does not fit.
-bool platform_find_program(const char* name, char* out, std::size_t capacity);
+// Then, when given, the absolute folder `also_in` (a program that lives
+// outside an ordinary user's PATH, such as /usr/sbin). False (and `out`
+// empty) when there is none or the path does not fit.
+bool platform_find_program(const char* name, char* out, std::size_t capacity,
+                           const char* also_in = nullptr);
 // Rings the bell of the terminal behind `out` (null: nothing). The pitch and
 // length are wishes a terminal bell cannot keep.
 void platform_beep(std::FILE* out, int frequency_hz, int duration_ms);

@@ -9,5 +9,5 @@
 int main(int argc, char** argv) {
   char cwd[4096];
   std::string root = getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
-  return table_cli_run(argc, argv, root, stdout, stderr);
+  return table_cli_run(argc, argv, root, stdin, stdout, stderr);
 }

@@ -72,10 +72,12 @@ void command(std::string& out, const char* name, const char* field, std::string_
   out += '}';
 }
 
-// A client with its roles, then its password set again: a table resumed after
-// a crash finds the client there and still ends with the password given now.
+// A client with its roles. With `set_again`, its password is then set again:
+// a table resumed after a crash finds the client there and still ends with
+// the password given now. Each command makes the plugin rewrite its whole
+// file, so an adventurer, created once and never again, goes without.
 void create_client(std::string& out, std::string_view user, std::string_view password,
-                   std::initializer_list<std::string_view> roles) {
+                   std::initializer_list<std::string_view> roles, bool set_again = true) {
   out += ",{\"command\":\"createClient\",\"username\":";
   json_text_append_quoted(out, user);
   out += ",\"password\":";
@@ -88,7 +90,9 @@ void create_client(std::string& out, std::string_view user, std::string_view pas
     json_text_append_quoted(out, role);
     out += '}';
   }
-  out += "]},{\"command\":\"setClientPassword\",\"username\":";
+  out += "]}";
+  if (!set_again) return;
+  out += ",{\"command\":\"setClientPassword\",\"username\":";
   json_text_append_quoted(out, user);
   out += ",\"password\":";
   json_text_append_quoted(out, password);
@@ -370,7 +374,7 @@ std::string table_dynsec_add_player(std::string_view table_id, std::string_view 
   command(body, "createRole", "rolename", user);
   add_acl(body, user, "publishClientSend",
           table_topic_root(table_id) + "/jugadores/" + std::string(player_id) + "/#");
-  create_client(body, user, password, {role_of_table(table_id), user});
+  create_client(body, user, password, {role_of_table(table_id), user}, false);
   return finish(body);
 }
 

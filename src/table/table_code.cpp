@@ -11,7 +11,9 @@ constexpr char kAlphabet[] = "0123456789ABCDEFGHJKMNPQRSTVWXYZ";
 constexpr std::uint8_t kVersion = 1;
 constexpr std::uint8_t kHostIpv4 = 0;
 constexpr std::uint8_t kHostName = 1;
-constexpr std::size_t kChecksumBytes = 3;  // a typo slips through once in 16 million
+constexpr std::uint8_t kHostKindMask = 0x07;
+constexpr std::uint8_t kOpenBroker = 0x08;  // beside the host kind: a broker without credentials
+constexpr std::size_t kChecksumBytes = 3;   // a typo slips through once in 16 million
 // Version byte, longest host (length byte and name), port, id, key, checksum.
 constexpr std::size_t kMaxBytes =
     1 + 1 + TABLE_HOST_MAX + 2 + TABLE_ID_BYTES + TABLE_KEY_BYTES + kChecksumBytes;
@@ -128,7 +130,8 @@ bool table_code_format(const TableCode& code, FixedText<TABLE_CODE_MAX>& out) {
   std::size_t n = 0;
   std::uint8_t ip[4];
   bool numeric = parse_ipv4(code.host.view(), ip);
-  bytes[n++] = static_cast<std::uint8_t>((kVersion << 4) | (numeric ? kHostIpv4 : kHostName));
+  bytes[n++] = static_cast<std::uint8_t>((kVersion << 4) | (numeric ? kHostIpv4 : kHostName) |
+                                         (code.open_broker ? kOpenBroker : 0));
   if (numeric) {
     for (std::uint8_t b : ip) bytes[n++] = b;
   } else {
@@ -206,7 +209,7 @@ bool table_code_parse(std::string_view text, TableCode& code, TableErrorText* er
     set_error(error, "el código está incompleto: faltan caracteres");
     return false;
   }
-  std::uint8_t kind = bytes[0] & 0x0F;
+  std::uint8_t kind = bytes[0] & kHostKindMask;
   std::size_t host_bytes = kind == kHostIpv4 ? 4 : (kind == kHostName ? 1u + bytes[1] : 0);
   std::size_t expected = 1 + host_bytes + fixed;
   // A whole code has fewer than five padding bits left over.
@@ -225,6 +228,7 @@ bool table_code_parse(std::string_view text, TableCode& code, TableErrorText* er
     set_error(error, "el código es de otra versión del juego");
     return false;
   }
+  code.open_broker = (bytes[0] & kOpenBroker) != 0;
   std::size_t at = 1;
   if (kind == kHostIpv4) {
     char host[16];

@@ -25,6 +25,9 @@ struct TableCode {
   std::int32_t port;
   TableIdText table_id;  // lower-case base32
   std::uint8_t key[TABLE_KEY_BYTES];
+  // A broker the host does not administer (a public one): no credentials,
+  // anyone may read the table's topics; only the signatures protect it.
+  bool open_broker;
 };
 static_assert(std::is_trivially_copyable_v<TableCode>);
 

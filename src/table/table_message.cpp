@@ -194,15 +194,21 @@ bool table_guard_accept(TableReplayGuard& guard, const TableMessage& message, Ta
   for (TableGuardEntry& e : list_used(guard.entries, guard.entry_count)) {
     if (e.channel == channel && e.sender == message.sender.view()) entry = &e;
   }
-  if (entry != nullptr && message.seq <= entry->last_seq) {
+  // Every adventurer knocking at the lobby signs as the lobby, each counting
+  // from its own clock: their requests arrive in any order, and only a
+  // repeated id tells a redelivery.
+  const bool shared = message.topic.channel == TableChannel::kJoinRequest;
+  if (entry != nullptr && (shared || message.seq <= entry->last_seq)) {
     for (const TableMessageId& seen : entry->ids) {
       if (seen == message.id.view()) {
         return reject(why, TableReject::kDuplicate, "mensaje repetido (ya recibido)");
       }
     }
-    return reject(why, TableReject::kReplay,
-                  "mensaje antiguo o reenviado (secuencia %" PRIu64 ", ya se vio la %" PRIu64 ")",
-                  message.seq, entry->last_seq);
+    if (!shared) {
+      return reject(why, TableReject::kReplay,
+                    "mensaje antiguo o reenviado (secuencia %" PRIu64 ", ya se vio la %" PRIu64 ")",
+                    message.seq, entry->last_seq);
+    }
   }
   if (entry == nullptr) {
     entry = list_append(guard.entries, guard.entry_count);
@@ -216,7 +222,7 @@ bool table_guard_accept(TableReplayGuard& guard, const TableMessage& message, Ta
     entry->sender.assign(message.sender.view());
     entry->channel = channel;
   }
-  entry->last_seq = message.seq;
+  if (message.seq > entry->last_seq) entry->last_seq = message.seq;
   entry->last_used = guard.clock;
   entry->ids[entry->next_id].assign(message.id.view());
   entry->next_id = (entry->next_id + 1) % TABLE_GUARD_IDS;

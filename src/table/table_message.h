@@ -116,7 +116,8 @@ struct TableReplayGuard {
 static_assert(std::is_trivially_copyable_v<TableReplayGuard>);
 
 // True and recorded when the message is newer than everything of its sender
-// on its channel; false with kDuplicate or kReplay otherwise.
+// on its channel; false with kDuplicate or kReplay otherwise. Join requests,
+// which every adventurer signs as the lobby, are refused only as duplicates.
 bool table_guard_accept(TableReplayGuard& guard, const TableMessage& message, TableRejection* why);
 // Forgets one sender (an adventurer who left for good).
 void table_guard_forget(TableReplayGuard& guard, std::string_view sender);

@@ -136,6 +136,8 @@ TableMqttClient* table_mqtt_create(const TableMqttSettings& settings,
     return nullptr;
   }
   mosquitto_int_option(client->mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  // Small messages go out at once instead of waiting to be merged with the next.
+  mosquitto_int_option(client->mosq, MOSQ_OPT_TCP_NODELAY, 1);
   if (!settings.username.empty())
     mosquitto_username_pw_set(client->mosq, settings.username.c_str(), settings.password.c_str());
   mosquitto_reconnect_delay_set(client->mosq, kReconnectMin, kReconnectMax, true);
@@ -147,9 +149,17 @@ TableMqttClient* table_mqtt_create(const TableMqttSettings& settings,
   return client;
 }
 
-void table_mqtt_destroy(TableMqttClient* client) {
+void table_mqtt_destroy(TableMqttClient* client, bool end_session) {
   if (client == nullptr) return;
-  mosquitto_disconnect(client->mosq);
+  if (end_session) {
+    // MQTT 5 lets a client end its persistent session as it leaves.
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0);
+    mosquitto_disconnect_v5(client->mosq, MQTT_RC_NORMAL_DISCONNECTION, properties);
+    mosquitto_property_free_all(&properties);
+  } else {
+    mosquitto_disconnect(client->mosq);
+  }
   if (client->loop_running) mosquitto_loop_stop(client->mosq, false);
   mosquitto_destroy(client->mosq);
   delete client;

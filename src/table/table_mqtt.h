@@ -45,8 +45,10 @@ struct TableMqttSettings {
 // Nothing is connected yet. nullptr when the library refuses the settings.
 TableMqttClient* table_mqtt_create(const TableMqttSettings& settings,
                                    const TableMqttHandlers& handlers);
-// Disconnects cleanly (no will) and releases everything. Accepts nullptr.
-void table_mqtt_destroy(TableMqttClient* client);
+// Disconnects cleanly (no will) and releases everything; with `end_session`
+// the broker also forgets the persistent session and what waits in it.
+// Accepts nullptr.
+void table_mqtt_destroy(TableMqttClient* client, bool end_session = false);
 
 // The will the broker publishes if this client vanishes; used by the next
 // connection or reconnection. May be called from the `disconnected` handler.

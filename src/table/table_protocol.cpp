@@ -227,9 +227,15 @@ bool table_decode_scene(const JsonMember& scene, const JsonMember* options, Stor
   out.is_ending = read_flag(scene, "final");
   read_text(scene, "tipo_final", out.ending_type);
   out.damage = read_int(scene, "dano", 0, -kMaxMagnitude, kMaxMagnitude);
-  const JsonMember* list =
-      options != nullptr ? json_find_typed(*options, "lista", JsonType::kArray) : nullptr;
-  if (list == nullptr) return true;
+  if (options != nullptr) table_decode_options(*options, out);
+  return true;
+}
+
+void table_decode_options(const JsonMember& options, StorySection& out) {
+  std::memset(static_cast<void*>(out.transitions), 0, sizeof out.transitions);
+  out.transition_count = 0;
+  const JsonMember* list = json_find_typed(options, "lista", JsonType::kArray);
+  if (list == nullptr) return;
   for (const JsonMember& m : list->children) {
     StoryTransition t{};
     FixedText<16> access;
@@ -247,7 +253,6 @@ bool table_decode_scene(const JsonMember& scene, const JsonMember* options, Stor
     if (slot == nullptr) break;
     *slot = t;
   }
-  return true;
 }
 
 std::int32_t table_decode_turn(const JsonMember& options) {
@@ -389,6 +394,51 @@ bool table_decode_join_answer(const JsonMember& data, TableJoinAnswer& out) {
   const JsonMember* id = json_find_typed(data, "jugador", JsonType::kString);
   if (id != nullptr && table_player_id_valid(id->text)) out.player_id.assign(id->text);
   return !out.admitted || !out.player_id.empty();
+}
+
+void table_json_add(std::string& object, std::string_view key, std::string_view json) {
+  // Every encoder closes its object last: the member goes before that brace.
+  if (object.empty() || object.back() != '}') return;
+  object.pop_back();
+  if (object.size() > 1) object += ',';
+  json_text_append_quoted(object, key);
+  object += ':';
+  object += json;
+  object += '}';
+}
+
+void table_json_add_text(std::string& object, std::string_view key, std::string_view text) {
+  std::string quoted;
+  json_text_append_quoted(quoted, text);
+  table_json_add(object, key, quoted);
+}
+
+void table_json_add_int(std::string& object, std::string_view key, std::int64_t value) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%" PRId64, value);
+  table_json_add(object, key, digits);
+}
+
+void table_json_add_flag(std::string& object, std::string_view key, bool value) {
+  table_json_add(object, key, value ? "true" : "false");
+}
+
+bool table_read_text(const JsonMember& object, std::string_view key, TableText& out,
+                     bool multiline) {
+  return read_text(object, key, out, multiline);
+}
+
+bool table_read_name(const JsonMember& object, std::string_view key, TableNameText& out) {
+  return read_text(object, key, out);
+}
+
+std::int32_t table_read_int(const JsonMember& object, std::string_view key, std::int32_t fallback,
+                            std::int32_t low, std::int32_t high) {
+  return read_int(object, key, fallback, low, high);
+}
+
+bool table_read_flag(const JsonMember& object, std::string_view key) {
+  return read_flag(object, key);
 }
 
 void table_encode_int(std::string_view key, std::int64_t value, std::string& out) {

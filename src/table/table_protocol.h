@@ -39,6 +39,10 @@ inline constexpr const char* TABLE_MSG_SAID = "dicho";            // an adventur
 inline constexpr const char* TABLE_MSG_DIRECTOR = "director";     // the director narrates
 inline constexpr const char* TABLE_MSG_PAUSE = "pausa";           // paused or resumed
 inline constexpr const char* TABLE_MSG_REMOVED = "expulsion";     // an adventurer was removed
+inline constexpr const char* TABLE_MSG_CANDIDATE = "candidata";   // a proposal put to the vote
+inline constexpr const char* TABLE_MSG_PRESENT = "presentes";     // who is at the table, and why
+inline constexpr const char* TABLE_MSG_LORE = "lore";             // a lore answer read to the table
+inline constexpr const char* TABLE_MSG_CLOSED = "cierre";         // the host closed the table
 // Adventurers, on <root>/jugadores/<id>/acciones and .../presencia:
 inline constexpr const char* TABLE_MSG_VOTE = "voto";
 inline constexpr const char* TABLE_MSG_PROPOSAL = "propuesta";  // free text for the narrator
@@ -65,6 +69,8 @@ void table_encode_options(const StorySection& section, bool with_hidden, std::in
 // Rebuilds a section from a scene and (when given) its options. False when a
 // required field is missing; `out` is then reset.
 bool table_decode_scene(const JsonMember& scene, const JsonMember* options, StorySection& out);
+// Replaces the options of a rebuilt section with those of an options message.
+void table_decode_options(const JsonMember& options, StorySection& out);
 std::int32_t table_decode_turn(const JsonMember& options);
 
 // A check: both dice, modifier, total, difficulty, tier, summary, and the stat named.
@@ -108,6 +114,24 @@ struct TableJoinAnswer {
 static_assert(std::is_trivially_copyable_v<TableJoinAnswer>);
 void table_encode_join_answer(const TableJoinAnswer& answer, std::string& out);
 bool table_decode_join_answer(const JsonMember& data, TableJoinAnswer& out);
+
+// Adds one member to an object written by an encoder: `json` is the value as
+// JSON (use the helpers below for texts and flags).
+void table_json_add(std::string& object, std::string_view key, std::string_view json);
+void table_json_add_text(std::string& object, std::string_view key, std::string_view text);
+void table_json_add_int(std::string& object, std::string_view key, std::int64_t value);
+void table_json_add_flag(std::string& object, std::string_view key, bool value);
+
+// Members of a decoded object, made safe as every decoder makes them: a text
+// terminal-safe (line feeds kept with `multiline`) and cut to its field, an
+// integer clamped into [low, high] (`fallback` when absent), a flag false
+// when absent.
+bool table_read_text(const JsonMember& object, std::string_view key, TableText& out,
+                     bool multiline = false);
+bool table_read_name(const JsonMember& object, std::string_view key, TableNameText& out);
+std::int32_t table_read_int(const JsonMember& object, std::string_view key, std::int32_t fallback,
+                            std::int32_t low, std::int32_t high);
+bool table_read_flag(const JsonMember& object, std::string_view key);
 
 // Small messages: one integer, one flag or one name under a key.
 void table_encode_int(std::string_view key, std::int64_t value, std::string& out);

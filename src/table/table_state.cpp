@@ -157,7 +157,8 @@ void table_state_tally(const TableState& state, TableTally& tally) {
       ++tied;
     }
   }
-  char line[TABLE_LINE_BYTES];
+  // Room for the whole line before it is cut to the record's capacity.
+  char line[2 * TABLE_LINE_BYTES];
   if (tally.winner == 0) {
     std::snprintf(line, sizeof line, "Nadie ha votado.");
   } else if (tied == 1) {

@@ -14,6 +14,7 @@
 #include "app/app.h"
 #include "app/story_files.h"
 #include "common/slug.h"
+#include "config/config.h"
 #include "session/session.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
@@ -310,4 +311,27 @@ TEST(Screens, TheProgramRunsOnAHostOfItsOwn) {
             "\n\x1b[38;5;214m¡Gracias por jugar a Quillhaven! Que los dados te sean "
             "favorables.\x1b[0m\n\n"}));
   EXPECT_TRUE(qh_test::file_exists(root.file("config.json")));
+}
+
+TEST(MultiplayerScreen, ShowsTheTableCommandsAndWhetherMosquittoIsThere) {
+  AppConfig config;
+  config_set_defaults(config);
+  const std::string commands =
+      "\x1b[38;5;51m  ./scripts/mesa host stories/HISTORIA.md --director\n\x1b[0m"
+      "  o únete a una mesa como aventurero: \x1b[38;5;51m./scripts/mesa join CODIGO --nombre "
+      "NOMBRE\n\n\x1b[0m";
+  for (const char* mosquitto : {"/usr/sbin/mosquitto", static_cast<const char*>(nullptr)}) {
+    qh_test::ScriptedUi screen;
+    app_print_multiplayer(screen.ui(), config, mosquitto);
+    std::string out = screen.output();
+    EXPECT_TRUE(qh_test::contains_in_order(
+        out, {"Broker configurado : test.mosquitto.org:1883\n\n",
+              "conectar un Dungeon Master humano con Aventureros, ejecuta:\n\n" + commands}));
+    EXPECT_TRUE(out.ends_with(mosquitto != nullptr
+                                  ? "Mosquitto: instalado (/usr/sbin/mosquitto).\n\n"
+                                  : "Mosquitto: no está instalado; sin él puedes unirte a mesas "
+                                    "ajenas, pero no abrir la tuya (instala el paquete "
+                                    "mosquitto).\n\n"))
+        << out;
+  }
 }

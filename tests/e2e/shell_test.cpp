@@ -148,7 +148,8 @@ TEST(StartUp, ExampleStandsInForAMissingOrEmptyConfigButNeverForAPresentOne) {
     const std::string host = config == own ? "test.mosquitto.org:1884" : "broker.ejemplo.net:8883";
     EXPECT_TRUE(contains_in_order(
         r.out, {"MESA DE ROL MULTIJUGADOR (MQTT)", "Broker configurado : " + host + "\n\n",
-                "cd ../Quillhaven-Lantern && ./run.sh\n\n\x1b[0m" + kPause + kBanner}));
+                "./scripts/mesa join CODIGO --nombre NOMBRE\n\n\x1b[0m",
+                "Mosquitto: ", ".\n\n" + kPause + kBanner}));
   }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "table/table_events.h"
 #include "table/table_message.h"
 #include "table/table_protocol.h"
 
@@ -97,6 +98,25 @@ inline const char* check(std::string_view input) {
     TableJoinRequest join;
     if (table_decode_join(data, join) && !safe(join.name.view(), false))
       return "join name not terminal-safe";
+    // As an adventurer receives it: rebuilt into the game's event and drawn.
+    auto* view = static_cast<TableView*>(std::calloc(1, sizeof(TableView)));
+    SessionEvent event;
+    const char* failure = nullptr;
+    if (view != nullptr && table_event_decode(message, *view, event)) {
+      if (event.text != nullptr && !safe(event.text, true))
+        failure = "event text not terminal-safe";
+      if (event.name != nullptr && !safe(event.name, false))
+        failure = "event name not terminal-safe";
+      if (event.hit_count < 0 || event.hit_count > TABLE_LORE_HITS) failure = "lore out of range";
+      for (int i = 0; i < event.hit_count && failure == nullptr; ++i) {
+        if (!safe(event.hits[i].title.view(), false) || !safe(event.hits[i].text.view(), true))
+          failure = "lore not terminal-safe";
+      }
+      UiContext nowhere{};  // drawing on no terminal still walks every record
+      session_render_event(nowhere, event);
+    }
+    std::free(view);
+    if (failure != nullptr) return failure;
   }
   return nullptr;
 }

@@ -23,7 +23,8 @@ CliRun run(std::vector<const char*> args, const std::string& root = "/nonexisten
   args.insert(args.begin(), "quillhaven-mesa");
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  CliRun r{table_cli_run(static_cast<int>(args.size()), args.data(), root, out, err), "", ""};
+  CliRun r{table_cli_run(static_cast<int>(args.size()), args.data(), root, nullptr, out, err), "",
+           ""};
   for (auto [file, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
     std::rewind(file);
     char buffer[4096];
@@ -58,6 +59,13 @@ TEST(TableCli, UsageErrorsAndBadCodesAreToldInSpanish) {
             "copiarlo?\n");
   EXPECT_EQ(run({"join", "--nombre"}).status, 2);
   EXPECT_EQ(run({"host", "h.md", "--director", "--votacion"}).status, 2);
+  CliRun deadline = run({"host", "h.md", "--plazo", "9999"});
+  EXPECT_EQ(deadline.status, 2);
+  EXPECT_EQ(deadline.err, "❌ El plazo debe ser un número de segundos de 0 a 3600.\n");
+  EXPECT_EQ(run({"host", "h.md", "--sala", "¡¿?!"}).status, 2);
+  CliRun missing = run({"host", "no-existe.md"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "❌ No se pudo abrir la mesa: no se puede leer la historia no-existe.md\n");
   CliRun port = run({"broker", "--puerto", "70000"});
   EXPECT_EQ(port.status, 2);
   EXPECT_EQ(port.err, "❌ El puerto debe ser un número entre 1 y 65535.\n");

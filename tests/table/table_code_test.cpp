@@ -26,6 +26,7 @@ TEST(TableCode, RoundTripsAddressPortIdAndKey) {
        {std::pair{"127.0.0.1", 1883}, std::pair{"255.0.10.1", 65535},
         std::pair{"test.mosquitto.org", 1}, std::pair{"a", 8883}, std::pair{"1.2.3", 1883}}) {
     TableCode code = make_code(host, port);
+    code.open_broker = port == 1;  // a public broker's table says so in its code
     std::string text = formatted(code);
     TableCode back;
     TableErrorText error{};
@@ -34,6 +35,7 @@ TEST(TableCode, RoundTripsAddressPortIdAndKey) {
     EXPECT_EQ(back.port, port);
     EXPECT_EQ(back.table_id.view(), code.table_id.view());
     EXPECT_EQ(std::memcmp(back.key, code.key, TABLE_KEY_BYTES), 0);
+    EXPECT_EQ(back.open_broker, port == 1) << host;
     // Read as a person may type it: lower case, no dashes, spaces, O for 0.
     std::string typed;
     for (char c : text) {

@@ -202,6 +202,17 @@ TEST(TableMessage, GuardRecognisesDuplicatesAndRefusesReplays) {
   EXPECT_FALSE(table_guard_accept(*guard, newest, &why));
   table_guard_forget(*guard, newest.sender.view());
   EXPECT_TRUE(table_guard_accept(*guard, newest, &why));
+
+  // Two adventurers at the lobby, the later starter first through: both are
+  // heard; only a redelivery is dropped.
+  TableMessage early = first, late = second;
+  early.topic.channel = late.topic.channel = TableChannel::kJoinRequest;
+  early.sender.assign(TABLE_SENDER_LOBBY);
+  late.sender.assign(TABLE_SENDER_LOBBY);
+  EXPECT_TRUE(table_guard_accept(*guard, late, &why));
+  EXPECT_TRUE(table_guard_accept(*guard, early, &why));
+  EXPECT_FALSE(table_guard_accept(*guard, early, &why));
+  EXPECT_EQ(why.code, TableReject::kDuplicate);
 }
 
 TEST(TableMessage, RejectionLineIsTerminalSafe) {
