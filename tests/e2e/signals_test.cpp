@@ -83,7 +83,12 @@ TEST(Signals, EachStopSignalMidAdventureSavesStopsTheMusicAndExits) {
     const std::string prompt = "¿Qué deseas hacer? ❯ ";
     ASSERT_TRUE(eventually([&] { return count_of(qh_test::read_file(out_path), prompt) == 2; }))
         << qh_test::read_file(out_path);
-    ASSERT_TRUE(eventually([&] { return qh_test::file_exists(dir.file("players")); }));
+    // The shell creates the file before `echo` has written the pid: wait for
+    // the whole line.
+    ASSERT_TRUE(eventually([&] {
+      const std::string players = qh_test::read_file(dir.file("players"));
+      return !players.empty() && players.back() == '\n';
+    }));
     const pid_t player = std::atoi(qh_test::read_file(dir.file("players")).c_str());
     ASSERT_GT(player, 0);
 
