@@ -26,7 +26,7 @@ bool app_read_choice(UiContext& ui, std::int32_t count, std::int32_t& choice) {
 SessionEnd app_play(Host& host, const SessionIo& io, const Story& story, const char* story_path,
                     AppConfig& config, const char* hero_name, const char* section_id,
                     const Character* saved_hero) {
-  platform_catch_stop_signals(true);
+  platform_catch_stop_signals(true, host.ui.in != nullptr ? fileno(host.ui.in) : -1);
   SessionEnd end =
       game_session_run(io, &story, story_path, &config, hero_name, section_id, saved_hero);
   platform_catch_stop_signals(false);

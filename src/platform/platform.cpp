@@ -35,10 +35,29 @@ namespace {
 // The stop signal caught while an adventure runs, 0 when none. Written only by
 // the handler, which does nothing else: all the saving happens outside it.
 volatile std::sig_atomic_t g_stop_signal = 0;
+// The descriptor the adventure reads its lines from, -1 when none.
+volatile std::sig_atomic_t g_stop_input_fd = -1;
 
 constexpr int STOP_SIGNALS[] = {SIGINT, SIGHUP, SIGTERM};
 
-void record_stop_signal(int signal_number) { g_stop_signal = signal_number; }
+// Records the signal and ends the adventure's input. A read already blocked
+// returns with EINTR; but a signal that lands between the reader's last look
+// at the flag and its read() would interrupt nothing, so the input is also
+// replaced by /dev/null: that read then sees the end of input at once. The
+// program always exits after a stop signal, so the input is not needed again.
+void record_stop_signal(int signal_number) {
+  const int saved_errno = errno;
+  g_stop_signal = signal_number;
+  const int input = g_stop_input_fd;
+  if (input >= 0) {
+    const int empty = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (empty >= 0) {
+      dup2(empty, input);
+      close(empty);
+    }
+  }
+  errno = saved_errno;
+}
 
 // Players tried in this order; the first one found on PATH plays the music.
 constexpr const char* AUDIO_PLAYERS[] = {"afplay", "pw-play", "paplay", "aplay"};
@@ -445,7 +464,8 @@ void platform_init() {
 
 void platform_cleanup() { platform_stop_audio(); }
 
-void platform_catch_stop_signals(bool on) {
+void platform_catch_stop_signals(bool on, int input_fd) {
+  g_stop_input_fd = on ? input_fd : -1;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   sigemptyset(&action.sa_mask);

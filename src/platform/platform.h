@@ -13,9 +13,11 @@
 
 void platform_init();
 // While on, SIGINT, SIGHUP and SIGTERM do not end the program: the handler
-// only records which one came (and interrupts a blocked read), so the
-// adventure can save and end in good order. Off: their usual effect again.
-void platform_catch_stop_signals(bool on);
+// only records which one came and ends the input read from `input_fd` (a
+// blocked read returns, a later one sees the end), so the adventure can save
+// and end in good order; the caller exits afterwards. Off: their usual
+// effect again. `input_fd` -1: no descriptor to end.
+void platform_catch_stop_signals(bool on, int input_fd = -1);
 // The stop signal caught since it was switched on, or 0. Its address is what
 // a terminal watches to end its reads.
 int platform_stop_signal();

@@ -2,6 +2,8 @@
 // stand-in player script put first on PATH.
 #include "platform/platform.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -466,3 +468,22 @@ TEST(PlatformLargeBlocks, HugePagesFromTwoMegabytesOnUntilAFillIsAnnounced) {
 }
 
 }  // namespace
+
+// A stop signal that lands just before the adventure's read starts must still
+// end that read: the input is at its end afterwards instead of blocking.
+TEST(PlatformStopSignals, ASignalBeforeTheReadEndsTheInputAndTheFlagSaysWhichCame) {
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  platform_catch_stop_signals(true, input[0]);
+  EXPECT_EQ(platform_stop_signal(), 0);
+  ASSERT_EQ(raise(SIGTERM), 0);
+  EXPECT_EQ(platform_stop_signal(), SIGTERM);
+  // The writing end is still open: without the handler this read would block.
+  pollfd ready{input[0], POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 2000), 1);
+  char byte;
+  EXPECT_EQ(read(input[0], &byte, 1), 0);
+  platform_catch_stop_signals(false);
+  close(input[0]);
+  close(input[1]);
+}
