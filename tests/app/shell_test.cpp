@@ -15,21 +15,19 @@
 #include "app/story_files.h"
 #include "common/slug.h"
 #include "config/config.h"
+#include "e2e/expected_text.h"
 #include "session/session.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
-#include "ui/text_output.h"
 
-using Listing = std::vector<std::pair<std::string, std::string>>;  // file name, title
-
-static Listing listed(const std::string& dir) {
+// One "file | title" line per story listed.
+static std::string listed(const std::string& dir) {
   StoryFileName files[APP_MAX_STORIES];
   StoryTitleText titles[APP_MAX_STORIES];
-  Listing m;
-  for (int i = 0, n = list_stories_in_dir(dir.c_str(), files, titles); i < n; ++i) {
-    m.emplace_back(files[i].c_str(), titles[i].c_str());
-  }
-  return m;
+  std::string lines;
+  for (int i = 0, n = list_stories_in_dir(dir.c_str(), files, titles); i < n; ++i)
+    lines += std::string(files[i].c_str()) + " | " + titles[i].c_str() + "\n";
+  return lines;
 }
 
 static std::string story(const std::string& title, const std::string& extra_front = "") {
@@ -66,29 +64,19 @@ TEST(ListStories, ByTitleFromTheFrontMatterElseFromTheName) {
   for (const auto& [name, text] : files) qh_test::write_file(dir.file(name), text);
   ASSERT_EQ(mkdir(dir.file("carpeta.md").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo(dir.file("tubo.md").c_str(), 0644), 0);  // never opened for reading
-  EXPECT_EQ(listed(dir.path()), (Listing{{"acentos.md", wide.substr(0, 126)},
-                                         {"zeta.md", "Ábaco de Sombras"},
-                                         {"carpeta.md", "carpeta"},
-                                         {"b.md", "el Bosque"},
-                                         {"la_cripta_oscura.md", "la cripta oscura"},
-                                         {"mi.historia.md", "mi.historia"},
-                                         {long_name, std::string(127, 'n')},
-                                         {"a1.md", "QUIEN"},
-                                         {"a2.md", "¿Quién?"},
-                                         {"tardio.md", "tardio"},
-                                         {"temprano.md", "Temprano"},
-                                         {"tubo.md", "tubo"},
-                                         {"x.md.bak", "x.md"}}));
-  EXPECT_TRUE(listed(dir.file("no_existe")).empty());
+  EXPECT_EQ(listed(dir.path()), qh_test::from_data("app", "story_listing.txt",
+                                                   {{"WIDE", wide.substr(0, 126)},
+                                                    {"LONG", long_name},
+                                                    {"CUT", std::string(127, 'n')}}));
+  EXPECT_EQ(listed(dir.file("no_existe")), "");
   EXPECT_EQ(list_stories_in_dir(nullptr, nullptr, nullptr), 0);
 
   // Of 40 stories, the first 32 by title: h37 is the last one listed.
   for (int i = 0; i < 40; ++i) qh_test::write_file(many.file("h" + std::to_string(i) + ".md"), "x");
-  const Listing first = listed(many.path());
-  ASSERT_EQ(first.size(), 32u);
-  EXPECT_EQ(first[0].first, "h0.md");
-  EXPECT_EQ(first[2].first, "h10.md");
-  EXPECT_EQ(first[31].first, "h37.md");
+  const std::string first = listed(many.path());
+  EXPECT_TRUE(first.starts_with("h0.md | h0\nh1.md | h1\nh10.md | h10\n")) << first;
+  EXPECT_TRUE(first.ends_with("h36.md | h36\nh37.md | h37\n")) << first;
+  EXPECT_EQ(qh_test::count_of(first, "\n"), 32);
 }
 
 // Rooted at juego/, with the fallback folder beside it: every story is found
@@ -216,19 +204,6 @@ TEST_F(Shell, ResumeOpensOnlyTheStoryTheSaveNames) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("saves")), {}), 1);
 }
 
-TEST(MenuAnswers, OverlongLinesAreAnsweredOnce) {
-  // The tail "777771" of a long line never becomes the next answer.
-  qh_test::ScriptedHost player(std::string(20, '7') + "1\n3\r\n");
-  UiContext& ui = player.ui();
-  char answer[APP_MENU_ANSWER_BYTES];
-  EXPECT_TRUE(app_read_answer(ui, answer, sizeof answer));
-  EXPECT_EQ(std::string(answer), std::string(15, '7'));
-  EXPECT_TRUE(app_read_answer(ui, answer, sizeof answer));
-  EXPECT_STREQ(answer, "3");
-  EXPECT_FALSE(app_read_answer(ui, answer, sizeof answer));
-  EXPECT_TRUE(answer[0] == '\0' && ui_input_closed(ui));
-}
-
 // The mode lines name who will actually narrate, and say once why music that was asked for is
 // silent; the menu itself follows unchanged.
 TEST(MainMenu, ModeLinesSayWhoNarratesAndWhyTheMusicIsSilent) {
@@ -254,11 +229,9 @@ TEST(MainMenu, ModeLinesSayWhoNarratesAndWhyTheMusicIsSilent) {
     config.gemini_api_key.assign(key);
     qh_test::ScriptedHost player;
     app_print_main_menu(player.ui(), config, music);
-    const std::string out = player.output();
-    EXPECT_TRUE(out.starts_with(cyan + "Modo actual: " + lines + "\n" + reset +
-                                "\n--- MENÚ PRINCIPAL ---\n1. "))
-        << out;
-    EXPECT_TRUE(out.ends_with("6. 🚪 Salir\n\n\x1b[38;5;226mSelecciona una opción (1-6): " + reset));
+    EXPECT_EQ(player.output(), cyan + "Modo actual: " + lines + "\n" + reset + "\n" +
+                                   qh_test::from_data("e2e", "main_menu.txt") +
+                                   "\x1b[38;5;226mSelecciona una opción (1-6): " + reset);
   }
 }
 
@@ -273,25 +246,11 @@ TEST(Screens, SettingsScreenAsAString) {
   config.community_vault_repo.assign("ana/boveda");
   qh_test::ScriptedHost player;
   app_print_settings(player.ui(), config);
-  const std::string rule = "\x1b[38;5;39m" + std::string(54, '=') + "\n\x1b[0m";
-  EXPECT_EQ(
-      player.output(),
-      "\n" + rule +
-          "\x1b[38;5;214m\x1b[1m             ⚙️   AJUSTES Y CONFIGURACIÓN             \n" +
-          "\x1b[0m" + rule +
-          "Modo de Narrador Actual : 💾 Narrador Clásico (Sin IA)\n"
-          "Modelo LLM              : " +
-          std::string(config.model.view()) +
-          "\n"
-          "Servidor Mosquitto (KVM): mesa.local:1884\n"
-          "Bóveda GitHub           : github.com/ana/boveda\n"
-          "------------------------------------------------------\n"
-          "1. ⚡ Alternar Modo (Narrador IA / Narrador Clásico Sin IA)\n"
-          "2. 🔑 Configurar Gemini API Key\n"
-          "3. 🖥️  Configurar Servidor Mosquitto (IP / Broker MQTT)\n"
-          "4. 🔗 Configurar Repositorio de la Bóveda en GitHub\n"
-          "5. 🚪 Volver al Menú Principal\n\n"
-          "\x1b[38;5;226mSelecciona una opción (1-5): \x1b[0m");
+  EXPECT_EQ(player.output(), qh_test::from_data("e2e", "settings_screen.txt",
+                                                {{"MODE", "💾 Narrador Clásico (Sin IA)"},
+                                                 {"BROKER", "mesa.local"},
+                                                 {"PORT", "1884"},
+                                                 {"REPO", "ana/boveda"}}));
 }
 
 // The whole program on a host of its own: first start in an empty root, the
@@ -316,22 +275,16 @@ TEST(Screens, TheProgramRunsOnAHostOfItsOwn) {
 TEST(MultiplayerScreen, ShowsTheTableCommandsAndWhetherMosquittoIsThere) {
   AppConfig config;
   config_set_defaults(config);
-  const std::string commands =
-      "\x1b[38;5;51m  ./scripts/mesa host stories/HISTORIA.md --director\n\x1b[0m"
-      "  o únete a una mesa como aventurero: \x1b[38;5;51m./scripts/mesa join CODIGO --nombre "
-      "NOMBRE\n\n\x1b[0m";
   for (const char* mosquitto : {"/usr/sbin/mosquitto", static_cast<const char*>(nullptr)}) {
     qh_test::ScriptedUi screen;
     app_print_multiplayer(screen.ui(), config, mosquitto);
-    std::string out = screen.output();
-    EXPECT_TRUE(qh_test::contains_in_order(
-        out, {"Broker configurado : test.mosquitto.org:1883\n\n",
-              "conectar un Dungeon Master humano con Aventureros, ejecuta:\n\n" + commands}));
-    EXPECT_TRUE(out.ends_with(mosquitto != nullptr
-                                  ? "Mosquitto: instalado (/usr/sbin/mosquitto).\n\n"
-                                  : "Mosquitto: no está instalado; sin él puedes unirte a mesas "
-                                    "ajenas, pero no abrir la tuya (instala el paquete "
-                                    "mosquitto).\n\n"))
-        << out;
+    EXPECT_EQ(screen.output(),
+              qh_test::from_data(
+                  "app", "multiplayer_screen.txt",
+                  {{"HOST", "test.mosquitto.org:1883"},
+                   {"MOSQUITTO", mosquitto != nullptr
+                                     ? "instalado (/usr/sbin/mosquitto)."
+                                     : "no está instalado; sin él puedes unirte a mesas ajenas, "
+                                       "pero no abrir la tuya (instala el paquete mosquitto)."}}));
   }
 }

@@ -5,15 +5,6 @@
 #include <string>
 #include <string_view>
 
-namespace {
-
-// A valid UTF-8 text never has a continuation byte right after a cut.
-bool starts_a_character(std::string_view text, std::size_t at) {
-  return at == text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80;
-}
-
-}  // namespace
-
 TEST(DisplayWidth, ColumnsOfAsciiAccentsWideEmojiMarksAndEscapes) {
   const struct {
     std::string_view text;
@@ -72,7 +63,9 @@ TEST(DisplayWidth, PrefixNeverSplitsACharacterNorLeavesItsMarks) {
   for (int columns = 0; columns <= total; ++columns) {
     int used = 0;
     std::size_t bytes = text_prefix_for_width(mixed, columns, &used);
-    EXPECT_TRUE(starts_a_character(mixed, bytes)) << columns;
+    // A valid UTF-8 text never has a continuation byte right after a cut.
+    EXPECT_TRUE(bytes == mixed.size() || (static_cast<unsigned char>(mixed[bytes]) & 0xC0) != 0x80)
+        << columns;
     EXPECT_LE(used, columns);
     EXPECT_EQ(text_display_width(mixed.substr(0, bytes)), used);
     EXPECT_GE(used, columns - 1);  // nothing wider than two columns is left out early

@@ -7,23 +7,17 @@
 #include <string_view>
 
 #include "common/slug.h"
+#include "e2e/expected_text.h"
 #include "support/test_support.h"
 
 namespace {
 
-using qh_test::contains_in_order;
 using qh_test::RunResult;
-
-#define BOLD "\x1b[1m"
-#define WHITE "\x1b[38;5;231m"
-#define RESET "\x1b[0m"
 
 // Window title, icon name and clipboard (OSC 0, 2 and 52, ended by BEL), a full
 // reset (ESC c), and cursor moves and erasure (CSI).
 const std::string kOsc = "\x1b]0;pwn\x07\x1b]2;title\x07\x1b]52;c;SGVsbG8=\x07";
-const std::string kReset =
-    "\x1b"
-    "c";
+const std::string kReset = "\x1b\x63";  // ESC c
 const std::string kCsi = "\x1b[2J\x1b[5;5H\x1b[3A";
 // Every C1 control, U+0080 to U+009F, in UTF-8: CSI is U+009B, OSC U+009D.
 std::string all_c1() {
@@ -73,9 +67,8 @@ std::string json_escaped(std::string_view text) {
       if (!own) return ::testing::AssertionFailure() << "foreign escape" << context(at);
     } else if (byte == '\r') {
       const std::string_view frame = rest.substr(1, std::string_view("\x1b[38;5;244m  ┌").size());
-      if (frame != "\x1b[38;5;244m  ┌" && frame != "\x1b[38;5;231m  ┌") {
+      if (frame != "\x1b[38;5;244m  ┌" && frame != "\x1b[38;5;231m  ┌")
         return ::testing::AssertionFailure() << "carriage return" << context(at);
-      }
     } else if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F) {
       return ::testing::AssertionFailure() << "control byte " << int{byte} << context(at);
     } else if (byte == 0xC2 && at + 1 < out.size() &&
@@ -87,80 +80,33 @@ std::string json_escaped(std::string_view text) {
   return ::testing::AssertionSuccess();
 }
 
-// The text as the story parser keeps it: without C0 controls and DEL.
-std::string without_c0(const std::string& text) {
-  std::string kept;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) kept += c;
-  }
-  return kept;
-}
-
-// A save of the hostile story at `section` by a hero whose every text is
-// hostile. Its title is the story's, as the game writes it: resuming opens
-// only the story a save names.
-std::string hostile_save(const std::string& slug, const std::string& section) {
-  const std::string h = json_escaped(kOsc + kC1);
-  return "{\n  \"version\": 2,\n  \"story_slug\": \"" + slug + "\",\n  \"story_title\": \"" +
-         json_escaped(without_c0("Cripta" + kHostile)) + "\",\n  \"saved_at\": \"2024" + h +
-         "\",\n  \"current_section_id\": \"" + json_escaped(section) +
-         "\",\n  \"current_section_title\": \"T" + h +
-         "\",\n  \"character\": {\n    \"name\": \"Eva" + json_escaped(kOsc) +
-         "\",\n    \"hp\": 20,\n    \"max_hp\": 30,\n    \"stats\": {\n      \"Fuerza" + kC1 +
-         "\": 2\n    },\n    \"inventory\": [\n      \"Daga" + json_escaped(kCsi + kReset) + kC1 +
-         "\"\n    ],\n    \"states\": [\n      \"Maldito" + json_escaped(kCsi) +
-         "\"\n    ],\n    \"flags\": {\n    }\n  }\n}\n";
-}
-
-std::string hostile_config(const std::string& what) {
-  const std::string h = json_escaped(kOsc + kReset + kCsi) + kC1;
-  return "{\n  \"gemini_api_key\": \"KEY\",\n  \"model\": \"gemini" + h +
-         "\",\n  \"offline_mode\": false,\n  \"language\": \"es\",\n  \"show_token_usage\": "
-         "true,\n  \"typing_speed\": 0.0000,\n  \"music_enabled\": false,\n  \"music_volume\": "
-         "0.70,\n  \"mqtt_broker\": \"" +
-         what + h + "\",\n  \"mqtt_port\": 1883,\n  \"community_vault_repo\": \"repo" + h +
-         "\"\n}\n";
-}
-
-const std::string kStory = "---\ntitle: \"Cripta" + kHostile + "\"\nauthor: \"Autor" + kHostile +
-                           "\"\nhp: 30\nstart: \"1" + kC1 + "\"\nstats:\n  Fuerza" + kC1 +
-                           ": 2\nitems:\n  - \"Antorcha" + kHostile +
-                           "\"\n---\n\n"
-                           "> [Lore: Reliquia" +
-                           kTagHostile + "] La reliquia duerme" + kHostile +
-                           " bajo la cripta.\n\n"
-                           "## [1" +
-                           kC1 + "] Entrada" + kHostile + "\n\nTexto de la escena" + kHostile +
-                           ".\n\n"
-                           "- [Check: Fuerza" +
-                           kC1 + " | DC: 2 | Éxito: 2 | Fallo: 2] Empujar la losa" + kHostile +
-                           "\n- [Requiere: Llave" + kTagHostile + " | Destino: 2] Abrir la verja" +
-                           kHostile + "\n- [-> 2] Bajar" + kC1 + " [Cmd: nmap -sV" + kTagHostile +
-                           "]\n- [-> 2] Seguir" + kHostile + "\n\n## [2] Fondo" + kHostile +
-                           "\nAgua" + kHostile + ".\n> [Obtener: Gema" + kTagHostile +
-                           "]\n- [-> 1" + kC1 + "] Volver" + kHostile + "\n";
-
 // A file name that sets the window title, writes the clipboard and resets the terminal.
-const std::string kStoryFile =
-    "\x1b]2;pwn\x07\x1b]52;c;SGVsbG8=\x07\x1b"
-    "c x.md";
+const std::string kStoryFile = "\x1b]2;pwn\x07\x1b]52;c;SGVsbG8=\x07\x1b\x63 x.md";
 
-// What the stand-in curl answers: the model's text with JSON-escaped and raw controls.
-const std::string kReply =
-    "{\"candidates\": [{\"content\": {\"parts\": [{\"text\": \"La cripta tiembla" +
-    json_escaped(kOsc + kReset + kCsi) + "\\u009b2J\\u0085" + kC1 + kOsc + kReset + kCsi +
-    " y calla.\"}]}}],\n\"usageMetadata\": {\"promptTokenCount\": 5, \"candidatesTokenCount\": "
-    "6}}\n";
+// A story, save, settings file or model reply of tests/data/e2e, filled with
+// hostile texts, raw or ({J_...}) JSON-escaped.
+std::string fixture(const std::string& name, qh_test::Fields fields = {}) {
+  fields.insert({{"H", kHostile}, {"C1", kC1}, {"T", kTagHostile}});
+  for (const auto& [key, raw] : {std::pair{"OSC", kOsc}, {"RESET", kReset}, {"CSI", kCsi}}) {
+    fields[key] = raw;
+    fields["J_" + std::string(key)] = json_escaped(raw);
+  }
+  return qh_test::from_data("e2e", name, fields);
+}
 
 class Pack {
  public:
   Pack() {
-    write("stories/" + kStoryFile, kStory);
+    write("stories/" + kStoryFile, fixture("hostile_story.md"));
     SlugText slug;
     make_slug(("stories/" + kStoryFile).c_str(), "", slug);
-    write("saves/autosave_" + std::string(slug.c_str()) + ".json", hostile_save(slug.c_str(), "2"));
+    auto save_at = [&](const std::string& section) {
+      return fixture("hostile_save.json",
+                     {{"SLUG", slug.c_str()}, {"SECTION", json_escaped(section)}});
+    };
     const std::string quicksave = "saves/quicksave_" + std::string(slug.c_str()) + ".json";
-    write(quicksave, hostile_save(slug.c_str(), "zz" + kOsc + kC1));
+    write("saves/autosave_" + std::string(slug.c_str()) + ".json", save_at("2"));
+    write(quicksave, save_at("zz" + kOsc + kC1));
     // The autosave is the newest, so it is the browser's first row.
     std::error_code ignored;
     std::filesystem::last_write_time(
@@ -168,19 +114,15 @@ class Pack {
         std::filesystem::file_time_type::clock::now() - std::chrono::hours(24), ignored);
     // A guide line longer than a read splits a C1 control between two reads.
     std::string long_line(510, 'g');
-    long_line +=
-        "\xc2\x9b"
-        "31m" +
-        kHostile + "\n";
+    long_line += "\xc2\x9b\x33\x31m" + kHostile + "\n";  // CSI 31m
     write("GUIA_CREACION_HISTORIAS.md", "# Guía" + kHostile + "\n" + long_line + "fin\n");
-    write("reply", kReply);
+    write("reply", fixture("hostile_reply.json"));
     qh_test::make_executable_script(dir_.file("bin/curl"),
                                     "#!/bin/sh\ncat '" + dir_.file("reply") + "'\n");
   }
   void write(const std::string& name, const std::string& text) const {
     qh_test::write_file(dir_.file(name), text);
   }
-  std::string read(const std::string& name) const { return qh_test::read_file(dir_.file(name)); }
   RunResult run(const std::string& input) const {
     qh_test::RunOptions options;
     options.cwd = dir_.path();
@@ -200,7 +142,7 @@ class Pack {
 
 TEST(Injection, HostilePackSaveSettingsGuideAndModelReachNoScreenRaw) {
   Pack pack;
-  pack.write("config.json", hostile_config("broker"));
+  pack.write("config.json", fixture("hostile_config.json", {{"WHAT", "broker"}}));
   const std::string input =
       // The hostile save: its row, panel, sheet and backpack; then a quicksave
       // whose section does not exist (its error waits for Enter).
@@ -217,42 +159,18 @@ TEST(Injection, HostilePackSaveSettingsGuideAndModelReachNoScreenRaw) {
   EXPECT_TRUE(only_own_sequences(r.out));
 
   // Every screen did show the hostile texts, made harmless (and cut where
-  // their records end).
-  const std::string osc = "?]0;pwn??]2;title??]52;c;SGVsbG8=?";
-  const std::string parsed = "]0;pwn]2;title]52;c;SGVsbG8=c[2J[5;5H[3A";  // the parser drops C0
-  const std::string csi = "?[2J?[5;5H?[3A";
-  EXPECT_TRUE(contains_in_order(
-      r.out,
-      {"| Héroe: Eva" + osc + " (20/30 HP) | Sec: 2 | 2024?]0;pwn??]2;title??]52;c;SG\n",
-       "║ " BOLD WHITE "Eva" + osc, "Estado: " BOLD "Maldito" + csi,
-       "Mochila: " RESET "Daga" + csi + "?c???", "--- Ficha de Eva" + osc, "  - Fuerza???", "?: +2",
-       "Estados: Maldito" + csi, "--- Mochila de Eva" + osc, "📦 Daga" + csi,
-       "No se encontró la sección 'zz?]0;pwn??]2;title??]52;c;SGVs'",
-       "  [1] Cripta" + parsed + kC1Shown + " (?]2;pwn??]52;c;SGVsbG8=??c x.md)",
-       "📖 Iniciando 'Cripta" + parsed + kC1Shown + "' por Autor" + parsed + kC1Shown,
-       "║ " BOLD WHITE "Ana" + osc + "???", "[1???", "?] Entrada" + parsed + kC1Shown,
-       "Texto de la escena" + parsed + kC1Shown, "Empujar la losa" + parsed + kC1Shown,
-       "[Tirada: Fuerza???", "Requiere: Llave???", ">_ nmap -sV" + kC1Shown + "c",
-       "Seguir" + parsed + kC1Shown, "Conocimiento recuperado sobre 'reliquia " + osc + "'",
-       "[Reliquia???", "La reliquia duerme" + parsed + kC1Shown,
-       "Comando mal escrito o incompleto: 'nmapp -sV" + csi + "'", ">_ nmap -sV" + kC1Shown + "c",
-       "La cripta tiembla", "+ Fuerza???", "? (+2)", "La cripta tiembla",
-       "Has encontrado un objeto: Gema???",
-       "Broker configurado : broker" + osc + "?c" + csi + kC1Shown + ":1883",
-       "Modelo LLM              : gemini" + osc + "?c" + csi,
-       "Servidor Mosquitto (KVM): broker" + osc, "Bóveda GitHub           : github.com/repo" + osc,
-       "(actual: broker" + osc, "(actual: repo" + osc, "Bóveda Comunitaria: github.com/repo" + osc,
-       "# Guía" + osc + "?c" + csi + kC1Shown + "???",
-       // A C1 control split between two reads of a long line shows whole.
-       "gggg?31m" + osc}));
+  // their records end); the story parser drops C0 controls.
+  EXPECT_TRUE(qh_test::shows(r.out, "e2e", "hostile_screens.txt",
+                             {{"OSC", "?]0;pwn??]2;title??]52;c;SGVsbG8=?"},
+                              {"CSI", "?[2J?[5;5H?[3A"},
+                              {"C1", kC1Shown},
+                              {"P", "]0;pwn]2;title]52;c;SGVsbG8=c[2J[5;5H[3A"}}));
 }
 
 TEST(Injection, SettingsFromAShippedExampleAreShownSafely) {
   Pack pack;
-  pack.write("config.json.example", hostile_config("ejemplo"));
+  pack.write("config.json.example", fixture("hostile_config.json", {{"WHAT", "ejemplo"}}));
   RunResult r = pack.run("5\n5\n3\n\n6\n");
   EXPECT_TRUE(only_own_sequences(r.out));
-  EXPECT_TRUE(contains_in_order(
-      r.out, {"Modelo LLM              : gemini?]0;pwn", "Servidor Mosquitto (KVM): ejemplo?]0;pwn",
-              "Broker configurado : ejemplo?]0;pwn"}));
+  EXPECT_TRUE(qh_test::shows(r.out, "e2e", "hostile_example_settings.txt"));
 }

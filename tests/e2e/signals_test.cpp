@@ -12,12 +12,14 @@
 #include <string>
 #include <thread>
 
+#include "e2e/expected_text.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using qh_test::contains_in_order;
+using qh_test::count_of;
 
 // Waits for `condition`, at most twenty seconds (a loaded machine under the
 // sanitizers starts the game slowly).
@@ -31,14 +33,6 @@ bool eventually(Condition condition) {
   return true;
 }
 
-bool process_gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
-
-int count_of(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; ++at) ++n;
-  return n;
-}
-
 TEST(Signals, EachStopSignalMidAdventureSavesStopsTheMusicAndExits) {
   for (int signal_number : {SIGINT, SIGHUP, SIGTERM}) {
     SCOPED_TRACE(signal_number);
@@ -48,9 +42,8 @@ TEST(Signals, EachStopSignalMidAdventureSavesStopsTheMusicAndExits) {
     std::string config = qh_test::read_file(QH_TEST_DATA_DIR "/quiet_config.json");
     config.replace(config.find("\"music_enabled\": false"), 22, "\"music_enabled\": true");
     qh_test::write_file(dir.file("config.json"), config);
-    for (const char* track : {"quillhaven_intro.wav", "dungeon_ambient.wav"}) {
+    for (const char* track : {"quillhaven_intro.wav", "dungeon_ambient.wav"})
       qh_test::write_file(dir.file(std::string("assets/audio/") + track), "RIFF");
-    }
     // The player logs its pid, then plays for a long time.
     qh_test::make_executable_script(
         dir.file("bin/afplay"),
@@ -105,7 +98,7 @@ TEST(Signals, EachStopSignalMidAdventureSavesStopsTheMusicAndExits) {
         qh_test::read_file(dir.file("saves/autosave_storiesvalle_de_pruebamd.json")),
         {"\"current_section_id\": \"2\"", "\"name\": \"Ana\"", "\"hp\": 8,", "\"Llave de Hierro\"",
          "\"visited_sections\": [\n    \"1\",\n    \"2\"\n  ]\n}\n"}));
-    EXPECT_TRUE(eventually([&] { return process_gone(player); }));
+    EXPECT_TRUE(eventually([&] { return kill(player, 0) != 0 && errno == ESRCH; }));
     kill(player, SIGKILL);  // never left behind, whatever the outcome
   }
 }

@@ -2,23 +2,16 @@
 // libFuzzer target and by the corpus replay test.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "config/config.h"
+#include "fuzz_check.h"
 
 namespace config_invariants {
 
-// nullptr when the property holds, else what is broken.
-using Failure = const char*;
-
-template <std::size_t... N>
-bool terminated(const FixedText<N>&... texts) {
-  return ((std::memchr(texts.data, '\0', N) != nullptr) && ...);
-}
+using namespace fuzz_check;
 
 // Parses `text`; a settings record it yields must be in range, and what the
 // writer makes of it must read back as the same record and write the same
@@ -48,12 +41,6 @@ inline Failure check_round_trip(std::string_view text) {
   second.music_volume = first.music_volume;
   if (std::memcmp(&first, &second, sizeof first) != 0) return "record differs after a round trip";
   return nullptr;
-}
-
-inline void abort_on(Failure failure) {
-  if (failure == nullptr) return;
-  std::fprintf(stderr, "invariant broken: %s\n", failure);
-  std::abort();
 }
 
 }  // namespace config_invariants

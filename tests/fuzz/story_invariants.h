@@ -1,27 +1,20 @@
-// Invariants every parsed story and option must hold, whatever the input:
-// shared by the libFuzzer targets and by the corpus replay test.
+// Invariants every parsed story, option and title read alone must hold,
+// whatever the input: shared by the libFuzzer targets and by the corpus replay
+// test.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <string>
 #include <string_view>
 
 #include "common/fixed_list.h"
+#include "fuzz_check.h"
 #include "story/story.h"
 #include "story/story_parser.h"
 
 namespace story_invariants {
 
-// Each check returns nullptr when it holds, else what is broken.
-using Failure = const char*;
-
-template <std::size_t... N>
-bool terminated(const FixedText<N>&... texts) {
-  return ((std::memchr(texts.data, '\0', N) != nullptr) && ...);
-}
+using namespace fuzz_check;
 
 template <typename T, std::size_t N>
 bool count_ok(const T (&)[N], std::int32_t count) {
@@ -31,8 +24,7 @@ bool count_ok(const T (&)[N], std::int32_t count) {
 // Terminated inside their fields and free of the bytes the story parser drops.
 template <std::size_t... N>
 bool clean(const FixedText<N>&... texts) {
-  auto dropped = [](char c) { return (c > 0 && c < 0x09) || (c > 0x0D && c < 0x20) || c == 0x7F; };
-  return ((terminated(texts) && std::ranges::none_of(texts.view(), dropped)) && ...);
+  return ((terminated(texts) && !holds_control(texts.view(), "\t\n\v\f\r")) && ...);
 }
 
 inline Failure check_transition(const StoryTransition& t) {
@@ -110,11 +102,24 @@ inline Failure check_parse(const Story& s, bool ok) {
   return nullptr;
 }
 
-// The fuzz targets stop at the first broken invariant, naming it.
-inline void abort_on(Failure failure) {
-  if (failure == nullptr) return;
-  std::fprintf(stderr, "invariant broken: %s\n", failure);
-  std::abort();
+// The title the story list reads is the one the whole parse gives (without a
+// default title), and so is the title read from any head of the text that
+// holds its whole front matter. `story` is scratch space.
+inline Failure check_title(std::string_view bytes, Story& story) {
+  const std::string text(bytes);
+  story_parser_load_string(story, text.c_str(), "");
+  FixedText<256> title;
+  const bool whole = story_parser_read_title(text.c_str(), title);
+  if (title.view() != story.title.view()) return "the title differs from the parse's";
+  if (!whole && !title.empty()) return "a title without a front matter";
+  for (std::size_t part = 1; part < 8; ++part) {
+    const std::string head = text.substr(0, text.size() * part / 8);
+    FixedText<256> from_head;
+    if (story_parser_read_title(head.c_str(), from_head) && from_head.view() != title.view()) {
+      return "a head gives another title";
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace story_invariants

@@ -1,11 +1,4 @@
 // libFuzzer target: any topic of a table and any bytes as a message on it.
-#include <cstdint>
-#include <string_view>
-
 #include "table_message_invariants.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::string_view input(reinterpret_cast<const char*>(data), size);
-  table_message_invariants::abort_on(table_message_invariants::check(input));
-  return 0;
-}
+QH_FUZZ_TARGET(text) { fuzz_check::abort_on(table_message_invariants::check(text)); }

@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "narration/offline_narrator.h"
 #include "support/test_support.h"
@@ -68,17 +69,15 @@ class LlmNarrator : public ::testing::Test {
     lore_.title.assign("T");
     lore_.text.assign("Huesos");
     write_file(dir_.file("reply"), reply(R"("Bien.")"));
-    // Logs its arguments, its environment, the mode of the request's folder and the mode, type
-    // and content of the header file (argument 7) and the body (argument 12); prints "reply".
-    make_executable_script(dir_.file("bin/curl"),
-                           "#!/bin/sh\ncd '" + dir_.path() +
-                               "' || exit 1\nenv > env\n"
-                               "{ printf '%s\\n' \"${0##*/}\" \"$@\"; h=\"${7#@}\"; b=\"${12#@}\"; "
-                               "stat -c '%a %F' \"${h%/*}\" \"$h\"; cat \"$h\"; stat -c '%a %F' "
-                               "\"$b\"; cat \"$b\"; } > log\ncat reply\n");
+    curl_from("curl_registra.sh");
     setenv("PATH", (dir_.file("bin") + ":" + path_).c_str(), 1);
   }
   void TearDown() override { setenv("PATH", path_.c_str(), 1); }
+  // Puts a stand-in curl from tests/data/narration in the fixture's folder.
+  void curl_from(const char* script) {
+    make_executable_script(dir_.file("bin/curl"),
+                           read_file(QH_TEST_DATA_DIR "/narration/" + std::string(script)));
+  }
 
   // Narrates through `base`, with the counters (garbage first) when `counted`. When curl ran,
   // checks its arguments for the configured model, that the key came only through the private
@@ -134,93 +133,70 @@ class LlmNarrator : public ::testing::Test {
   char out_[4096] = {};
 };
 
-TEST_F(LlmNarrator, RepliesCountersAndTotals) {
+// What each reply shows, who answered and the tokens counted, call by call and for the
+// session; then each reason the classic narrator answers, as curl reports it, and the one line
+// the player reads about the adventure's first failure.
+TEST_F(LlmNarrator, RepliesOutcomesCountersAndNotices) {
+  using enum NarratorOutcome;
   const std::string big(20000, 'a');
-  // The reply, the narration shown (empty: the offline one), the tokens counted.
-  const std::tuple<std::string, std::string, std::uint32_t, std::uint32_t> cases[] = {
-      {reply(R"("Dijo \"hola\"\nAdiós")", 7, 8), "Dijo \"hola\"\nAdiós", 7, 8},
-      {reply(R"("Sin cuenta.")"), "Sin cuenta.", 35, 45},
-      {reply(R"("Doce.")", 12), "Doce.", 12, 0},
-      {reply(R"("Raro.")", -5, 7), "Raro.", 0, 7},
-      {reply(R"("")", 3), "", 0, 0},
-      {R"({"error": {"code": 400, "message": "API key not valid"}})", "", 0, 0},
-      // Only 8191 bytes are read: the usage after a long text is never seen.
-      {reply("\"" + big + "\"", 3), big.substr(0, 2047), 35, 45},
-      {R"({"text": "ok"})" + std::string(300000, ' ') + R"("promptTokenCount": 5)", "ok", 35, 45},
-      {reply("\"Hola \x1b[31mrojo\x1b[0m\x1b]0;t\x07\r\x7F\xC2\x9B!\"", 5, 6),
-       "Hola [31mrojo[0m]0;t!", 5, 6},
-      {R"("text": "sin cierre\)", "sin cierre\\", 35, 45},
-      // The status line curl adds is not part of the reply.
-      {reply(R"("Con estado.")", 2, 3) + status("200 0"), "Con estado.", 2, 3},
-  };
+  const std::string error = R"({"error": {"code": 400, "message": "API key not valid"}})";
   std::uint32_t prompt_total = 0, output_total = 0;
-  for (const auto& [text, shown, prompt, output] : cases) {
+  // Who answers `text`, the narration shown (empty: the offline one), the tokens counted.
+  auto check = [&](const std::string& text, Outcome outcome, const std::string& shown = "",
+                   std::uint32_t prompt = 0, std::uint32_t output = 0) {
     SCOPED_TRACE(text.substr(0, 80));
     write_file(dir_.file("reply"), text);
-    EXPECT_EQ(narrate(true), shown.empty() ? Outcome::kUnreadable : Outcome::kModel);
+    EXPECT_EQ(narrate(true), outcome);
     EXPECT_EQ(std::string(out_), shown.empty() ? kFallback : shown);
     prompt_total += prompt;
     output_total += output;
     EXPECT_EQ(counts(counters_), (Counts{prompt, output, prompt + output, prompt_total,
                                          output_total, prompt_total + output_total}));
-  }
-}
-
-// Each reason the classic narrator answers, as curl reports it, and the one line the player
-// reads about the adventure's first failure.
-TEST_F(LlmNarrator, TheOutcomeSaysWhyTheClassicNarratorAnswered) {
-  const std::string error = R"({"error": {"code": 400, "message": "API key not valid"}})";
-  const std::pair<std::string, Outcome> cases[] = {
-      {error + status("400 0"), Outcome::kRefused},
-      {error + status("401 0"), Outcome::kRefused},
-      {error + status("403 0"), Outcome::kRefused},
-      {reply(R"("Aun con texto.")") + status("429 0"), Outcome::kRefused},
-      {error + status("500 0"), Outcome::kUnreadable},
-      {reply(R"("Eco.")") + status("503 0"), Outcome::kUnreadable},
-      {status("000 28"), Outcome::kTimedOut},
-      {status("000 7"), Outcome::kUnreachable},
-      {status("000 6"), Outcome::kUnreachable},
-      {status("000 35"), Outcome::kUnreachable},
-      {status("000 52"), Outcome::kUnreadable},
-      {"<html>502</html>" + status("200 0"), Outcome::kUnreadable},
-      // A status line that is not the last line is part of the reply.
-      {reply(R"("Bien.")") + status("401 0") + "x", Outcome::kModel},
   };
-  for (const auto& [text, expected] : cases) {
-    write_file(dir_.file("reply"), text);
-    EXPECT_EQ(narrate(true), expected) << text;
-    EXPECT_EQ(out_, expected == Outcome::kModel ? "Bien." : kFallback) << text;
-    EXPECT_EQ(counts(counters_)[0], expected == Outcome::kModel ? 35u : 0u) << text;
-  }
+  // Only 8191 bytes are read: the usage after a long text is never seen. The status line curl
+  // adds is not part of the reply, unless it is not the last line.
+  const std::tuple<std::string, std::string, std::uint32_t, std::uint32_t> replies[] = {
+      {reply(R"("Dijo \"hola\"\nAdiós")", 7, 8), "Dijo \"hola\"\nAdiós", 7, 8},
+      {reply(R"("Sin cuenta.")"), "Sin cuenta.", 35, 45},
+      {reply(R"("Doce.")", 12), "Doce.", 12, 0},
+      {reply(R"("Raro.")", -5, 7), "Raro.", 0, 7},
+      {reply("\"" + big + "\"", 3), big.substr(0, 2047), 35, 45},
+      {R"({"text": "ok"})" + std::string(300000, ' ') + R"("promptTokenCount": 5)", "ok", 35, 45},
+      {reply("\"Hola \x1b[31mrojo\x1b[0m\x1b]0;t\x07\r\x7F\xC2\x9B!\"", 5, 6),
+       "Hola [31mrojo[0m]0;t!", 5, 6},
+      {R"("text": "sin cierre\)", "sin cierre\\", 35, 45},
+      {reply(R"("Con estado.")", 2, 3) + status("200 0"), "Con estado.", 2, 3},
+      {reply(R"("Bien.")") + status("401 0") + "x", "Bien.", 35, 45}};
+  for (const auto& [text, shown, prompt, output] : replies)
+    check(text, kModel, shown, prompt, output);
+  // What curl printed, and why the classic narrator answered.
+  const std::pair<std::string, Outcome> failures[] = {
+      {reply(R"("")", 3), kUnreadable},       {error, kUnreadable},
+      {error + status("400 0"), kRefused},    {error + status("401 0"), kRefused},
+      {error + status("403 0"), kRefused},    {reply(R"("Texto.")") + status("429 0"), kRefused},
+      {error + status("500 0"), kUnreadable}, {reply(R"("Eco.")") + status("503 0"), kUnreadable},
+      {status("000 28"), kTimedOut},          {status("000 7"), kUnreachable},
+      {status("000 6"), kUnreachable},        {status("000 35"), kUnreachable},
+      {status("000 52"), kUnreadable},        {"<html>502</html>" + status("200 0"), kUnreadable}};
+  for (const auto& [text, outcome] : failures) check(text, outcome);
 
+  // Each failure's line, told to an adventure with no failure yet.
+  std::istringstream notices(read_file(QH_TEST_DATA_DIR "/narration/notices.txt"));
+  std::string line;
+  for (Outcome failure :
+       {kNoKey, kNoCurl, kRefused, kUnreachable, kNoRequest, kUnreadable, kTimedOut}) {
+    NarratorHealth fresh{};
+    std::getline(notices, line);
+    EXPECT_STREQ(llm_failure_notice(fresh, failure), line.c_str());
+  }
   // The first failure of an adventure is told once, in one line; a choice, a success or a
   // pause is never told and does not use up that one line.
   NarratorHealth health{};
-  for (Outcome quiet : {Outcome::kModel, Outcome::kOffline, Outcome::kPaused})
+  for (Outcome quiet : {kModel, kOffline, kPaused})
     EXPECT_EQ(llm_failure_notice(health, quiet), nullptr);
-  EXPECT_STREQ(llm_failure_notice(health, Outcome::kTimedOut),
-               "⚠️ El narrador IA no respondió a tiempo; narra el Narrador Clásico durante 5 "
-               "turnos.");
-  for (Outcome later : {Outcome::kTimedOut, Outcome::kRefused, Outcome::kNoKey})
+  EXPECT_STREQ(llm_failure_notice(health, kTimedOut), line.c_str());
+  for (Outcome later : {kTimedOut, kRefused, kNoKey})
     EXPECT_EQ(llm_failure_notice(health, later), nullptr);
-  const std::pair<Outcome, const char*> lines[] = {
-      {Outcome::kNoKey,
-       "⚠️ No hay clave de IA: narra el Narrador Clásico hasta que la configures en Ajustes."},
-      {Outcome::kNoCurl,
-       "⚠️ No se encontró curl: narra el Narrador Clásico en lugar del narrador IA."},
-      {Outcome::kRefused,
-       "⚠️ El servicio de IA rechazó la petición (revisa la clave en Ajustes); narra el "
-       "Narrador Clásico."},
-      {Outcome::kUnreachable,
-       "⚠️ No se pudo conectar con el servicio de IA; narra el Narrador Clásico."},
-      {Outcome::kNoRequest,
-       "⚠️ No se pudo preparar la petición al narrador IA; narra el Narrador Clásico."},
-      {Outcome::kUnreadable,
-       "⚠️ No se entendió la respuesta del narrador IA; narra el Narrador Clásico."}};
-  for (const auto& [outcome, line] : lines) {
-    NarratorHealth fresh{};
-    EXPECT_STREQ(llm_failure_notice(fresh, outcome), line);
-  }
 }
 
 TEST_F(LlmNarrator, ATimeoutLeavesTheModelAloneForFiveTurns) {
@@ -294,10 +270,7 @@ TEST_F(LlmNarrator, NeitherKeyNorModelCanRunAnythingAndRequestsNeverShareFiles) 
   EXPECT_EQ(unlink(planted.c_str()), 0);
 
   // Two adventures of one process asking at once: each request has a folder of its own.
-  make_executable_script(dir_.file("bin/curl"), "#!/bin/sh\ncd '" + dir_.path() +
-                                                    "' || exit 1\necho \"${7%/*}\" >> folders\n"
-                                                    "sleep 0.3\ncat \"${12#@}\" > /dev/null && "
-                                                    "cat reply\n");
+  curl_from("curl_a_la_vez.sh");
   auto ask = [&](char* out, Outcome* outcome) {
     NarrationRequest request{};
     request.config = &app_config_;
@@ -333,31 +306,23 @@ bool ended(pid_t pid) {
 TEST_F(LlmNarrator, ACurlThatNeverEndsIsKilledWithEverythingItStarted) {
   // Each stand-in ignores SIGTERM and leaves a child holding its output open; the first never
   // ends after half a reply, the second ends after a whole one.
-  const std::pair<const char*, bool> cases[] = {
-      {"printf '{\"text\": \"a medias'\nsleep 1000 & echo $! >> pids\nwait\n", false},
-      {"cat reply\n", true}};
+  const std::pair<const char*, bool> cases[] = {{"curl_sin_fin.sh", false},
+                                                {"curl_deja_un_hijo.sh", true}};
   deadline_ms_ = 300;
   totals_ = {100, 200};
-  for (const auto& [tail, answered] : cases) {
-    make_executable_script(dir_.file("bin/curl"), "#!/bin/sh\ntrap '' TERM\ncd '" + dir_.path() +
-                                                      "' || exit 1\necho $$ > pids\n"
-                                                      "sleep 1000 & echo $! >> pids\n" +
-                                                      tail);
+  for (const auto& [script, answered] : cases) {
+    curl_from(script);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(narrate(true), answered ? Outcome::kModel : Outcome::kTimedOut) << tail;
+    EXPECT_EQ(narrate(true), answered ? Outcome::kModel : Outcome::kTimedOut) << script;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(out_, answered ? "Bien." : kFallback);
     // A reply without usage counts 35 + 45; the killed request counts nothing.
     EXPECT_EQ(counts(counters_),
               answered ? (Counts{35, 45, 80, 135, 245, 380}) : (Counts{0, 0, 0, 100, 200, 300}));
     // Nothing of curl's is left running, and nothing is left for the game to reap.
-    const std::string pids = read_file(dir_.file("pids"));
-    const char* next = pids.c_str();
-    char* end = nullptr;
+    std::istringstream pids(read_file(dir_.file("pids")));
     int found = 0;
-    for (long pid; (pid = std::strtol(next, &end, 10)) > 0; next = end, ++found) {
-      EXPECT_TRUE(ended(static_cast<pid_t>(pid))) << pid;
-    }
+    for (pid_t pid; pids >> pid; ++found) EXPECT_TRUE(ended(pid)) << pid;
     EXPECT_EQ(found, answered ? 2 : 3);
     int status = 0;
     EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
@@ -423,37 +388,6 @@ TEST_F(LlmNarrator, RealCurlAgainstALocalServer) {
   EXPECT_EQ(narrate(true, base), Outcome::kUnreachable);
 }
 
-TEST(LlmReply, EscapesAreDecodedAndWhatTheyDecodeToIsFilteredLikeRawBytes) {
-  const std::string a2045(2045, 'a');
-  const std::pair<std::string, std::string> cases[] = {
-      {R"(caf\u00e9 \u00C9)", "café É"},
-      {R"(\ud83d\ude00!)", "😀!"},
-      // A lone surrogate, either half, or a pair in the wrong order: the replacement character.
-      {R"(a\ud83db)",
-       "a\xEF\xBF\xBD"
-       "b"},
-      {R"(\ude00\ud83d)", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-      // Without four hex digits the escape is only its letter.
-      {R"(\u00zz \u)", "u00zz u"},
-      // Controls are dropped however they are written; line feed and tab stay.
-      {R"(\u001b[31mrojo\u0007\u0000\u007f\u0085\u009b!)", "[31mrojo!"},
-      {R"(a\u000ab\u0009c\nd\te\r\b\f\/)", "a\nb\tc\nd\te/"},
-      // The cut never leaves half a character.
-      {a2045 + R"(\u00e9)", a2045 + "é"},
-      {a2045 + R"(a\u20ac)", a2045 + "a"},
-      {a2045 + R"(\ud83d\ude00)", a2045},
-  };
-  for (const auto& [text, expected] : cases) {
-    char out[LLM_TEXT_CAPACITY];
-    EXPECT_TRUE(llm_extract_text(R"({"text": ")" + text + "\"}", out, sizeof out))
-        << text.substr(0, 40);
-    EXPECT_EQ(std::string(out), expected) << text.substr(0, 40);
-  }
-  char out[8];
-  EXPECT_FALSE(llm_extract_text(R"({"text": "\u0000\u001b"})", out, sizeof out));
-  EXPECT_FALSE(llm_extract_text(R"({"text": 5})", out, sizeof out));
-}
-
 GameRandom g_flavour;  // the generator the offline narrator draws from in these tests
 
 std::string describe(std::int32_t outcome, const char* result, const LoreHit* lore = nullptr,
@@ -515,46 +449,66 @@ TEST(OfflineNarrator, ActionsDrawAFlavourSentenceByTierAndScenesShowTheirEnding)
 // The prompt for `action` (with the result "b") and the request body built from it.
 std::pair<std::string, std::string> request(const std::string& action, const LoreHit* lore) {
   char prompt[LLM_PROMPT_CAPACITY], body[LLM_BODY_CAPACITY];
-  const NarrationRequest what{.config = nullptr,
-                              .hero = nullptr,
-                              .section = nullptr,
-                              .action = action.c_str(),
-                              .roll = nullptr,
-                              .result = "b",
-                              .lore = lore,
-                              .totals = nullptr,
-                              .counters = nullptr,
-                              .random = nullptr,
-                              .health = nullptr};
+  NarrationRequest what{};
+  what.action = action.c_str();
+  what.result = "b";
+  what.lore = lore;
   llm_build_prompt(what, prompt, sizeof(prompt));
   return {prompt, std::string(body, llm_build_request_body(prompt, body, sizeof(body)))};
 }
 
-TEST(LlmRequest, EscapingWritesOnlyWholeValidUnits) {
+// A reply's text is decoded, and what its escapes decode to is filtered like raw bytes; a
+// request's text is escaped. Either writes only whole valid characters.
+TEST(LlmText, RepliesAreDecodedAndRequestsEscapedInWholeValidCharacters) {
   std::string pairs;
   for (int k = 0; k < 1023; ++k) pairs += "\\\"";
-  const std::string a2044(2044, 'a');
-  const std::pair<std::string, std::string> cases[] = {
+  const std::string a2044(2044, 'a'), a2045(2045, 'a');
+  // Whether the text is a reply's (else a request's), the text, and what it gives.
+  const std::tuple<bool, std::string, std::string> cases[] = {
+      {true, R"(caf\u00e9 \u00C9)", "café É"},
+      {true, R"(\ud83d\ude00!)", "😀!"},
+      // A lone surrogate, either half, or a pair in the wrong order: the replacement character.
+      {true, R"(a\ud83db)",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {true, R"(\ude00\ud83d)", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      // Without four hex digits the escape is only its letter.
+      {true, R"(\u00zz \u)", "u00zz u"},
+      // Controls are dropped however they are written; line feed and tab stay.
+      {true, R"(\u001b[31mrojo\u0007\u0000\u007f\u0085\u009b!)", "[31mrojo!"},
+      {true, R"(a\u000ab\u0009c\nd\te\r\b\f\/)", "a\nb\tc\nd\te/"},
+      // The cut never leaves half a character.
+      {true, a2045 + R"(\u00e9)", a2045 + "é"},
+      {true, a2045 + R"(a\u20ac)", a2045 + "a"},
+      {true, a2045 + R"(\ud83d\ude00)", a2045},
       // A character cut before a space or missing its last byte (at the very end: below).
-      {"a\xC3 b", "a b"},
-      {"\xE2\x82", ""},
+      {false, "a\xC3 b", "a b"},
+      {false, "\xE2\x82", ""},
       // Stray continuation bytes, overlong forms, a surrogate, past the last code point.
-      {"\x80x\xBF", "x"},
-      {"\xC0\xAF\xE0\x80\xAF", ""},
-      {"\xED\xA0\x80z", "z"},
-      {"\xF4\x90\x80\x80", ""},
-      {"😀 á € \x7F", "😀 á € \x7F"},
+      {false, "\x80x\xBF", "x"},
+      {false, "\xC0\xAF\xE0\x80\xAF", ""},
+      {false, "\xED\xA0\x80z", "z"},
+      {false, "\xF4\x90\x80\x80", ""},
+      {false, "😀 á € \x7F", "😀 á € \x7F"},
       // Cuts: the last pair still fits; the last character would not.
-      {std::string(3000, 'a'), std::string(2046, 'a')},
-      {std::string(2047, '"'), pairs},
-      {"x" + std::string(2046, '"'), "x" + pairs},
-      {a2044 + "€", a2044 + "€"},
-      {a2044 + "a€", a2044 + "a"}};
-  for (const auto& [in, expected] : cases) {
-    char out[LLM_ESCAPED_MAX + 1];
-    EXPECT_EQ(llm_escape_json(in, out, sizeof(out)), expected.size()) << in.substr(0, 16);
-    EXPECT_EQ(std::string(out), expected) << in.substr(0, 16);
+      {false, std::string(3000, 'a'), std::string(2046, 'a')},
+      {false, std::string(2047, '"'), pairs},
+      {false, "x" + std::string(2046, '"'), "x" + pairs},
+      {false, a2044 + "€", a2044 + "€"},
+      {false, a2044 + "a€", a2044 + "a"}};
+  for (const auto& [reply, in, expected] : cases) {
+    SCOPED_TRACE(in.substr(0, 40));
+    std::vector<char> out(reply ? LLM_TEXT_CAPACITY : LLM_ESCAPED_MAX + 1);
+    if (reply) {
+      EXPECT_TRUE(llm_extract_text(R"({"text": ")" + in + "\"}", out.data(), out.size()));
+    } else {
+      EXPECT_EQ(llm_escape_json(in, out.data(), out.size()), expected.size());
+    }
+    EXPECT_EQ(std::string(out.data()), expected);
   }
+  char out[8];
+  EXPECT_FALSE(llm_extract_text(R"({"text": "\u0000\u001b"})", out, sizeof out));
+  EXPECT_FALSE(llm_extract_text(R"({"text": 5})", out, sizeof out));
 
   // The prompt's 2047-byte cut splits the "á" ending the action (the carriage returns before it
   // are dropped by the escaping, so that byte is reached); the body keeps the whole characters.

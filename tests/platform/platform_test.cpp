@@ -52,13 +52,10 @@ bool eventually(Condition condition, int timeout_ms = 3000) {
 
 // What the dice sound writes to the terminal behind a stream.
 std::string dice_bell(const AudioState& state) {
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
+  char bell[8] = {};
+  std::FILE* out = fmemopen(bell, sizeof bell - 1, "w");
   audio_play_dice_sound(state, out);
   std::fclose(out);
-  std::string bell(text, size);
-  std::free(text);
   return bell;
 }
 

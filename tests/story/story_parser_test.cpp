@@ -186,24 +186,16 @@ TEST_F(StoryParser, ReportingChangesNothingAndCountsLinesEitherWay) {
 // Each decision at its line: a lone carriage return ends a line too, and the control bytes the
 // parser drops do not move the count. A field that just fits is not reported as cut.
 TEST_F(StoryParser, ReportsEachDecisionAtItsLine) {
-  const std::string full(2047, 'a');
-  const std::pair<std::string, std::string> cases[] = {
-      {"Antes\rTambién\r## [1] Uno\r\r[Final]\r\x07[Daño: x]\r",
-       "1 fuera-de-seccion: Esta línea y la siguiente están antes de la primera sección y no son "
-       "lore: se ignoran.\n"
-       "5 etiqueta-sin-dos-puntos: La etiqueta «[Final» no lleva «:» tras su nombre: se muestra "
-       "como texto y no tiene efecto.\n"
-       "6 valor-no-numerico: «[Daño: x]» no es un número: el daño vale 0.\n"},
-      {"## [1] Uno\n### Lore\n" + full + "\n## [1] Dos\nHas vencido.\n",
-       "4 id-duplicado: La sección «1» repite el id de la línea 1: solo la primera es alcanzable.\n"
-       "4 final-por-texto: La sección «1» no tiene opciones y es un final de victoria porque su "
-       "texto dice «has vencido».\n"},
-      {"## [1] Uno\n### Lore\n" + full + "\nmás\n",
-       "4 texto-cortado: El bloque de lore de la sección «1» llega al máximo de 2047 bytes: lo "
-       "que sigue desde esta línea se pierde.\n"},
-      {"---\ntitle: T\n---\n## 1\n- [-> 2] [Obtener: Oro] Ir\n- [-> 2 Ir\n",
-       "6 opcion-rechazada: La línea empieza con «-» o «*» pero no es una opción: la etiqueta "
-       "«[->» no se cierra con «]». Se muestra como texto de la escena.\n"},
-  };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(reports_of(story(), text), expected) << text;
+  auto cases = read_cases(QH_TEST_DATA_DIR "/story/report_cases.txt");
+  ASSERT_EQ(cases.size(), 3u);
+  cases.push_back({"lone carriage returns",
+                   "Antes\rTambién\r## [1] Uno\r\r[Final]\r\x07[Daño: x]\r",
+                   "1 fuera-de-seccion: Esta línea y la siguiente están antes de la primera "
+                   "sección y no son lore: se ignoran.\n"
+                   "5 etiqueta-sin-dos-puntos: La etiqueta «[Final» no lleva «:» tras su nombre: "
+                   "se muestra como texto y no tiene efecto.\n"
+                   "6 valor-no-numerico: «[Daño: x]» no es un número: el daño vale 0.\n"});
+  for (const auto& [what, text, expected] : cases) {
+    EXPECT_EQ(reports_of(story(), text), expected) << what;
+  }
 }

@@ -19,12 +19,13 @@ struct CliRun {
   std::string err;
 };
 
-CliRun run(std::vector<const char*> args, const std::string& root = "/nonexistent") {
+CliRun run(std::vector<const char*> args) {
   args.insert(args.begin(), "quillhaven-mesa");
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  CliRun r{table_cli_run(static_cast<int>(args.size()), args.data(), root, nullptr, out, err), "",
-           ""};
+  CliRun r{
+      table_cli_run(static_cast<int>(args.size()), args.data(), "/nonexistent", nullptr, out, err),
+      "", ""};
   for (auto [file, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
     std::rewind(file);
     char buffer[4096];

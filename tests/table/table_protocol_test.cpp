@@ -1,15 +1,22 @@
+// What travels to the table: every event of an adventure, sent and rebuilt, is
+// drawn byte for byte as the game draws it; what must stay at the host never
+// leaves it; what arrives from the network is cut to the records and made
+// terminal-safe.
 #include "table/table_protocol.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/json_value.h"
 #include "support/scripted_ui.h"
-#include "ui/dice_view.h"
-#include "ui/panels.h"
+#include "support/test_support.h"
+#include "table/table_events.h"
 
 namespace {
 
@@ -18,6 +25,39 @@ JsonMember parse(const std::string& text) {
   JsonError error;
   EXPECT_TRUE(json_parse_tree(text, root, &error)) << text << ": " << error.reason;
   return root;
+}
+
+// A JSON list of `count` entries, the i-th being `item(i)`.
+std::string json_list(int count, std::string (*item)(int)) {
+  std::string out = "[";
+  for (int i = 0; i < count; ++i) out += (i ? "," : "") + item(i);
+  return out + "]";
+}
+
+using ViewPtr = std::unique_ptr<TableView, void (*)(void*)>;
+ViewPtr new_view() {
+  return ViewPtr(static_cast<TableView*>(std::calloc(1, sizeof(TableView))), std::free);
+}
+
+struct Drawn {
+  std::string original;
+  std::string rebuilt;
+  std::string data;
+};
+
+// Draws `event` as the game does, sends it through the table and draws what
+// arrives; `type` is empty when the event stays at the host.
+Drawn through_the_table(const SessionEvent& event, TableView& view, std::string& type) {
+  Drawn d;
+  qh_test::ScriptedUi game, table;
+  session_render_event(game.ui(), event);
+  d.original = game.output();
+  if (!table_event_encode(event, 4, type, d.data)) return d;
+  SessionEvent rebuilt;
+  EXPECT_TRUE(table_event_decode_data(type, parse(d.data), view, rebuilt)) << type;
+  session_render_event(table.ui(), rebuilt);
+  d.rebuilt = table.output();
+  return d;
 }
 
 void add_option(StorySection& s, const char* label, const char* command, bool hidden,
@@ -36,48 +76,95 @@ void add_option(StorySection& s, const char* label, const char* command, bool hi
 
 }  // namespace
 
-TEST(TableProtocol, RebuiltSceneAndOptionsDrawLikeTheOriginal) {
+TEST(TableEvents, EveryEventIsDrawnAsTheGameDrawsIt) {
+  ViewPtr view = new_view();
   auto section = std::make_unique<StorySection>();
   std::memset(static_cast<void*>(section.get()), 0, sizeof *section);
-  section->id.assign("puente");
-  section->title.assign("El puente roto");
-  section->text.assign("Primer párrafo.\n\nSegundo \"párrafo\".");
-  add_option(*section, "Cruzar", "", false, "", "Destreza", 8);
+  section->id.assign("7");
+  section->title.assign("El osario");
+  section->text.assign("Huesos.\n\nMás \"huesos\".");
+  section->ending_type.assign("victory");
+  add_option(*section, "Abrir la puerta de hueso", "", false, "Llave de Hueso", "", 0);
+  add_option(*section, "Deslizarte", "", false, "", "Agilidad", 7);
   add_option(*section, "Susurrar la clave", "abrete sesamo", true, "", "", 0);
-  add_option(*section, "Usar la cuerda", "", false, "Cuerda", "", 0);
   add_option(*section, "Escribir en la consola", "ls -la", false, "", "", 0);
   add_option(*section, "Volver", "", false, "", "", 0);
-
-  std::string scene_json, options_json, director_json;
-  table_encode_scene(*section, scene_json);
-  table_encode_options(*section, false, 3, options_json);
-  table_encode_options(*section, true, 3, director_json);
-  EXPECT_EQ(options_json.find("sesamo"), std::string::npos);  // hidden stays with the director
-  EXPECT_NE(director_json.find("sesamo"), std::string::npos);
-  EXPECT_EQ(options_json.find("secreto"), std::string::npos);
-
-  JsonMember scene = parse(scene_json);
-  JsonMember options = parse(options_json);
-  EXPECT_EQ(table_decode_turn(options), 3);
-  auto rebuilt = std::make_unique<StorySection>();
-  ASSERT_TRUE(table_decode_scene(scene, &options, *rebuilt));
-  EXPECT_EQ(rebuilt->transition_count, 4);
-
   Character hero{};
-  character_init(hero, "Ana", 10);
-  qh_test::ScriptedUi original, copy;
-  ui_print_scene(original.ui(), section.get());
-  ui_print_options(original.ui(), section.get(), &hero);
-  ui_print_scene(copy.ui(), rebuilt.get());
-  ui_print_options(copy.ui(), rebuilt.get(), &hero);
-  std::string drawn = original.output();
-  EXPECT_EQ(copy.output(), drawn);
-  // Numbers survive the hidden option being left out.
-  EXPECT_NE(drawn.find("[3]"), std::string::npos);
-  EXPECT_NE(drawn.find("Cuerda"), std::string::npos);
+  character_init(hero, "Ana \"la Roja\"", 12);
+  character_set_stat(hero, "Agilidad", 1);
+  character_set_stat(hero, "Destreza", -1);
+  character_add_item(hero, "Antorcha");
+  character_add_state(hero, "Envenenado");
+  character_set_flag(hero, "traicion", 1);
+  hero.hp = 3;
+  RollResult roll = rules_classify_roll(6, 5, 1, 7);
+  LoreHit hits[2] = {};
+  hits[0].title.assign("El Necrófago");
+  hits[0].text.assign("Un monje que se alimentó de los muertos.");
+  hits[1].title.assign("Los Huesos");
+  hits[1].text.assign("Apilados como leña.");
+
+  using K = SessionEventKind;
+  std::vector<SessionEvent> events;
+  auto add = [&](K kind, const char* text = nullptr, const char* level = nullptr) -> SessionEvent& {
+    SessionEvent& e = events.emplace_back();
+    e.kind = kind;
+    e.text = text;
+    e.level = level;
+    return e;
+  };
+  add(K::kStart, "\n📖 Iniciando 'La Cripta'");
+  add(K::kMessage, "No llevas eso.", "warning");
+  add(K::kHazard, "¡Peligro!", "warning").amount = 3;
+  add(K::kItemFound, "🎁 Antorcha", "success").name = "Antorcha";
+  add(K::kPanel).hero = &hero;
+  events.back().classic = true;
+  add(K::kScene).section = section.get();
+  events.back().typed = true;
+  add(K::kOptions).section = section.get();
+  events.back().hero = &hero;  // the locked option is drawn locked on both sides
+  add(K::kDice).roll = &roll;
+  events.back().name = "Agilidad";
+  add(K::kNarration, "La puerta cede.");
+  add(K::kLore).name = "necrófago";
+  events.back().hits = hits;
+  events.back().hit_count = 2;
+  add(K::kEnding, "\n🎉 ¡Felicidades!", "success").section = section.get();
+  add(K::kDeath, "\n💀 Has caído.");
+  std::map<std::string, Drawn> sent;
+  for (const SessionEvent& e : events) {
+    std::string type;
+    Drawn d = through_the_table(e, *view, type);
+    ASSERT_FALSE(type.empty()) << static_cast<int>(e.kind);
+    EXPECT_FALSE(d.original.empty()) << type;
+    EXPECT_EQ(d.rebuilt, d.original) << type;
+    sent[type] = d;
+  }
+  // The hidden option stays with the director, flags with the host; the
+  // numbers of the options shown survive the hidden one being left out.
+  EXPECT_NE(sent[TABLE_MSG_OPTIONS].original.find("[3]"), std::string::npos);
+  EXPECT_TRUE(qh_test::lacks(sent[TABLE_MSG_OPTIONS].data, "sesamo"));
+  EXPECT_TRUE(qh_test::lacks(sent[TABLE_MSG_OPTIONS].data, "secreto"));
+  EXPECT_TRUE(qh_test::lacks(sent[TABLE_MSG_PANEL].data, "traicion"));
+  EXPECT_EQ(view->scene.transition_count, 4);
+  EXPECT_EQ(view->turn, 4);
+  EXPECT_EQ(view->hero.flag_count, 0);
+  std::string director;
+  table_encode_options(*section, true, 3, director);
+  EXPECT_NE(director.find("sesamo"), std::string::npos);
+  // What the director asked at the host stays there.
+  std::string type, data;
+  for (K kind : {K::kPrompt, K::kHelp, K::kSheet, K::kInventory}) {
+    add(kind).hero = &hero;
+    EXPECT_FALSE(table_event_encode(events.back(), 1, type, data));
+  }
+  // Options without their scene name nothing: they are refused, not drawn blank.
+  SessionEvent out;
+  EXPECT_FALSE(table_event_decode_data(TABLE_MSG_OPTIONS, parse("{\"turno\":1,\"lista\":[]}"),
+                                       *new_view(), out));
 }
 
-TEST(TableProtocol, NetworkTextNeverReachesTheTerminalRaw) {
+TEST(TableProtocol, NetworkDataIsMadeTerminalSafeAndCutToTheRecords) {
   JsonMember scene = parse(
       "{\"id\":\"a\\u001b[2J\",\"titulo\":\"T\\u0007\",\"texto\":\"uno\\ndos\\u001b]0;x\\u0007"
       "\\r\",\"final\":true,\"tipo_final\":\"victory\"}");
@@ -100,47 +187,26 @@ TEST(TableProtocol, NetworkTextNeverReachesTheTerminalRaw) {
   EXPECT_TRUE(section->id.empty());
 
   // More options than a section holds: the extra ones are dropped.
-  std::string many = "{\"lista\":[";
-  for (int i = 0; i < SECTION_MAX_TRANSITIONS + 1; ++i)
-    many += std::string(i ? "," : "") + "{\"etiqueta\":\"o\",\"acceso\":\"numero\"}";
-  many += "]}";
-  JsonMember many_options = parse(many);
+  JsonMember many_options = parse(
+      "{\"lista\":" +
+      json_list(SECTION_MAX_TRANSITIONS + 1,
+                [](int) -> std::string { return "{\"etiqueta\":\"o\",\"acceso\":\"numero\"}"; }) +
+      "}");
   ASSERT_TRUE(table_decode_scene(scene, &many_options, *section));
   EXPECT_EQ(section->transition_count, SECTION_MAX_TRANSITIONS);
-}
 
-TEST(TableProtocol, HeroPanelRoundTripsWithinItsCapacities) {
-  Character hero{};
-  character_init(hero, "Ana \"la Roja\"", 12);
-  character_set_stat(hero, "Fuerza", 2);
-  character_set_stat(hero, "Destreza", -1);
-  character_add_item(hero, "Antorcha");
-  character_add_state(hero, "Envenenado");
-  character_set_flag(hero, "traicion", 1);
-  hero.hp = 3;
-  std::string json;
-  table_encode_hero(hero, json);
-  EXPECT_EQ(json.find("traicion"), std::string::npos);
+  // A backpack at N-1, N and N+1 items; absurd numbers saturate.
   Character back{};
-  ASSERT_TRUE(table_decode_hero(parse(json), back));
-  qh_test::ScriptedUi a, b;
-  ui_print_hud(a.ui(), &hero, true, nullptr, false);
-  ui_print_hud(b.ui(), &back, true, nullptr, false);
-  EXPECT_EQ(b.output(), a.output());
-  EXPECT_EQ(back.flag_count, 0);
-
-  // Inventory at N-1, N and N+1 entries; absurd numbers saturate.
   for (int n : {CHARACTER_MAX_ITEMS - 1, CHARACTER_MAX_ITEMS, CHARACTER_MAX_ITEMS + 1}) {
-    std::string text = "{\"nombre\":\"x\",\"vida\":1e99,\"vida_max\":-5,\"mochila\":[";
-    for (int i = 0; i < n; ++i)
-      text += std::string(i ? "," : "") + "\"o" + std::to_string(i) + "\"";
-    text += "]}";
-    ASSERT_TRUE(table_decode_hero(parse(text), back));
+    ASSERT_TRUE(table_decode_hero(
+        parse("{\"nombre\":\"x\",\"vida\":1e99,\"vida_max\":-5,\"mochila\":" +
+              json_list(n, [](int i) { return "\"o" + std::to_string(i) + "\""; }) + "}"),
+        back));
     EXPECT_EQ(back.inventory_count, n > CHARACTER_MAX_ITEMS ? CHARACTER_MAX_ITEMS : n);
     EXPECT_EQ(back.hp, 1000000);
     EXPECT_EQ(back.max_hp, 0);
   }
-  EXPECT_FALSE(table_decode_hero(parse("{\"vida\":3}"), back));
+  EXPECT_FALSE(table_decode_hero(parse("{\"vida\":3}"), back));  // no name
 }
 
 TEST(TableProtocol, DiceAndSmallMessagesRoundTrip) {

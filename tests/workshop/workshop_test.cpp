@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <span>
 #include <string>
@@ -78,7 +79,7 @@ TEST(Workshop, WizardWritesTheTemplateAndNeverReplacesAStory) {
   std::string input;
   for (const Case& c : cases) input += "1\n1\n" + c.answers + "\n";
   const std::string out = run_menu(input + "8\n", dir.path());
-  Story* story = static_cast<Story*>(std::calloc(1, sizeof(Story)));
+  auto story = std::make_unique<Story>();  // zeroed, and too large for the stack
   for (const Case& c : cases) {
     const std::string path = dir.file("stories/" + c.file);
     EXPECT_EQ(qh_test::read_file(path),
@@ -89,7 +90,6 @@ TEST(Workshop, WizardWritesTheTemplateAndNeverReplacesAStory) {
     EXPECT_EQ(story->title.view(), c.title);
     EXPECT_EQ(story->author.view(), c.author);
   }
-  std::free(story);
 }
 
 // Each genre writes its own story: it parses, checks without an error or a
@@ -108,7 +108,7 @@ TEST(Workshop, EachGenreWritesItsOwnCompleteStory) {
                               "  4. Terror Cósmico Arcano\n" +
                               prompt + warning + prompt + warning + prompt + warning + prompt +
                               "\x1b[38;5;226mTítulo de la aventura: "}));
-  Story* story = static_cast<Story*>(std::calloc(1, sizeof(Story)));
+  auto story = std::make_unique<Story>();  // zeroed, and too large for the stack
   std::set<std::string> texts;
   for (const char* file : {"el_enigma_olvidado.md", "fantasmas_en_la_dmz.md",
                            "silencio_en_la_orbita.md", "la_luz_de_punta_negra.md"}) {
@@ -146,7 +146,6 @@ TEST(Workshop, EachGenreWritesItsOwnCompleteStory) {
     EXPECT_EQ(has["command"] >= 6, std::string(file) == "fantasmas_en_la_dmz.md") << has["command"];
   }
   EXPECT_EQ(texts.size(), 4u);
-  std::free(story);
 }
 
 TEST(Workshop, FailedCreationOrWriteLeavesNoFile) {
@@ -170,27 +169,14 @@ TEST(Workshop, FailedCreationOrWriteLeavesNoFile) {
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0);
-  EXPECT_TRUE(qh_test::file_exists(dir.file("stories")));
-  EXPECT_FALSE(qh_test::file_exists(dir.file("stories/la_cripta.md")));
-  // Nor its temporary file.
+  // The folder is made, but neither the story nor its temporary file is left in it.
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("stories")));
   EXPECT_TRUE(std::filesystem::is_empty(dir.file("stories")));
 }
 
 TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
-  const std::string rule = "\x1b[38;5;39m" + std::string(66, '=') + "\n\x1b[0m";
-  const std::string menu =
-      "\n" + rule +
-      "\x1b[38;5;214m\x1b[1m      🛠️   TALLER DEL CREADOR: HISTORIAS, ARTE & MÚSICA" +
-      "          \n\x1b[0m" + rule +
-      "1. 🧙♂️ Crear Nueva Historia (Asistente interactivo en Markdown)\n"
-      "2. 🌐 Bóveda Comunitaria en GitHub (Quillhaven Vault)\n"
-      "3. 🖼️  Creador de Imágenes & Estudio de Arte (Pixel Art & Sprites)\n"
-      "4. 🎨 Galería y Probador de Cinemáticas (TrueColor en Consola)\n"
-      "5. 🎹 Probador y Secuenciador Chiptune (Escalas y Timbres)\n"
-      "6. 📖 Ver Guía de Creación de Historias (Markdown, Dados & RAG)\n"
-      "7. 📜 Ver Guía de Composición Musical (Recetas y Escalas)\n"
-      "8. 🚪 Volver al Menú Principal\n\n"
-      "\x1b[38;5;226mSelecciona una opción (1-8): \x1b[0m";
+  // The menu as the player sees it, recorded once.
+  const std::string menu = qh_test::read_file(QH_TEST_DATA_DIR "/workshop/menu.txt");
   const std::string invalid =
       menu + "\x1b[38;5;226m\x1b[1mOpción inválida. Elige del 1 al 8.\x1b[0m\n";
 
