@@ -98,6 +98,15 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
+// `"key": [` with one item a line, indented under `in`, then `],`; `[]` when empty.
+template <typename Item>
+void append_array(std::string& out, std::string_view in, std::string_view key, std::size_t count,
+                  Item item) {
+  out += join({in, "\"", key, "\": ["});
+  for (std::size_t i = 0; i < count; ++i) out += join({i ? ",\n" : "\n", in, "  ", item(i)});
+  out += count == 0 ? "],\n" : join({"\n", in, "],\n"});
+}
+
 std::string names_line(const std::vector<std::string>& names, const char* none) {
   if (names.empty()) return none;
   std::string out;
@@ -306,50 +315,36 @@ std::string story_analyze_format_json(const Story& story, const std::string& fil
   }
   out += "},\n";
 
-  out += join({in, "\"traps\": ["});
-  for (std::size_t i = 0; i < report.traps.size(); ++i) {
+  append_array(out, in, "traps", report.traps.size(), [&](std::size_t i) {
     const AnalyzeTrap& t = report.traps[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[t.section].id.view()),
-              ", \"path\": ", path_json(story, t.path), "}"});
-  }
-  out += report.traps.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"lost_causes\": ["});
-  for (std::size_t i = 0; i < report.lost_causes.size(); ++i) {
+    return join({"{\"section\": ", quoted(story.sections[t.section].id.view()),
+                 ", \"path\": ", path_json(story, t.path), "}"});
+  });
+  append_array(out, in, "lost_causes", report.lost_causes.size(), [&](std::size_t i) {
     const AnalyzeLostCause& c = report.lost_causes[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[c.section].id.view()),
-              ", \"states\": ", std::to_string(c.states), ", \"example_missing\": ",
-              quoted(c.example_missing), ", \"path\": ", path_json(story, c.path), "}"});
-  }
-  out += report.lost_causes.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"checks\": ["});
-  for (std::size_t i = 0; i < report.checks.size(); ++i) {
+    return join({"{\"section\": ", quoted(story.sections[c.section].id.view()), ", \"states\": ",
+                 std::to_string(c.states), ", \"example_missing\": ", quoted(c.example_missing),
+                 ", \"path\": ", path_json(story, c.path), "}"});
+  });
+  append_array(out, in, "checks", report.checks.size(), [&](std::size_t i) {
     const AnalyzeCheck& c = report.checks[i];
     const StoryTransition& t = story.sections[c.section].transitions[c.option - 1];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[c.section].id.view()),
+    std::string item =
+        join({"{\"section\": ", quoted(story.sections[c.section].id.view()),
               ", \"option\": ", std::to_string(c.option),
               ", \"stat\": ", quoted(t.check_stat.view()), ", \"dc\": ", std::to_string(c.dc),
               ", \"modifier\": ", std::to_string(c.modifier), ", \"odds\": {"});
     for (int tier = OUTCOME_CRIT_SUCCESS; tier <= OUTCOME_CRIT_FAILURE; ++tier) {
-      out += join({tier > OUTCOME_CRIT_SUCCESS ? ", \"" : "\"", tier_key(tier),
-                   "\": ", std::to_string(c.odds[tier])});
+      item += join({tier > OUTCOME_CRIT_SUCCESS ? ", \"" : "\"", tier_key(tier),
+                    "\": ", std::to_string(c.odds[tier])});
     }
-    out += "}}";
-  }
-  out += report.checks.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"never_takeable\": ["});
-  for (std::size_t i = 0; i < report.never_takeable.size(); ++i) {
+    return item + "}}";
+  });
+  append_array(out, in, "never_takeable", report.never_takeable.size(), [&](std::size_t i) {
     const AnalyzeNeverTakeable& n = report.never_takeable[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[n.section].id.view()),
-              ", \"option\": ", std::to_string(n.option), ", \"reason\": \"", n.reason, "\"}"});
-  }
-  out += report.never_takeable.empty() ? "],\n" : join({"\n", in, "],\n"});
+    return join({"{\"section\": ", quoted(story.sections[n.section].id.view()),
+                 ", \"option\": ", std::to_string(n.option), ", \"reason\": \"", n.reason, "\"}"});
+  });
 
   std::vector<std::string> unreachable;
   for (int sec : report.unreachable_sections) {

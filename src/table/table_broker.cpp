@@ -1,11 +1,9 @@
 #include "table/table_broker.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -261,19 +259,11 @@ bool table_broker_start(std::string_view root, std::string_view address, std::in
   }
   if (child == 0) {
     setpgid(0, 0);
+    platform_prepare_child(parent);
     // The caller may hold SIGTERM to take it itself: the broker must not inherit that.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(127);  // the parent is already gone
-    int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      if (null > 2) close(null);
-    }
     execv(program, const_cast<char* const*>(argv));
     _exit(127);
   }

@@ -952,13 +952,6 @@ void public_roll(TableHost& h, std::string_view argument) {
   announce(h, TABLE_MSG_DICE, data);
 }
 
-bool is_word(std::string_view line, std::string_view word, std::string_view& argument) {
-  if (!starts_with(line, word)) return false;
-  if (line.size() > word.size() && !is_blank(line[word.size()])) return false;
-  argument = trim_view(line.substr(word.size()));
-  return true;
-}
-
 // A line typed at the host's console. True with `decision` when it is the
 // session's next line.
 bool handle_console(TableHost& h, std::string_view raw, Decision& decision) {
@@ -966,38 +959,38 @@ bool handle_console(TableHost& h, std::string_view raw, Decision& decision) {
   std::string_view line = clean;
   std::string_view argument;
   const bool director = h.state.mode == TableMode::kDirector;
-  if (is_word(line, "/ayuda", argument)) {
+  if (command_word(line, "/ayuda", argument)) {
     note(h, director ? kDirectorHelp : kHostHelp);
-  } else if (is_word(line, "/mesa", argument)) {
+  } else if (command_word(line, "/mesa", argument)) {
     note(h, players_line(h));
-  } else if (is_word(line, "/pausa", argument)) {
+  } else if (command_word(line, "/pausa", argument)) {
     set_pause(h, true);
-  } else if (is_word(line, "/seguir", argument)) {
+  } else if (command_word(line, "/seguir", argument)) {
     set_pause(h, false);
-  } else if (is_word(line, "/salir", argument)) {
+  } else if (command_word(line, "/salir", argument)) {
     h.stopping = true;
   } else if (!director) {
     if (!line.empty())
       note(h, "En una mesa sin director deciden los votos de los aventureros. /ayuda", "warning");
-  } else if (is_word(line, "/narrar", argument)) {
+  } else if (command_word(line, "/narrar", argument)) {
     if (argument.empty()) {
       note(h, "Uso: /narrar TEXTO", "warning");
     } else {
       announce_line(h, TABLE_MSG_DIRECTOR, "El director narra: " + std::string(argument));
     }
-  } else if (is_word(line, "/decir", argument)) {
+  } else if (command_word(line, "/decir", argument)) {
     if (!argument.empty())
       announce_line(h, TABLE_MSG_SAID, "Director: " + std::string(argument),
                     "\"quien\":\"director\"");
-  } else if (is_word(line, "/tirada", argument)) {
+  } else if (command_word(line, "/tirada", argument)) {
     public_roll(h, argument);
-  } else if (is_word(line, "/expulsar", argument)) {
+  } else if (command_word(line, "/expulsar", argument)) {
     remove_player(h, argument);
-  } else if (is_word(line, "/dar", argument) || is_word(line, "/quitar", argument) ||
-             is_word(line, "/vida", argument) || is_word(line, "/ficha", argument) ||
-             is_word(line, "/stats", argument) || is_word(line, "/mochila", argument) ||
-             is_word(line, "/inv", argument) || is_word(line, "/lore", argument) ||
-             is_word(line, "/guardar", argument)) {
+  } else if (command_word(line, "/dar", argument) || command_word(line, "/quitar", argument) ||
+             command_word(line, "/vida", argument) || command_word(line, "/ficha", argument) ||
+             command_word(line, "/stats", argument) || command_word(line, "/mochila", argument) ||
+             command_word(line, "/inv", argument) || command_word(line, "/lore", argument) ||
+             command_word(line, "/guardar", argument)) {
     // The game's own commands, run by the session itself; the vote stays open.
     decision.line = line;
     decision.takes_turn = false;
