@@ -262,12 +262,6 @@ void note(TableHost& h, std::string_view text, std::string_view level = "info") 
   if (h.screen != nullptr) table_screen_note(*h.screen, text, level);
 }
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  json_text_append_quoted(out, text);
-  return out;
-}
-
 // ---- the retained state -----------------------------------------------------------
 
 std::string players_line(const TableHost& h) {
@@ -300,8 +294,8 @@ std::string players_line(const TableHost& h) {
 void publish_state(TableHost& h) {
   h.state_dirty = false;
   h.state_published_ms = now_ms();
-  std::string data = "{\"sala\":" + quoted(h.room_name) + ",\"modo\":\"" + mode_name(h.state.mode) +
-                     "\",\"turno\":" + std::to_string(h.turn) +
+  std::string data = "{\"sala\":" + json_text_quoted(h.room_name) + ",\"modo\":\"" +
+                     mode_name(h.state.mode) + "\",\"turno\":" + std::to_string(h.turn) +
                      ",\"abierta\":" + (h.state.vote_open ? "true" : "false") +
                      ",\"pausa\":" + (h.state.paused ? "true" : "false");
   if (!h.panel_json.empty()) data += ",\"panel\":" + h.panel_json;
@@ -313,7 +307,8 @@ void publish_state(TableHost& h) {
     if (p.removed) continue;
     data += first ? "" : ",";
     first = false;
-    data += "{\"id\":" + quoted(p.id.view()) + ",\"nombre\":" + quoted(p.name.view()) +
+    data += "{\"id\":" + json_text_quoted(p.id.view()) +
+            ",\"nombre\":" + json_text_quoted(p.name.view()) +
             ",\"presente\":" + (p.present ? "true" : "false") + '}';
   }
   data += "],\"votos\":[";
@@ -322,17 +317,19 @@ void publish_state(TableHost& h) {
     if (p.removed || !p.present || p.vote == 0 || !h.state.vote_open) continue;
     data += first ? "" : ",";
     first = false;
-    data += "{\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(p.vote) + '}';
+    data += "{\"quien\":" + json_text_quoted(p.id.view()) +
+            ",\"opcion\":" + std::to_string(p.vote) + '}';
   }
   data += "],\"candidatas\":[";
   first = true;
   for (const Candidate& c : h.candidates) {
     data += first ? "" : ",";
     first = false;
-    data += "{\"numero\":" + std::to_string(c.number) + ",\"propuesta\":" + quoted(c.text) +
-            ",\"quien\":" + quoted(c.who) + '}';
+    data += "{\"numero\":" + std::to_string(c.number) +
+            ",\"propuesta\":" + json_text_quoted(c.text) + ",\"quien\":" + json_text_quoted(c.who) +
+            '}';
   }
-  data += "],\"texto\":" + quoted(players_line(h)) + '}';
+  data += "],\"texto\":" + json_text_quoted(players_line(h)) + '}';
   publish(h, TableChannel::kState, {}, TABLE_MSG_STATE, data, true);
 }
 
@@ -341,20 +338,23 @@ void publish_state(TableHost& h) {
 bool write_room_file(TableHost& h) {
   std::string key_hex;
   table_crypto_append_hex(key_hex, h.code.key);
-  std::string out =
-      "{\n  \"version\": 1,\n  \"mesa\": " + quoted(h.table_id) +
-      ",\n  \"clave\": " + quoted(key_hex) + ",\n  \"anfitrion\": " + quoted(h.host_password) +
-      ",\n  \"servidor\": " + quoted(h.code.host.view()) +
-      ",\n  \"puerto\": " + std::to_string(h.code.port) +
-      ",\n  \"publico\": " + (h.code.open_broker ? "true" : "false") + ",\n  \"modo\": \"" +
-      mode_name(h.state.mode) + "\",\n  \"plazo\": " + std::to_string(h.settings.vote_seconds) +
-      ",\n  \"sala\": " + quoted(h.room_name) + ",\n  \"historia\": " + quoted(h.slug.view()) +
-      ",\n  \"turno\": " + std::to_string(h.turn) + ",\n  \"jugadores\": [";
+  std::string out = "{\n  \"version\": 1,\n  \"mesa\": " + json_text_quoted(h.table_id) +
+                    ",\n  \"clave\": " + json_text_quoted(key_hex) +
+                    ",\n  \"anfitrion\": " + json_text_quoted(h.host_password) +
+                    ",\n  \"servidor\": " + json_text_quoted(h.code.host.view()) +
+                    ",\n  \"puerto\": " + std::to_string(h.code.port) +
+                    ",\n  \"publico\": " + (h.code.open_broker ? "true" : "false") +
+                    ",\n  \"modo\": \"" + mode_name(h.state.mode) +
+                    "\",\n  \"plazo\": " + std::to_string(h.settings.vote_seconds) +
+                    ",\n  \"sala\": " + json_text_quoted(h.room_name) +
+                    ",\n  \"historia\": " + json_text_quoted(h.slug.view()) +
+                    ",\n  \"turno\": " + std::to_string(h.turn) + ",\n  \"jugadores\": [";
   bool first = true;
   for (const TablePlayer& p : list_used(h.state.players, h.state.player_count)) {
     out += first ? "\n    " : ",\n    ";
     first = false;
-    out += "{\"id\": " + quoted(p.id.view()) + ", \"nombre\": " + quoted(p.name.view()) +
+    out += "{\"id\": " + json_text_quoted(p.id.view()) +
+           ", \"nombre\": " + json_text_quoted(p.name.view()) +
            ", \"expulsado\": " + (p.removed ? "true" : "false") + "}";
   }
   out += "\n  ]\n}\n";
@@ -564,7 +564,8 @@ Decision decision_for(const TableHost& h, std::int32_t number) {
 }
 
 void close_vote(TableHost& h, std::int32_t number, const std::string& line) {
-  std::string data = "{\"texto\":" + quoted(line) + ",\"turno\":" + std::to_string(h.turn) +
+  std::string data = "{\"texto\":" + json_text_quoted(line) +
+                     ",\"turno\":" + std::to_string(h.turn) +
                      ",\"opcion\":" + std::to_string(number) + "}";
   announce(h, TABLE_MSG_RESULT, data);
   table_state_close_vote(h.state);
@@ -739,8 +740,8 @@ void handle_vote(TableHost& h, TablePlayer& p, const TableMessage& m) {
   announce_line(h, TABLE_MSG_VOTE_SEEN,
                 std::string(p.name.view()) + " vota la opción " + std::to_string(option) +
                     (label.empty() ? "" : " " + label) + ".",
-                "\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(option) +
-                    ",\"turno\":" + std::to_string(turn));
+                "\"quien\":" + json_text_quoted(p.id.view()) +
+                    ",\"opcion\":" + std::to_string(option) + ",\"turno\":" + std::to_string(turn));
   h.state_dirty = true;
 }
 
@@ -788,17 +789,18 @@ void handle_proposal(TableHost& h, TablePlayer& p, const TableMessage& m, bool c
     std::string shown = std::string(p.name.view()) +
                         (command ? " propone la orden «" : " propone «") + line + "»: vota " +
                         std::to_string(number) + " para elegirla.";
-    announce_line(h, TABLE_MSG_CANDIDATE, shown,
-                  "\"numero\":" + std::to_string(number) + ",\"propuesta\":" + quoted(line) +
-                      ",\"quien\":" + quoted(p.id.view()) + ",\"turno\":" + std::to_string(turn) +
-                      ",\"comando\":" + (command ? "true" : "false"));
+    announce_line(
+        h, TABLE_MSG_CANDIDATE, shown,
+        "\"numero\":" + std::to_string(number) + ",\"propuesta\":" + json_text_quoted(line) +
+            ",\"quien\":" + json_text_quoted(p.id.view()) + ",\"turno\":" + std::to_string(turn) +
+            ",\"comando\":" + (command ? "true" : "false"));
   }
   if (result == TableVote::kAccepted && !again) {
     announce_line(h, TABLE_MSG_VOTE_SEEN,
                   std::string(p.name.view()) + " vota la opción " + std::to_string(number) + " «" +
                       line + "».",
-                  "\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(number) +
-                      ",\"turno\":" + std::to_string(turn));
+                  "\"quien\":" + json_text_quoted(p.id.view()) + ",\"opcion\":" +
+                      std::to_string(number) + ",\"turno\":" + std::to_string(turn));
   }
   h.state_dirty = true;
 }
@@ -809,7 +811,7 @@ void handle_say(TableHost& h, const TablePlayer& p, const TableMessage& m) {
   std::string_view said = trim_view(text.view());
   if (said.empty()) return;
   announce_line(h, TABLE_MSG_SAID, std::string(p.name.view()) + ": " + std::string(said),
-                "\"quien\":" + quoted(p.id.view()));
+                "\"quien\":" + json_text_quoted(p.id.view()));
 }
 
 void handle_message(TableHost& h, const TableMessage& m) {
@@ -872,8 +874,8 @@ void set_pause(TableHost& h, bool paused) {
     return;
   }
   std::string data = "{\"texto\":" +
-                     quoted(paused ? "La mesa está en pausa: los votos esperan."
-                                   : "La mesa sigue: podéis votar.") +
+                     json_text_quoted(paused ? "La mesa está en pausa: los votos esperan."
+                                             : "La mesa sigue: podéis votar.") +
                      ",\"pausa\":" + (paused ? "true" : "false") + "}";
   announce(h, TABLE_MSG_PAUSE, data);
   h.state_dirty = true;
@@ -890,7 +892,7 @@ void remove_player(TableHost& h, std::string_view who) {
   table_state_remove(h.state, id.view());
   std::erase_if(h.departures, [&](const auto& d) { return d.first == id.view(); });
   announce_line(h, TABLE_MSG_REMOVED, "El director expulsa a " + name + " de la mesa.",
-                "\"quien\":" + quoted(id.view()));
+                "\"quien\":" + json_text_quoted(id.view()));
   // Their retained presence goes; their credential, and with it their
   // connection, a moment later.
   table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, id.view()), "", true,
