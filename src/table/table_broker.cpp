@@ -19,6 +19,7 @@
 #include "common/json_text.h"
 #include "common/json_value.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "table/table_crypto.h"
 #include "table/table_topic.h"
@@ -113,7 +114,7 @@ std::string role_of_table(std::string_view table_id) {
 
 TableBrokerPaths table_broker_paths(std::string_view root) {
   TableBrokerPaths p;
-  p.folder = std::string(root) + "/" + TABLE_BROKER_FOLDER;
+  p.folder = std::string(root) + "/" + PATH_TABLE_BROKER_DIR;
   p.config = p.folder + "/mosquitto.conf";
   p.security = p.folder + "/dynamic-security.json";
   p.admin = p.folder + "/admin.json";

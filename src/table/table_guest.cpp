@@ -13,6 +13,7 @@
 
 #include "common/json_text.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "rules/option_rules.h"
 #include "table/table_broker.h"
@@ -28,7 +29,6 @@ constexpr std::int32_t kConnectMs = 10000;
 constexpr std::int32_t kGoodbyeMs = 3000;
 constexpr std::uint32_t kSessionSeconds = 3600;
 constexpr std::size_t kPasswordBytes = 24;  // 48 hex digits, within the 32 to 64 allowed
-constexpr const char* kCredentialFolder = "mesa/unido";  // under the game's root
 
 constexpr const char* kHelp =
     "En la mesa:\n"
@@ -106,7 +106,7 @@ namespace {
 
 std::string credential_path(const TableGuest& g) {
   if (g.settings.root.empty()) return {};
-  return g.settings.root + "/" + kCredentialFolder + "/" + g.table_id + "-" + g.id.c_str() +
+  return g.settings.root + "/" + PATH_TABLE_JOINED_DIR + "/" + g.table_id + "-" + g.id.c_str() +
          ".json";
 }
 
@@ -122,7 +122,7 @@ void forget_credential(const TableGuest& g) {
 bool lock_credential(TableGuest& g) {
   std::string path = credential_path(g);
   if (path.empty()) return true;
-  std::string folder = g.settings.root + "/" + kCredentialFolder;
+  std::string folder = g.settings.root + "/" + PATH_TABLE_JOINED_DIR;
   if (!platform_mkdir_p(folder.c_str())) return true;
   chmod(folder.c_str(), 0700);
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

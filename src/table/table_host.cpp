@@ -20,6 +20,7 @@
 #include "common/json_text.h"
 #include "common/slug.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "rules/option_rules.h"
 #include "savegame/save_file.h"
@@ -1324,7 +1325,7 @@ TableHost* table_host_open(const TableHostSettings& settings, TableErrorText* er
   h->room_name = text_printable(h->room_name.substr(0, TABLE_PLAYER_NAME_MAX));
   SlugText room_slug;
   make_name_slug(h->room_name.c_str(), "mesa", room_slug);
-  h->room_dir = settings.root + "/" + TABLE_ROOMS_FOLDER + "/" + room_slug.c_str();
+  h->room_dir = settings.root + "/" + PATH_TABLE_ROOMS_DIR + "/" + room_slug.c_str();
   h->room_file = h->room_dir + "/mesa.json";
   h->party_name = settings.room.empty() ? TABLE_DEFAULT_PARTY : h->room_name;
 
