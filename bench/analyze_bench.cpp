@@ -152,6 +152,14 @@ void generate_loop(Story& story, int rooms, int items) {
   pit_end.ending_type.assign("defeat");
 }
 
+// The states explored and the memory each took at the peak.
+void count_states(benchmark::State& state, const AnalyzeReport& report) {
+  state.counters["states"] = static_cast<double>(report.states);
+  state.counters["bytes_per_state"] = report.states > 0 ? static_cast<double>(report.peak_bytes) /
+                                                              static_cast<double>(report.states)
+                                                        : 0.0;
+}
+
 void analyze_loop(benchmark::State& state) {
   Story* story = new_story();
   if (story == nullptr) {
@@ -164,10 +172,7 @@ void analyze_loop(benchmark::State& state) {
     story_analyze(*story, ANALYZE_DEFAULT_MAX_STATES, report);
     benchmark::DoNotOptimize(report.random_play.victory);
   }
-  state.counters["states"] = static_cast<double>(report.states);
-  state.counters["bytes_per_state"] = report.states > 0 ? static_cast<double>(report.peak_bytes) /
-                                                              static_cast<double>(report.states)
-                                                        : 0.0;
+  count_states(state, report);
   state.counters["exact"] = report.random_play.exact && report.best_exact ? 1 : 0;
   // How far apart the bounds are when it is not.
   state.counters["unsolved"] = report.random_play.unsolved;
@@ -188,10 +193,7 @@ void analyze_generated(benchmark::State& state) {
     story_analyze(*story, ANALYZE_DEFAULT_MAX_STATES, report);
     benchmark::DoNotOptimize(report.random_play.victory);
   }
-  state.counters["states"] = static_cast<double>(report.states);
-  state.counters["bytes_per_state"] = report.states > 0 ? static_cast<double>(report.peak_bytes) /
-                                                              static_cast<double>(report.states)
-                                                        : 0.0;
+  count_states(state, report);
   state.counters["complete"] = report.complete ? 1 : 0;
   std::free(story);
 }

@@ -1480,9 +1480,8 @@ void Analysis::find_never_takeable() {
       } else if (section_states_[static_cast<std::size_t>(sec)] == 0) {
         reason = "death_on_arrival";
       } else if (!plans_[i].input) {
-        bool nothing_to_type = rules_option_access(t) == OptionAccess::kNone ||
-                               (t.is_hidden && rules_option_command_or_label(t).empty());
-        reason = nothing_to_type ? "hidden_without_command" : "no_typed_input";
+        reason = rules_option_access(t) == OptionAccess::kNone ? "hidden_without_command"
+                                                               : "no_typed_input";
       } else if ((seen[i] & kItemMet) == 0) {
         reason = "item_never_obtainable";
       } else if ((seen[i] & kFlagMet) == 0) {

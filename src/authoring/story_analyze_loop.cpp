@@ -135,24 +135,26 @@ bool LoopSolver::eliminate(bool flows, std::int64_t max_entries) {
 
 bool LoopSolver::solve_values(std::int64_t max_entries, std::span<double> out) {
   if (!eliminate(false, max_entries)) return false;
-  for (std::uint32_t step = n_; step-- > 0;) {
-    std::uint32_t k = order_[step];
-    double sum = rhs_[k];
-    for (const Entry& e : rows_[k]) sum += e.weight * out[e.to];
-    out[k] = sum / pivot_[k];
-  }
+  back_substitute(rows_, out);
   return true;
 }
 
 bool LoopSolver::solve_flows(std::int64_t max_entries, std::span<double> out) {
   if (!eliminate(true, max_entries)) return false;
+  back_substitute(column_, out);
+  return true;
+}
+
+// Undoes the elimination in reverse order: each unknown from those eliminated
+// after it, through what its row (values) or column (flows) kept.
+void LoopSolver::back_substitute(const std::vector<std::vector<Entry>>& kept,
+                                 std::span<double> out) const {
   for (std::uint32_t step = n_; step-- > 0;) {
     std::uint32_t k = order_[step];
     double sum = rhs_[k];
-    for (const Entry& e : column_[k]) sum += e.weight * out[e.to];
+    for (const Entry& e : kept[k]) sum += e.weight * out[e.to];
     out[k] = sum / pivot_[k];
   }
-  return true;
 }
 
 std::size_t LoopSolver::bytes() const {

@@ -47,6 +47,7 @@ class LoopSolver {
   };
   bool eliminate(bool flows, std::int64_t max_entries);
   void push(std::uint32_t state);
+  void back_substitute(const std::vector<std::vector<Entry>>& kept, std::span<double> out) const;
 
   std::uint32_t n_ = 0;
   std::uint32_t row_ = 0;

@@ -92,10 +92,13 @@ std::string section_name(const Story& story, int sec) {
   return join({"[", s.id.view(), "] ", s.title.view()});
 }
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  json_text_append_quoted(out, text);
-  return out;
+// `"key": [` with one item a line, indented under `in`, then `],`; `[]` when empty.
+template <typename Item>
+void append_array(std::string& out, std::string_view in, std::string_view key, std::size_t count,
+                  Item item) {
+  out += join({in, "\"", key, "\": ["});
+  for (std::size_t i = 0; i < count; ++i) out += join({i ? ",\n" : "\n", in, "  ", item(i)});
+  out += count == 0 ? "],\n" : join({"\n", in, "],\n"});
 }
 
 std::string names_line(const std::vector<std::string>& names, const char* none) {
@@ -107,7 +110,8 @@ std::string names_line(const std::vector<std::string>& names, const char* none) 
 
 std::string names_json(const std::vector<std::string>& names) {
   std::string out = "[";
-  for (std::size_t i = 0; i < names.size(); ++i) out += join({i ? ", " : "", quoted(names[i])});
+  for (std::size_t i = 0; i < names.size(); ++i)
+    out += join({i ? ", " : "", json_text_quoted(names[i])});
   return out + "]";
 }
 
@@ -115,7 +119,8 @@ std::string path_json(const Story& story, const AnalyzePath& path) {
   std::string out = "[";
   for (std::size_t i = 0; i < path.size(); ++i) {
     const AnalyzeStep& step = path[i];
-    out += join({i ? ", " : "", "{\"section\": ", quoted(story.sections[step.section].id.view())});
+    out += join({i ? ", " : "",
+                 "{\"section\": ", json_text_quoted(story.sections[step.section].id.view())});
     if (step.option > 0) out += join({", \"option\": ", std::to_string(step.option)});
     if (step.tier != OUTCOME_NONE) out += join({", \"tier\": \"", tier_key(step.tier), "\""});
     out += "}";
@@ -267,10 +272,11 @@ std::string story_analyze_format_json(const Story& story, const std::string& fil
   std::string pad(static_cast<std::size_t>(indent), ' ');
   std::string in = pad + "  ";
   if (!report.analysable) {
-    return join({pad, "{\"file\": ", quoted(file), ", \"error\": ", quoted(report.error), "}"});
+    return join({pad, "{\"file\": ", json_text_quoted(file),
+                 ", \"error\": ", json_text_quoted(report.error), "}"});
   }
   const AnalyzeRandomPlay& r = report.random_play;
-  std::string out = join({pad, "{\n", in, "\"file\": ", quoted(file), ",\n"});
+  std::string out = join({pad, "{\n", in, "\"file\": ", json_text_quoted(file), ",\n"});
   out += join({in, "\"states\": ", std::to_string(report.states), ",\n"});
   out += join({in, "\"complete\": ", report.complete ? "true" : "false", ",\n"});
   out += join({in, "\"random_play\": {\"victory\": ", number(r.victory),
@@ -287,7 +293,7 @@ std::string story_analyze_format_json(const Story& story, const std::string& fil
   for (std::size_t i = 0; i < report.endings.size(); ++i) {
     const AnalyzeEnding& e = report.endings[i];
     const StorySection& s = story.sections[e.section];
-    out += join({i ? ", " : "", "{\"id\": ", quoted(s.id.view()), ", \"type\": \"",
+    out += join({i ? ", " : "", "{\"id\": ", json_text_quoted(s.id.view()), ", \"type\": \"",
                  ending_key(s.ending_type.view()), "\", \"random_play\": ", number(e.random_play),
                  "}"});
   }
@@ -299,57 +305,45 @@ std::string story_analyze_format_json(const Story& story, const std::string& fil
   out += ", \"first_move\": ";
   if (report.best_first_option > 0 && report.start_section >= 0) {
     const StorySection& start = story.sections[report.start_section];
-    out += join({"{\"option\": ", std::to_string(report.best_first_option), ", \"label\": ",
-                 quoted(start.transitions[report.best_first_option - 1].label.view()), "}"});
+    out +=
+        join({"{\"option\": ", std::to_string(report.best_first_option), ", \"label\": ",
+              json_text_quoted(start.transitions[report.best_first_option - 1].label.view()), "}"});
   } else {
     out += "null";
   }
   out += "},\n";
 
-  out += join({in, "\"traps\": ["});
-  for (std::size_t i = 0; i < report.traps.size(); ++i) {
+  append_array(out, in, "traps", report.traps.size(), [&](std::size_t i) {
     const AnalyzeTrap& t = report.traps[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[t.section].id.view()),
-              ", \"path\": ", path_json(story, t.path), "}"});
-  }
-  out += report.traps.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"lost_causes\": ["});
-  for (std::size_t i = 0; i < report.lost_causes.size(); ++i) {
+    return join({"{\"section\": ", json_text_quoted(story.sections[t.section].id.view()),
+                 ", \"path\": ", path_json(story, t.path), "}"});
+  });
+  append_array(out, in, "lost_causes", report.lost_causes.size(), [&](std::size_t i) {
     const AnalyzeLostCause& c = report.lost_causes[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[c.section].id.view()),
-              ", \"states\": ", std::to_string(c.states), ", \"example_missing\": ",
-              quoted(c.example_missing), ", \"path\": ", path_json(story, c.path), "}"});
-  }
-  out += report.lost_causes.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"checks\": ["});
-  for (std::size_t i = 0; i < report.checks.size(); ++i) {
+    return join({"{\"section\": ", json_text_quoted(story.sections[c.section].id.view()),
+                 ", \"states\": ", std::to_string(c.states),
+                 ", \"example_missing\": ", json_text_quoted(c.example_missing),
+                 ", \"path\": ", path_json(story, c.path), "}"});
+  });
+  append_array(out, in, "checks", report.checks.size(), [&](std::size_t i) {
     const AnalyzeCheck& c = report.checks[i];
     const StoryTransition& t = story.sections[c.section].transitions[c.option - 1];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[c.section].id.view()),
-              ", \"option\": ", std::to_string(c.option),
-              ", \"stat\": ", quoted(t.check_stat.view()), ", \"dc\": ", std::to_string(c.dc),
-              ", \"modifier\": ", std::to_string(c.modifier), ", \"odds\": {"});
+    std::string item = join(
+        {"{\"section\": ", json_text_quoted(story.sections[c.section].id.view()),
+         ", \"option\": ", std::to_string(c.option),
+         ", \"stat\": ", json_text_quoted(t.check_stat.view()), ", \"dc\": ", std::to_string(c.dc),
+         ", \"modifier\": ", std::to_string(c.modifier), ", \"odds\": {"});
     for (int tier = OUTCOME_CRIT_SUCCESS; tier <= OUTCOME_CRIT_FAILURE; ++tier) {
-      out += join({tier > OUTCOME_CRIT_SUCCESS ? ", \"" : "\"", tier_key(tier),
-                   "\": ", std::to_string(c.odds[tier])});
+      item += join({tier > OUTCOME_CRIT_SUCCESS ? ", \"" : "\"", tier_key(tier),
+                    "\": ", std::to_string(c.odds[tier])});
     }
-    out += "}}";
-  }
-  out += report.checks.empty() ? "],\n" : join({"\n", in, "],\n"});
-
-  out += join({in, "\"never_takeable\": ["});
-  for (std::size_t i = 0; i < report.never_takeable.size(); ++i) {
+    return item + "}}";
+  });
+  append_array(out, in, "never_takeable", report.never_takeable.size(), [&](std::size_t i) {
     const AnalyzeNeverTakeable& n = report.never_takeable[i];
-    out +=
-        join({i ? ",\n" : "\n", in, "  {\"section\": ", quoted(story.sections[n.section].id.view()),
-              ", \"option\": ", std::to_string(n.option), ", \"reason\": \"", n.reason, "\"}"});
-  }
-  out += report.never_takeable.empty() ? "],\n" : join({"\n", in, "],\n"});
+    return join({"{\"section\": ", json_text_quoted(story.sections[n.section].id.view()),
+                 ", \"option\": ", std::to_string(n.option), ", \"reason\": \"", n.reason, "\"}"});
+  });
 
   std::vector<std::string> unreachable;
   for (int sec : report.unreachable_sections) {

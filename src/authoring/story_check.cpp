@@ -244,13 +244,6 @@ class CrossCheck {
   CheckReport& report_;
 };
 
-// The text as a quoted JSON string.
-std::string json_quoted(std::string_view text) {
-  std::string out;
-  json_text_append_quoted(out, text);
-  return out;
-}
-
 // Characters of a UTF-8 text: every byte that does not continue a sequence.
 std::size_t columns(std::string_view text) {
   std::size_t n = 0;
@@ -352,14 +345,15 @@ std::string check_format_json(const std::vector<CheckReport>& reports) {
   std::string out = "[\n";
   for (std::size_t r = 0; r < reports.size(); ++r) {
     const CheckReport& rep = reports[r];
-    out += join({"  {\"file\": ", json_quoted(rep.file), ", \"readable\": "});
+    out += join({"  {\"file\": ", json_text_quoted(rep.file), ", \"readable\": "});
     out += rep.readable ? "true" : "false";
     out += ", \"findings\": [";
     for (std::size_t i = 0; i < rep.findings.size(); ++i) {
       const CheckFinding& f = rep.findings[i];
       out += i == 0 ? "\n" : ",\n";
-      out += join({"    {\"line\": ", std::to_string(f.line), ", \"code\": ", json_quoted(f.code),
-                   ", \"message\": ", json_quoted(f.message), "}"});
+      out +=
+          join({"    {\"line\": ", std::to_string(f.line), ", \"code\": ", json_text_quoted(f.code),
+                ", \"message\": ", json_text_quoted(f.message), "}"});
     }
     out += rep.findings.empty() ? "]}" : "\n  ]}";
     out += r + 1 < reports.size() ? ",\n" : "\n";

@@ -83,7 +83,7 @@ std::string story_map_dot(const Story& story) {
           label = join({">_ ", rules_option_command_or_label(t), " (oculto)"});
           break;
         case OptionAccess::kNone:
-          // Hidden and without a command: drawn so the author sees it, but nothing reaches it.
+          // Hidden with nothing to type: drawn so the author sees it, but nothing reaches it.
           label = "(oculta, inalcanzable)";
           break;
       }

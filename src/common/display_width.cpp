@@ -226,6 +226,12 @@ bool is_wrap_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
+std::size_t utf8_sequence_length(std::string_view text) {
+  if (text.empty()) return 0;
+  const Decoded first = decode(text, 0);
+  return first.valid ? first.bytes : 0;
+}
+
 int text_display_width(std::string_view text) {
   int width = 0;
   for (std::size_t at = 0; at < text.size();) {

@@ -6,6 +6,11 @@
 #include <string>
 #include <string_view>
 
+// Length of the well-formed UTF-8 sequence that starts `text` (1 for ASCII),
+// or 0 when it starts none: a stray continuation byte, an overlong or
+// surrogate form, a value above U+10FFFF, a sequence cut short, no text.
+std::size_t utf8_sequence_length(std::string_view text);
+
 // Columns of a text on a terminal: East Asian wide characters and emoji 2,
 // other characters 1, combining marks, joiners and variation selectors 0 (a
 // character followed by U+FE0F takes 2, and a character joined to the one

@@ -192,3 +192,9 @@ void json_text_append_quoted(std::string& out, std::string_view text) {
   }
   out += '"';
 }
+
+std::string json_text_quoted(std::string_view text) {
+  std::string out;
+  json_text_append_quoted(out, text);
+  return out;
+}

@@ -43,3 +43,5 @@ std::int32_t json_text_read_int(std::string_view text, const char* key, std::int
 // characters (below 0x20, and 0x7F) escaped, so any text makes a valid JSON
 // string. Other bytes are written as they are.
 void json_text_append_quoted(std::string& out, std::string_view text);
+// The same, as a string of its own.
+std::string json_text_quoted(std::string_view text);

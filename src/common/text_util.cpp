@@ -46,6 +46,13 @@ std::string_view trim_view(std::string_view text) {
   return text.substr(b, e - b);
 }
 
+bool command_word(std::string_view line, std::string_view word, std::string_view& argument) {
+  if (!starts_with(line, word)) return false;
+  if (line.size() > word.size() && !is_blank(line[word.size()])) return false;
+  argument = trim_view(line.substr(word.size()));
+  return true;
+}
+
 std::int32_t read_decimal_i32(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && is_blank(text[i])) ++i;

@@ -29,6 +29,9 @@ bool starts_with(std::string_view text, std::string_view prefix);
 void trim(char* text);
 // The same on a view, without writing.
 std::string_view trim_view(std::string_view text);
+// True when `line` starts with the command `word` followed by nothing or a
+// blank; `argument` is then the rest, trimmed ("/decir hola" gives "hola").
+bool command_word(std::string_view line, std::string_view word, std::string_view& argument);
 
 // Reads a decimal like the C library's conversion (leading white space, an
 // optional sign, then digits; no digits gives 0) but saturates at the 32-bit

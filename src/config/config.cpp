@@ -16,6 +16,7 @@
 #include "common/fixed_list.h"
 #include "common/json_text.h"
 #include "common/json_value.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
@@ -149,7 +150,7 @@ bool config_parse(AppConfig& config, std::string_view text, const char* name,
                   ConfigReport* report) {
   config_set_defaults(config);
   reset_report(report);
-  if (name == nullptr) name = "config.json";
+  if (name == nullptr) name = PATH_CONFIG;
   if (only_blanks(text)) {
     if (report != nullptr) report->state = ConfigFileState::kEmpty;
     return false;

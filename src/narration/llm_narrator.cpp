@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/display_width.h"
 #include "common/fixed_text.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
@@ -28,45 +29,6 @@ constexpr const char* kBodyFormat =
     "    \"temperature\": 0.7\n"
     "  }\n"
     "}\n";
-
-// Length of the well-formed UTF-8 sequence that starts `text`, or 0 when the
-// first byte does not start one (a stray continuation byte, an overlong or
-// surrogate form, or a sequence cut short).
-std::size_t utf8_sequence_length(std::string_view text) {
-  unsigned char lead = static_cast<unsigned char>(text[0]);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead == 0xE0) {
-    length = 3;
-    low = 0xA0;
-  } else if (lead == 0xED) {
-    length = 3;
-    high = 0x9F;
-  } else if (lead >= 0xE1 && lead <= 0xEF) {
-    length = 3;
-  } else if (lead == 0xF0) {
-    length = 4;
-    low = 0x90;
-  } else if (lead == 0xF4) {
-    length = 4;
-    high = 0x8F;
-  } else if (lead >= 0xF1 && lead <= 0xF3) {
-    length = 4;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  unsigned char second = static_cast<unsigned char>(text[1]);
-  if (second < low || second > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
 
 // Removes, in place, the bytes that could drive a terminal: C0 controls other
 // than line feed and tab, DEL, and C1 controls (encoded as 0xC2 0x80..0x9F).

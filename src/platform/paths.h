@@ -25,6 +25,11 @@ inline constexpr const char* PATH_FALLBACK_STORIES_DIR = "../Quillhaven-Lantern/
 // Guides are looked for here when the root has none.
 inline constexpr const char* PATH_FALLBACK_GUIDES_DIR = "../Quillhaven-Lantern";
 inline constexpr const char* PATH_AUDIO_DIR = "assets/audio";
+// The shared table's files: its own broker, the tables hosted here (one folder
+// each) and the credentials of the tables joined as an adventurer.
+inline constexpr const char* PATH_TABLE_BROKER_DIR = "mesa/broker";
+inline constexpr const char* PATH_TABLE_ROOMS_DIR = "mesa/salas";
+inline constexpr const char* PATH_TABLE_JOINED_DIR = "mesa/unido";
 inline constexpr const char* PATH_STORY_GUIDE = "GUIA_CREACION_HISTORIAS.md";
 inline constexpr const char* PATH_MUSIC_GUIDE = "GUIA_COMPOSICION_MUSICAL.md";
 

@@ -112,27 +112,6 @@ bool find_audio_player(char* out, std::size_t capacity) {
   return false;
 }
 
-// Common set-up of every child: die with the parent, default signal handling,
-// no terminal input or output, no inherited descriptors.
-void prepare_child(pid_t parent) {
-  prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent) _exit(0);  // the parent died before prctl took effect
-  signal(SIGINT, SIG_DFL);
-  signal(SIGQUIT, SIG_DFL);
-  signal(SIGHUP, SIG_DFL);
-  signal(SIGPIPE, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  signal(SIGXFSZ, SIG_DFL);
-  int null_fd = open("/dev/null", O_RDWR);
-  if (null_fd >= 0) {
-    dup2(null_fd, 0);
-    dup2(null_fd, 1);
-    dup2(null_fd, 2);
-    if (null_fd > 2) close(null_fd);
-  }
-  close_range(3, ~0U, 0);
-}
-
 void unblock_all_signals() {
   sigset_t none;
   sigemptyset(&none);
@@ -608,6 +587,25 @@ bool platform_audio_player_available() {
   return find_audio_player(player, sizeof player);
 }
 
+void platform_prepare_child(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(0);  // the parent died before prctl took effect
+  signal(SIGINT, SIG_DFL);
+  signal(SIGQUIT, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGXFSZ, SIG_DFL);
+  int null_fd = open("/dev/null", O_RDWR);
+  if (null_fd >= 0) {
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(null_fd, 2);
+    if (null_fd > 2) close(null_fd);
+  }
+  close_range(3, ~0U, 0);
+}
+
 bool platform_play_audio_async(const char* path, bool loop) {
   if (!platform_file_exists(path)) return false;
   char player[PATH_MAX];
@@ -626,7 +624,7 @@ bool platform_play_audio_async(const char* path, bool loop) {
   pid_t child = fork();
   if (child < 0) return false;
   if (child > 0) return music_child_record(child);
-  prepare_child(parent);
+  platform_prepare_child(parent);
   if (!loop) {
     unblock_all_signals();
     execv(player, argv);

@@ -30,6 +30,12 @@ void platform_stop_audio();
 // Sleeps for real; screens pause through their UiContext, which tests replace.
 void platform_sleep_ms(std::int32_t ms);
 
+// Set-up of a forked child before it runs another program: it dies with
+// `parent` (and exits at once when the parent is already gone), takes the
+// default action of the signals the game catches or ignores, has /dev/null as
+// its standard input, output and error, and inherits no other descriptor.
+void platform_prepare_child(pid_t parent);
+
 int platform_get_terminal_size(int* columns, int* rows);
 // Erases the screen of the terminal behind `out` and puts the cursor top left.
 void platform_clear_screen(std::FILE* out);

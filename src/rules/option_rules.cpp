@@ -25,8 +25,10 @@ bool rules_option_line_is_number(std::string_view line) {
 }
 
 OptionAccess rules_option_access(const StoryTransition& t) {
-  if (t.has_command) return t.is_hidden ? OptionAccess::kHiddenCommand : OptionAccess::kCommand;
-  return t.is_hidden ? OptionAccess::kNone : OptionAccess::kNumbered;
+  if (!t.is_hidden) return t.has_command ? OptionAccess::kCommand : OptionAccess::kNumbered;
+  // Hidden: only typing its command (its label when the command is empty) reaches it.
+  return t.has_command && !rules_option_command_or_label(t).empty() ? OptionAccess::kHiddenCommand
+                                                                    : OptionAccess::kNone;
 }
 
 bool rules_option_is_numbered(const StoryTransition& t) {

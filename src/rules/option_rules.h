@@ -21,7 +21,7 @@ enum class OptionAccess : std::uint8_t {
   kNumbered,       // listed with a number, chosen by typing it
   kCommand,        // listed as ">_ command", chosen by typing the command
   kHiddenCommand,  // never listed, chosen by typing its command
-  kNone,           // hidden and without a command: no input reaches it
+  kNone,           // hidden with nothing to type: no input reaches it
 };
 
 OptionAccess rules_option_access(const StoryTransition& t);

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "common/json_text.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "savegame/save_file.h"
 
 namespace {
 
-constexpr const char* kDefaultFolder = "saves";
 // Only the head of each file is read: every value the list shows is there,
 // even when each of its bytes was written as a six-byte escape.
 constexpr std::size_t kHeadBytes = 4095;
@@ -62,7 +62,7 @@ std::int32_t save_manager_list_page(const char* folder, std::int32_t first, Save
                                     std::int32_t capacity, std::int32_t* total) {
   if (total != nullptr) *total = 0;
   if (rows == nullptr || capacity < 1 || first < 0) return 0;
-  const char* dir_path = (folder != nullptr && folder[0] != '\0') ? folder : kDefaultFolder;
+  const char* dir_path = (folder != nullptr && folder[0] != '\0') ? folder : PATH_SAVES_DIR;
   DIR* dir = opendir(dir_path);
   if (dir == nullptr) return 0;
 

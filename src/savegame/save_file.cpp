@@ -5,11 +5,11 @@
 #include "common/fixed_list.h"
 #include "common/json_text.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
 
-constexpr const char* kDefaultFolder = "saves";
 constexpr const char* kDefaultSlug = "adventure";
 constexpr const char* kDefaultTitle = "Aventura";
 constexpr const char* kDefaultSectionId = "1";
@@ -24,7 +24,7 @@ const char* or_default(const char* text, const char* fallback) {
 // may be (a cut name would silently save under another file).
 std::string save_path(const char* folder, const std::string& name) {
   if (name.size() > SAVE_MAX_FILE_NAME_BYTES) return {};
-  return std::string(or_default(folder, kDefaultFolder)) + "/" + name;
+  return std::string(or_default(folder, PATH_SAVES_DIR)) + "/" + name;
 }
 
 std::string slot_name(const char* prefix, const char* slug) {
@@ -226,7 +226,7 @@ bool save_game(const char* folder, const char* slug, const char* story_title,
                const char* section_id, const char* section_title, const Character* hero,
                const char* file_name, const SaveVisited* visited) {
   if (hero == nullptr) return false;
-  const char* dir = or_default(folder, kDefaultFolder);
+  const char* dir = or_default(folder, PATH_SAVES_DIR);
   std::string name = (file_name != nullptr && file_name[0] != '\0') ? std::string(file_name)
                                                                     : slot_name("quicksave_", slug);
   std::string path = save_path(dir, name);

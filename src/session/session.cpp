@@ -514,13 +514,14 @@ void claim_slot(SessionState& s, SaveSlot slot) {
       s.loaded.name == s.hero.name.view()) {
     return;  // this hero's own game
   }
-  // Names come from files anyone may edit: shown with their controls made harmless.
+  // The names come from files anyone may edit; a message is made terminal-safe
+  // where it is drawn.
   const std::string owner = s.loaded.name.empty()
                                 ? std::string("otra partida")
-                                : "la partida de " + text_printable(s.loaded.name);
+                                : "la partida de " + std::string(s.loaded.name.view());
   session_message(s, "warning", 512,
                   "⚠️ %s/%s guarda %s. ¿Reemplazarla por la partida de %s? (s/N): ",
-                  PATH_SAVES_DIR, name.c_str(), owner.c_str(), text_printable(s.hero.name).c_str());
+                  PATH_SAVES_DIR, name.c_str(), owner.c_str(), s.hero.name.c_str());
   char answer[16];
   bool replace = ui_read_line_discard_rest(*s.ui, answer, sizeof answer) &&
                  (ascii_iequals(answer, "s") || ascii_iequals(answer, "si") ||

@@ -116,15 +116,14 @@ bool director_command(SessionState& s, std::string_view word, const char* argume
     } else if (word == "/dar") {
       character_add_item(s.hero, item.view());
       session_message(s, "success", SESSION_SHORT_MESSAGE, "🎁 El director te entrega: %s",
-                      text_printable(item).c_str());
+                      item.c_str());
       session_show_panel(s);
     } else if (character_remove_item(s.hero, item.view())) {
       session_message(s, "warning", SESSION_SHORT_MESSAGE, "✋ El director te quita: %s",
-                      text_printable(item).c_str());
+                      item.c_str());
       session_show_panel(s);
     } else {
-      session_message(s, "warning", SESSION_SHORT_MESSAGE, "No llevas «%s».",
-                      text_printable(item).c_str());
+      session_message(s, "warning", SESSION_SHORT_MESSAGE, "No llevas «%s».", item.c_str());
     }
     return true;
   }

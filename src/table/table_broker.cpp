@@ -1,11 +1,9 @@
 #include "table/table_broker.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +19,7 @@
 #include "common/json_text.h"
 #include "common/json_value.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "table/table_crypto.h"
 #include "table/table_topic.h"
@@ -115,7 +114,7 @@ std::string role_of_table(std::string_view table_id) {
 
 TableBrokerPaths table_broker_paths(std::string_view root) {
   TableBrokerPaths p;
-  p.folder = std::string(root) + "/" + TABLE_BROKER_FOLDER;
+  p.folder = std::string(root) + "/" + PATH_TABLE_BROKER_DIR;
   p.config = p.folder + "/mosquitto.conf";
   p.security = p.folder + "/dynamic-security.json";
   p.admin = p.folder + "/admin.json";
@@ -261,19 +260,11 @@ bool table_broker_start(std::string_view root, std::string_view address, std::in
   }
   if (child == 0) {
     setpgid(0, 0);
+    platform_prepare_child(parent);
     // The caller may hold SIGTERM to take it itself: the broker must not inherit that.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(127);  // the parent is already gone
-    int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      if (null > 2) close(null);
-    }
     execv(program, const_cast<char* const*>(argv));
     _exit(127);
   }

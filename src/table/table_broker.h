@@ -27,9 +27,8 @@
 #include "table/table_code.h"
 #include "table/table_mqtt.h"
 
-inline constexpr const char* TABLE_BROKER_FOLDER = "mesa/broker";  // under the game's root
-inline constexpr const char* TABLE_BROKER_ADMIN = "qh-admin";      // the administrator's user name
-inline constexpr std::int32_t TABLE_BROKER_WAIT_MS = 10000;        // start-up and control answers
+inline constexpr const char* TABLE_BROKER_ADMIN = "qh-admin";  // the administrator's user name
+inline constexpr std::int32_t TABLE_BROKER_WAIT_MS = 10000;    // start-up and control answers
 
 struct TableBrokerAdmin {
   FixedText<65> username;

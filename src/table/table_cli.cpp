@@ -15,6 +15,7 @@
 
 #include "common/text_util.h"
 #include "config/config.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "table/table_broker.h"
 #include "table/table_code.h"
@@ -78,7 +79,7 @@ void print_error(std::FILE* err, std::string_view text) {
 
 int run_broker(Args& args, const std::string& root, std::FILE* out, std::FILE* err) {
   AppConfig config;
-  std::string config_path = root + "/config.json";
+  std::string config_path = root + "/" + PATH_CONFIG;
   config_load(config, config_path.c_str());
   std::string address = kDefaultAddress;
   std::int32_t port = config.mqtt_port;
@@ -260,7 +261,7 @@ int run_join(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
     return 1;
   }
   AppConfig config;
-  std::string config_path = root + "/config.json";
+  std::string config_path = root + "/" + PATH_CONFIG;
   config_load(config, config_path.c_str());
   if (code.open_broker) print_public_warning(out, code);
   std::fprintf(out, "Entrando en la mesa %s de %s:%d…\n", code.table_id.c_str(), code.host.c_str(),
@@ -364,7 +365,7 @@ int run_host(Args& args, const std::string& root, std::FILE* in, std::FILE* out,
                 "[--director | --votacion] [--plazo SEGUNDOS] [--reanudar]");
     return 2;
   }
-  std::string config_path = root + "/config.json";
+  std::string config_path = root + "/" + PATH_CONFIG;
   config_load(settings.config, config_path.c_str());
   settings.story_path.assign(story);
   settings.mode = director ? TableMode::kDirector : TableMode::kVote;

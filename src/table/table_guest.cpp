@@ -13,6 +13,7 @@
 
 #include "common/json_text.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "rules/option_rules.h"
 #include "table/table_broker.h"
@@ -28,7 +29,6 @@ constexpr std::int32_t kConnectMs = 10000;
 constexpr std::int32_t kGoodbyeMs = 3000;
 constexpr std::uint32_t kSessionSeconds = 3600;
 constexpr std::size_t kPasswordBytes = 24;  // 48 hex digits, within the 32 to 64 allowed
-constexpr const char* kCredentialFolder = "mesa/unido";  // under the game's root
 
 constexpr const char* kHelp =
     "En la mesa:\n"
@@ -106,7 +106,7 @@ namespace {
 
 std::string credential_path(const TableGuest& g) {
   if (g.settings.root.empty()) return {};
-  return g.settings.root + "/" + kCredentialFolder + "/" + g.table_id + "-" + g.id.c_str() +
+  return g.settings.root + "/" + PATH_TABLE_JOINED_DIR + "/" + g.table_id + "-" + g.id.c_str() +
          ".json";
 }
 
@@ -122,7 +122,7 @@ void forget_credential(const TableGuest& g) {
 bool lock_credential(TableGuest& g) {
   std::string path = credential_path(g);
   if (path.empty()) return true;
-  std::string folder = g.settings.root + "/" + kCredentialFolder;
+  std::string folder = g.settings.root + "/" + PATH_TABLE_JOINED_DIR;
   if (!platform_mkdir_p(folder.c_str())) return true;
   chmod(folder.c_str(), 0700);
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -477,13 +477,6 @@ bool ask_to_join(TableGuest& g, TableErrorText* error) {
   return true;
 }
 
-bool is_word(std::string_view line, std::string_view word, std::string_view& argument) {
-  if (!starts_with(line, word)) return false;
-  if (line.size() > word.size() && !is_blank(line[word.size()])) return false;
-  argument = trim_view(line.substr(word.size()));
-  return true;
-}
-
 }  // namespace
 
 TableGuest* table_guest_join(const TableGuestSettings& settings, TableErrorText* error) {
@@ -589,7 +582,7 @@ void table_guest_line(TableGuest& g, std::string_view raw) {
     }
     return;
   }
-  if (is_word(line, "/decir", argument)) {
+  if (command_word(line, "/decir", argument)) {
     if (argument.empty()) {
       note(g, "Uso: /decir TEXTO", "warning");
       return;
@@ -597,8 +590,8 @@ void table_guest_line(TableGuest& g, std::string_view raw) {
     std::string data;
     table_encode_text(argument, "", false, data);
     send(g, TABLE_MSG_SAY, data);
-  } else if (is_word(line, "/ficha", argument) || is_word(line, "/stats", argument) ||
-             is_word(line, "/mochila", argument) || is_word(line, "/inv", argument)) {
+  } else if (command_word(line, "/ficha", argument) || command_word(line, "/stats", argument) ||
+             command_word(line, "/mochila", argument) || command_word(line, "/inv", argument)) {
     bool sheet = starts_with(line, "/ficha") || starts_with(line, "/stats");
     Character hero;
     {
@@ -608,16 +601,16 @@ void table_guest_line(TableGuest& g, std::string_view raw) {
     if (g.screen != nullptr)
       table_screen_local(*g.screen, sheet ? SessionEventKind::kSheet : SessionEventKind::kInventory,
                          hero);
-  } else if (is_word(line, "/mesa", argument)) {
+  } else if (command_word(line, "/mesa", argument)) {
     std::string shown;
     {
       std::lock_guard<std::mutex> lock(g.mutex);
       shown = g.table_line;
     }
     note(g, shown);
-  } else if (is_word(line, "/ayuda", argument)) {
+  } else if (command_word(line, "/ayuda", argument)) {
     note(g, kHelp);
-  } else if (is_word(line, "/salir", argument)) {
+  } else if (command_word(line, "/salir", argument)) {
     finish(g, TableGuestEnd::kLeft);
   } else if (line[0] == '/') {
     note(g, "Esa orden no está disponible en la mesa. Escribe /ayuda.", "warning");

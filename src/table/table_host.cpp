@@ -20,6 +20,7 @@
 #include "common/json_text.h"
 #include "common/slug.h"
 #include "common/text_util.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "rules/option_rules.h"
 #include "savegame/save_file.h"
@@ -262,12 +263,6 @@ void note(TableHost& h, std::string_view text, std::string_view level = "info") 
   if (h.screen != nullptr) table_screen_note(*h.screen, text, level);
 }
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  json_text_append_quoted(out, text);
-  return out;
-}
-
 // ---- the retained state -----------------------------------------------------------
 
 std::string players_line(const TableHost& h) {
@@ -300,8 +295,8 @@ std::string players_line(const TableHost& h) {
 void publish_state(TableHost& h) {
   h.state_dirty = false;
   h.state_published_ms = now_ms();
-  std::string data = "{\"sala\":" + quoted(h.room_name) + ",\"modo\":\"" + mode_name(h.state.mode) +
-                     "\",\"turno\":" + std::to_string(h.turn) +
+  std::string data = "{\"sala\":" + json_text_quoted(h.room_name) + ",\"modo\":\"" +
+                     mode_name(h.state.mode) + "\",\"turno\":" + std::to_string(h.turn) +
                      ",\"abierta\":" + (h.state.vote_open ? "true" : "false") +
                      ",\"pausa\":" + (h.state.paused ? "true" : "false");
   if (!h.panel_json.empty()) data += ",\"panel\":" + h.panel_json;
@@ -313,7 +308,8 @@ void publish_state(TableHost& h) {
     if (p.removed) continue;
     data += first ? "" : ",";
     first = false;
-    data += "{\"id\":" + quoted(p.id.view()) + ",\"nombre\":" + quoted(p.name.view()) +
+    data += "{\"id\":" + json_text_quoted(p.id.view()) +
+            ",\"nombre\":" + json_text_quoted(p.name.view()) +
             ",\"presente\":" + (p.present ? "true" : "false") + '}';
   }
   data += "],\"votos\":[";
@@ -322,17 +318,19 @@ void publish_state(TableHost& h) {
     if (p.removed || !p.present || p.vote == 0 || !h.state.vote_open) continue;
     data += first ? "" : ",";
     first = false;
-    data += "{\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(p.vote) + '}';
+    data += "{\"quien\":" + json_text_quoted(p.id.view()) +
+            ",\"opcion\":" + std::to_string(p.vote) + '}';
   }
   data += "],\"candidatas\":[";
   first = true;
   for (const Candidate& c : h.candidates) {
     data += first ? "" : ",";
     first = false;
-    data += "{\"numero\":" + std::to_string(c.number) + ",\"propuesta\":" + quoted(c.text) +
-            ",\"quien\":" + quoted(c.who) + '}';
+    data += "{\"numero\":" + std::to_string(c.number) +
+            ",\"propuesta\":" + json_text_quoted(c.text) + ",\"quien\":" + json_text_quoted(c.who) +
+            '}';
   }
-  data += "],\"texto\":" + quoted(players_line(h)) + '}';
+  data += "],\"texto\":" + json_text_quoted(players_line(h)) + '}';
   publish(h, TableChannel::kState, {}, TABLE_MSG_STATE, data, true);
 }
 
@@ -341,20 +339,23 @@ void publish_state(TableHost& h) {
 bool write_room_file(TableHost& h) {
   std::string key_hex;
   table_crypto_append_hex(key_hex, h.code.key);
-  std::string out =
-      "{\n  \"version\": 1,\n  \"mesa\": " + quoted(h.table_id) +
-      ",\n  \"clave\": " + quoted(key_hex) + ",\n  \"anfitrion\": " + quoted(h.host_password) +
-      ",\n  \"servidor\": " + quoted(h.code.host.view()) +
-      ",\n  \"puerto\": " + std::to_string(h.code.port) +
-      ",\n  \"publico\": " + (h.code.open_broker ? "true" : "false") + ",\n  \"modo\": \"" +
-      mode_name(h.state.mode) + "\",\n  \"plazo\": " + std::to_string(h.settings.vote_seconds) +
-      ",\n  \"sala\": " + quoted(h.room_name) + ",\n  \"historia\": " + quoted(h.slug.view()) +
-      ",\n  \"turno\": " + std::to_string(h.turn) + ",\n  \"jugadores\": [";
+  std::string out = "{\n  \"version\": 1,\n  \"mesa\": " + json_text_quoted(h.table_id) +
+                    ",\n  \"clave\": " + json_text_quoted(key_hex) +
+                    ",\n  \"anfitrion\": " + json_text_quoted(h.host_password) +
+                    ",\n  \"servidor\": " + json_text_quoted(h.code.host.view()) +
+                    ",\n  \"puerto\": " + std::to_string(h.code.port) +
+                    ",\n  \"publico\": " + (h.code.open_broker ? "true" : "false") +
+                    ",\n  \"modo\": \"" + mode_name(h.state.mode) +
+                    "\",\n  \"plazo\": " + std::to_string(h.settings.vote_seconds) +
+                    ",\n  \"sala\": " + json_text_quoted(h.room_name) +
+                    ",\n  \"historia\": " + json_text_quoted(h.slug.view()) +
+                    ",\n  \"turno\": " + std::to_string(h.turn) + ",\n  \"jugadores\": [";
   bool first = true;
   for (const TablePlayer& p : list_used(h.state.players, h.state.player_count)) {
     out += first ? "\n    " : ",\n    ";
     first = false;
-    out += "{\"id\": " + quoted(p.id.view()) + ", \"nombre\": " + quoted(p.name.view()) +
+    out += "{\"id\": " + json_text_quoted(p.id.view()) +
+           ", \"nombre\": " + json_text_quoted(p.name.view()) +
            ", \"expulsado\": " + (p.removed ? "true" : "false") + "}";
   }
   out += "\n  ]\n}\n";
@@ -564,7 +565,8 @@ Decision decision_for(const TableHost& h, std::int32_t number) {
 }
 
 void close_vote(TableHost& h, std::int32_t number, const std::string& line) {
-  std::string data = "{\"texto\":" + quoted(line) + ",\"turno\":" + std::to_string(h.turn) +
+  std::string data = "{\"texto\":" + json_text_quoted(line) +
+                     ",\"turno\":" + std::to_string(h.turn) +
                      ",\"opcion\":" + std::to_string(number) + "}";
   announce(h, TABLE_MSG_RESULT, data);
   table_state_close_vote(h.state);
@@ -739,8 +741,8 @@ void handle_vote(TableHost& h, TablePlayer& p, const TableMessage& m) {
   announce_line(h, TABLE_MSG_VOTE_SEEN,
                 std::string(p.name.view()) + " vota la opción " + std::to_string(option) +
                     (label.empty() ? "" : " " + label) + ".",
-                "\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(option) +
-                    ",\"turno\":" + std::to_string(turn));
+                "\"quien\":" + json_text_quoted(p.id.view()) +
+                    ",\"opcion\":" + std::to_string(option) + ",\"turno\":" + std::to_string(turn));
   h.state_dirty = true;
 }
 
@@ -788,17 +790,18 @@ void handle_proposal(TableHost& h, TablePlayer& p, const TableMessage& m, bool c
     std::string shown = std::string(p.name.view()) +
                         (command ? " propone la orden «" : " propone «") + line + "»: vota " +
                         std::to_string(number) + " para elegirla.";
-    announce_line(h, TABLE_MSG_CANDIDATE, shown,
-                  "\"numero\":" + std::to_string(number) + ",\"propuesta\":" + quoted(line) +
-                      ",\"quien\":" + quoted(p.id.view()) + ",\"turno\":" + std::to_string(turn) +
-                      ",\"comando\":" + (command ? "true" : "false"));
+    announce_line(
+        h, TABLE_MSG_CANDIDATE, shown,
+        "\"numero\":" + std::to_string(number) + ",\"propuesta\":" + json_text_quoted(line) +
+            ",\"quien\":" + json_text_quoted(p.id.view()) + ",\"turno\":" + std::to_string(turn) +
+            ",\"comando\":" + (command ? "true" : "false"));
   }
   if (result == TableVote::kAccepted && !again) {
     announce_line(h, TABLE_MSG_VOTE_SEEN,
                   std::string(p.name.view()) + " vota la opción " + std::to_string(number) + " «" +
                       line + "».",
-                  "\"quien\":" + quoted(p.id.view()) + ",\"opcion\":" + std::to_string(number) +
-                      ",\"turno\":" + std::to_string(turn));
+                  "\"quien\":" + json_text_quoted(p.id.view()) + ",\"opcion\":" +
+                      std::to_string(number) + ",\"turno\":" + std::to_string(turn));
   }
   h.state_dirty = true;
 }
@@ -809,7 +812,7 @@ void handle_say(TableHost& h, const TablePlayer& p, const TableMessage& m) {
   std::string_view said = trim_view(text.view());
   if (said.empty()) return;
   announce_line(h, TABLE_MSG_SAID, std::string(p.name.view()) + ": " + std::string(said),
-                "\"quien\":" + quoted(p.id.view()));
+                "\"quien\":" + json_text_quoted(p.id.view()));
 }
 
 void handle_message(TableHost& h, const TableMessage& m) {
@@ -872,8 +875,8 @@ void set_pause(TableHost& h, bool paused) {
     return;
   }
   std::string data = "{\"texto\":" +
-                     quoted(paused ? "La mesa está en pausa: los votos esperan."
-                                   : "La mesa sigue: podéis votar.") +
+                     json_text_quoted(paused ? "La mesa está en pausa: los votos esperan."
+                                             : "La mesa sigue: podéis votar.") +
                      ",\"pausa\":" + (paused ? "true" : "false") + "}";
   announce(h, TABLE_MSG_PAUSE, data);
   h.state_dirty = true;
@@ -890,7 +893,7 @@ void remove_player(TableHost& h, std::string_view who) {
   table_state_remove(h.state, id.view());
   std::erase_if(h.departures, [&](const auto& d) { return d.first == id.view(); });
   announce_line(h, TABLE_MSG_REMOVED, "El director expulsa a " + name + " de la mesa.",
-                "\"quien\":" + quoted(id.view()));
+                "\"quien\":" + json_text_quoted(id.view()));
   // Their retained presence goes; their credential, and with it their
   // connection, a moment later.
   table_mqtt_publish(*h.mqtt, table_topic(h.table_id, TableChannel::kPresence, id.view()), "", true,
@@ -952,13 +955,6 @@ void public_roll(TableHost& h, std::string_view argument) {
   announce(h, TABLE_MSG_DICE, data);
 }
 
-bool is_word(std::string_view line, std::string_view word, std::string_view& argument) {
-  if (!starts_with(line, word)) return false;
-  if (line.size() > word.size() && !is_blank(line[word.size()])) return false;
-  argument = trim_view(line.substr(word.size()));
-  return true;
-}
-
 // A line typed at the host's console. True with `decision` when it is the
 // session's next line.
 bool handle_console(TableHost& h, std::string_view raw, Decision& decision) {
@@ -966,38 +962,38 @@ bool handle_console(TableHost& h, std::string_view raw, Decision& decision) {
   std::string_view line = clean;
   std::string_view argument;
   const bool director = h.state.mode == TableMode::kDirector;
-  if (is_word(line, "/ayuda", argument)) {
+  if (command_word(line, "/ayuda", argument)) {
     note(h, director ? kDirectorHelp : kHostHelp);
-  } else if (is_word(line, "/mesa", argument)) {
+  } else if (command_word(line, "/mesa", argument)) {
     note(h, players_line(h));
-  } else if (is_word(line, "/pausa", argument)) {
+  } else if (command_word(line, "/pausa", argument)) {
     set_pause(h, true);
-  } else if (is_word(line, "/seguir", argument)) {
+  } else if (command_word(line, "/seguir", argument)) {
     set_pause(h, false);
-  } else if (is_word(line, "/salir", argument)) {
+  } else if (command_word(line, "/salir", argument)) {
     h.stopping = true;
   } else if (!director) {
     if (!line.empty())
       note(h, "En una mesa sin director deciden los votos de los aventureros. /ayuda", "warning");
-  } else if (is_word(line, "/narrar", argument)) {
+  } else if (command_word(line, "/narrar", argument)) {
     if (argument.empty()) {
       note(h, "Uso: /narrar TEXTO", "warning");
     } else {
       announce_line(h, TABLE_MSG_DIRECTOR, "El director narra: " + std::string(argument));
     }
-  } else if (is_word(line, "/decir", argument)) {
+  } else if (command_word(line, "/decir", argument)) {
     if (!argument.empty())
       announce_line(h, TABLE_MSG_SAID, "Director: " + std::string(argument),
                     "\"quien\":\"director\"");
-  } else if (is_word(line, "/tirada", argument)) {
+  } else if (command_word(line, "/tirada", argument)) {
     public_roll(h, argument);
-  } else if (is_word(line, "/expulsar", argument)) {
+  } else if (command_word(line, "/expulsar", argument)) {
     remove_player(h, argument);
-  } else if (is_word(line, "/dar", argument) || is_word(line, "/quitar", argument) ||
-             is_word(line, "/vida", argument) || is_word(line, "/ficha", argument) ||
-             is_word(line, "/stats", argument) || is_word(line, "/mochila", argument) ||
-             is_word(line, "/inv", argument) || is_word(line, "/lore", argument) ||
-             is_word(line, "/guardar", argument)) {
+  } else if (command_word(line, "/dar", argument) || command_word(line, "/quitar", argument) ||
+             command_word(line, "/vida", argument) || command_word(line, "/ficha", argument) ||
+             command_word(line, "/stats", argument) || command_word(line, "/mochila", argument) ||
+             command_word(line, "/inv", argument) || command_word(line, "/lore", argument) ||
+             command_word(line, "/guardar", argument)) {
     // The game's own commands, run by the session itself; the vote stays open.
     decision.line = line;
     decision.takes_turn = false;
@@ -1329,7 +1325,7 @@ TableHost* table_host_open(const TableHostSettings& settings, TableErrorText* er
   h->room_name = text_printable(h->room_name.substr(0, TABLE_PLAYER_NAME_MAX));
   SlugText room_slug;
   make_name_slug(h->room_name.c_str(), "mesa", room_slug);
-  h->room_dir = settings.root + "/" + TABLE_ROOMS_FOLDER + "/" + room_slug.c_str();
+  h->room_dir = settings.root + "/" + PATH_TABLE_ROOMS_DIR + "/" + room_slug.c_str();
   h->room_file = h->room_dir + "/mesa.json";
   h->party_name = settings.room.empty() ? TABLE_DEFAULT_PARTY : h->room_name;
 

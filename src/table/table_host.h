@@ -25,7 +25,6 @@ inline constexpr std::int32_t TABLE_MAX_VOTE_SECONDS = 3600;
 // last will) before the votes go on without them: a broker restart or a short
 // network cut is over sooner.
 inline constexpr std::int32_t TABLE_PRESENCE_GRACE_MS = 10000;
-inline constexpr const char* TABLE_ROOMS_FOLDER = "mesa/salas";    // under the game's root
 inline constexpr const char* TABLE_DEFAULT_PARTY = "La Compañía";  // the shared hero's name
 
 struct TableHost;

@@ -83,10 +83,9 @@ void ui_write(UiContext& ui, std::string_view text) {
 }
 
 void ui_printf(UiContext& ui, const char* format, ...) {
-  if (ui.out == nullptr) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(ui.out, format, args);
+  if (ui.out != nullptr) std::vfprintf(ui.out, format, args);
   va_end(args);
 }
 
@@ -137,10 +136,9 @@ void ui_error_write(UiContext& ui, std::string_view text) {
 }
 
 void ui_error_printf(UiContext& ui, const char* format, ...) {
-  if (ui.err == nullptr) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(ui.err, format, args);
+  if (ui.err != nullptr) std::vfprintf(ui.err, format, args);
   va_end(args);
 }
 
