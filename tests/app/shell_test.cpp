@@ -235,41 +235,28 @@ TEST(MainMenu, ModeLinesSayWhoNarratesAndWhyTheMusicIsSilent) {
   }
 }
 
-// The settings screen drawn on a string: the rules, the title, the stored
-// values and the five entries, as the player sees them.
-TEST(Screens, SettingsScreenAsAString) {
-  AppConfig config{};
-  config_set_defaults(config);
-  config.offline_mode = true;
-  config.mqtt_broker.assign("mesa.local");
-  config.mqtt_port = 1884;
-  config.community_vault_repo.assign("ana/boveda");
-  qh_test::ScriptedHost player;
-  app_print_settings(player.ui(), config);
-  EXPECT_EQ(player.output(), qh_test::from_data("e2e", "settings_screen.txt",
-                                                {{"MODE", "💾 Narrador Clásico (Sin IA)"},
-                                                 {"BROKER", "mesa.local"},
-                                                 {"PORT", "1884"},
-                                                 {"REPO", "ana/boveda"}}));
-}
-
-// The whole program on a host of its own: first start in an empty root, the
-// settings screen and back, then the farewell. Its settings file lands in
-// that root, never in the working folder.
-TEST(Screens, TheProgramRunsOnAHostOfItsOwn) {
-  qh_test::TempDir root;
-  auto* app = static_cast<AppContext*>(std::calloc(1, sizeof(AppContext)));
-  ASSERT_NE(app, nullptr);
-  qh_test::ScriptedHost player("5\n5\n6\n", root.path());
+// The whole program on a host of its own: the settings it reads from that
+// root (never from the working folder), the settings screen drawn with them
+// as the player sees it, a change saved in that root, then the farewell.
+TEST_F(Shell, TheProgramRunsOnAHostOfItsOwn) {
+  qh_test::write_file(dir.file("config.json"),
+                      "{\"offline_mode\": true, \"mqtt_broker\": \"mesa.local\", \"mqtt_port\": "
+                      "1884, \"community_vault_repo\": \"ana/boveda\", \"music_enabled\": false}");
+  qh_test::ScriptedHost player("5\n1\n5\n6\n", dir.path());
   EXPECT_EQ(app_run(player.host(), *app), 0);
-  std::free(app);
-  const std::string out = player.output();
   EXPECT_TRUE(qh_test::contains_in_order(
-      out, {"--- MENÚ PRINCIPAL ---", "(1-6): ", "AJUSTES Y CONFIGURACIÓN",
-            "(1-5): ", "--- MENÚ PRINCIPAL ---",
-            "\n\x1b[38;5;214m¡Gracias por jugar a Quillhaven! Que los dados te sean "
-            "favorables.\x1b[0m\n\n"}));
-  EXPECT_TRUE(qh_test::file_exists(root.file("config.json")));
+      player.output(),
+      {"--- MENÚ PRINCIPAL ---",
+       "(1-6): \x1b[0m" + qh_test::from_data("e2e", "settings_screen.txt",
+                                             {{"MODE", "💾 Narrador Clásico (Sin IA)"},
+                                              {"BROKER", "mesa.local"},
+                                              {"PORT", "1884"},
+                                              {"REPO", "ana/boveda"}}),
+       "--- MENÚ PRINCIPAL ---",
+       "\n\x1b[38;5;214m¡Gracias por jugar a Quillhaven! Que los dados te sean "
+       "favorables.\x1b[0m\n\n"}));
+  EXPECT_TRUE(qh_test::contains_in_order(qh_test::read_file(dir.file("config.json")),
+                                         {"\"offline_mode\": false", "\"mqtt_port\": 1884"}));
 }
 
 TEST(MultiplayerScreen, ShowsTheTableCommandsAndWhetherMosquittoIsThere) {

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "authoring/story_analyze.h"
-#include "authoring/story_analyze_loop.h"
 #include "authoring/story_walk.h"
 #include "character/character.h"
 #include "rules/dice.h"
@@ -35,19 +34,19 @@ struct CheckOdds {
 };
 CheckOdds check_odds(std::int32_t dc) {
   CheckOdds odds;
-  for (int d1 = 1; d1 <= 6; ++d1) {
-    for (int d2 = 1; d2 <= 6; ++d2) {
-      RollOutcome o = rules_roll_outcome(d1, d2, 0, dc);
-      (o == OUTCOME_COST                                   ? odds.cost
-       : o == OUTCOME_FAILURE || o == OUTCOME_CRIT_FAILURE ? odds.fail
-                                                           : odds.pass) += 1.0 / 36;
-    }
+  for (int d = 0; d < 36; ++d) {
+    RollOutcome o = rules_roll_outcome(d / 6 + 1, d % 6 + 1, 0, dc);
+    (o == OUTCOME_COST                                   ? odds.cost
+     : o == OUTCOME_FAILURE || o == OUTCOME_CRIT_FAILURE ? odds.fail
+                                                         : odds.pass) += 1.0 / 36;
   }
   return odds;
 }
 
-// "a/b" or "a" as a number.
-double fraction(const std::string& text) {
+// The next word of `in`, "a/b" or "a", as a number.
+double fraction(std::istream& in) {
+  std::string text;
+  in >> text;
   char* end = nullptr;
   double value = std::strtod(text.c_str(), &end);
   return *end == '/' ? value / std::strtod(end + 1, nullptr) : value;
@@ -61,6 +60,9 @@ std::string ending_name(const StorySection& s) {
           : type == "defeat" ? " (derrota)"
                              : " (neutral)");
 }
+
+// Of 36 rolls, how many end in each tier, critical success to critical failure.
+std::vector<int> tiers(const AnalyzeCheck& c) { return {c.odds + 1, c.odds + 6}; }
 
 // What an exact analysis must find: random play, best play and its first option.
 struct Odds {
@@ -86,18 +88,15 @@ class StoryAnalyze : public ::testing::Test {
   // Everything the report finds besides the odds, one line each, in the report's order.
   std::string findings(const AnalyzeReport& r) const {
     std::string out;
-    for (const AnalyzeTrap& t : r.traps) {
+    for (const AnalyzeTrap& t : r.traps)
       out += "trap " + id(t.section) + (t.stuck ? " stuck: " : " loop: ") +
              story_analyze_path_text(*story_, t.path) + "\n";
-    }
-    for (const AnalyzeLostCause& l : r.lost_causes) {
+    for (const AnalyzeLostCause& l : r.lost_causes)
       out += "lost " + id(l.section) + " " + std::to_string(l.states) + "/" +
              std::to_string(l.of_states) + " " + l.example_missing + ": " +
              story_analyze_path_text(*story_, l.path) + "\n";
-    }
-    for (const AnalyzeNeverTakeable& n : r.never_takeable) {
+    for (const AnalyzeNeverTakeable& n : r.never_takeable)
       out += "never " + id(n.section) + " " + std::to_string(n.option) + " " + n.reason + "\n";
-    }
     for (int s : r.unreachable_sections) out += "unreachable " + id(s) + "\n";
     auto names = [&out](const char* what, const std::vector<std::string>& list) {
       for (const std::string& name : list) out += what + name + "\n";
@@ -117,10 +116,11 @@ class StoryAnalyze : public ::testing::Test {
     EXPECT_EQ(r.states, states);
     const AnalyzeRandomPlay& p = r.random_play;
     EXPECT_NEAR(p.victory, o.victory, o.victory > 0 ? 1e-12 * o.victory : 1e-12);
-    EXPECT_NEAR(p.defeat, o.defeat, 1e-12);
-    EXPECT_NEAR(p.death, o.death, 1e-12);
-    EXPECT_NEAR(p.stuck, o.stuck, 1e-12);
-    EXPECT_NEAR(p.endless, o.endless, 1e-12);
+    for (auto [got, want] : {std::pair{p.defeat, o.defeat},
+                             {p.death, o.death},
+                             {p.stuck, o.stuck},
+                             {p.endless, o.endless}})
+      EXPECT_NEAR(got, want, 1e-12);
     EXPECT_EQ(p.neutral + p.missing_section + p.unexplored, 0);
     EXPECT_NEAR(r.best_victory, o.best, 1e-12);
     EXPECT_EQ(r.best_first_option, o.first_option);
@@ -167,35 +167,31 @@ TEST_F(StoryAnalyze, HandWorkedStoriesGiveTheirExactAnswers) {
   std::istringstream lines(qh_test::read_file(kDir + "esperado.txt"));
   std::vector<std::pair<std::string, std::string>> stories;  // the "==" line, the findings
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("== ", 0) == 0) {
+    if (line.starts_with("== "))
       stories.emplace_back(line.substr(3), "");
-    } else if (!line.empty() && line[0] != '#' && !stories.empty()) {
+    else if (!line.empty() && line[0] != '#' && !stories.empty())
       stories.back().second += line + "\n";
-    }
   }
   EXPECT_EQ(stories.size(), 11u);
   for (const auto& [header, found] : stories) {
     SCOPED_TRACE(header);
     std::istringstream words(header);
-    std::string file, odds[6];
+    std::string file;
     std::int64_t states = 0;
-    int first_option = -1;
-    words >> file >> states >> odds[0] >> odds[1] >> odds[2] >> odds[3] >> odds[4] >> odds[5] >>
-        first_option;
+    Odds o{};
+    words >> file >> states;
+    for (double* x : {&o.victory, &o.defeat, &o.death, &o.stuck, &o.endless, &o.best})
+      *x = fraction(words);
+    words >> o.first_option;
     load(kDir + file);
-    expect_exact(analyze(), states,
-                 {fraction(odds[0]), fraction(odds[1]), fraction(odds[2]), fraction(odds[3]),
-                  fraction(odds[4]), fraction(odds[5]), first_option},
-                 found);
+    expect_exact(analyze(), states, o, found);
   }
 
   load(kDir + "prueba_simple.md");
   AnalyzeReport r = analyze();
   ASSERT_EQ(r.checks.size(), 1u);
-  const AnalyzeCheck& check = r.checks[0];
-  EXPECT_EQ(check.dc, 7);
-  EXPECT_EQ(check.modifier, 0);
-  EXPECT_EQ(std::vector<int>(check.odds + 1, check.odds + 6), (std::vector<int>{1, 20, 9, 5, 1}));
+  EXPECT_TRUE(r.checks[0].dc == 7 && r.checks[0].modifier == 0);
+  EXPECT_EQ(tiers(r.checks[0]), (std::vector<int>{1, 20, 9, 5, 1}));
 
   // One item more and the analysis could no longer be exact: it refuses.
   load(kDir + "sesenta_y_cinco_objetos.md");
@@ -340,32 +336,25 @@ TEST_F(StoryAnalyze, BoundsWhereALoopIsTooLargeOrTheMapPartial) {
   AnalyzeReport r;
   ASSERT_TRUE(story_analyze(*story_, ANALYZE_DEFAULT_MAX_STATES, r, 8));
   const AnalyzeRandomPlay& p = r.random_play;
-  EXPECT_FALSE(p.exact);
-  EXPECT_GT(p.unsolved, 0);
+  EXPECT_TRUE(!p.exact && p.unsolved > 0 && !r.best_exact);
   EXPECT_NEAR(p.victory + p.defeat + p.unsolved, 1, 1e-12);
-  EXPECT_LE(p.victory, 0.5);
-  EXPECT_GE(p.victory + p.unsolved, 0.5);
-  EXPECT_FALSE(r.best_exact);
-  EXPECT_LE(r.best_victory, 1);
-  EXPECT_GE(r.best_victory_at_most, 1);
-  std::string json = story_analyze_format_json(*story_, "dos_puertas_5.md", r, 0);
+  EXPECT_TRUE(p.victory <= 0.5 && p.victory + p.unsolved >= 0.5);
+  EXPECT_TRUE(r.best_victory <= 1 && r.best_victory_at_most >= 1);
   EXPECT_TRUE(contains_in_order(
-      json, {"\"endless\": 0, \"exact\": false, \"unsolved\": ", "\"best_play\": {\"victory\": ",
-             ", \"exact\": false, \"at_most\": 1, \"first_move\""}));
-  std::string text = story_analyze_format_text(*story_, "dos_puertas_5.md", r);
+      story_analyze_format_json(*story_, "dos_puertas_5.md", r, 0),
+      {"\"endless\": 0, \"exact\": false, \"unsolved\": ", "\"best_play\": {\"victory\": ",
+       ", \"exact\": false, \"at_most\": 1, \"first_move\""}));
   EXPECT_TRUE(contains_in_order(
-      text, {"  sin resolver  ", "  (aproximado: un bucle de estados es demasiado grande",
-             " de victorias como mínimo y 100.0 % como máximo (un bucle"}));
+      story_analyze_format_text(*story_, "dos_puertas_5.md", r),
+      {"  sin resolver  ", "  (aproximado: un bucle de estados es demasiado grande",
+       " de victorias como mínimo y 100.0 % como máximo (un bucle"}));
 
   // No victory anywhere: the full analysis lists no lost cause, and neither
   // may a partial one that meets states with no victory ahead.
   load(kDir + "pozo_sin_salida.md");
-  AnalyzeReport full = analyze();
-  AnalyzeReport partial = analyze(7);
-  EXPECT_TRUE(full.complete);
-  EXPECT_FALSE(partial.complete);
-  EXPECT_TRUE(full.lost_causes.empty());
-  EXPECT_TRUE(partial.lost_causes.empty());
+  AnalyzeReport full = analyze(), partial = analyze(7);
+  EXPECT_TRUE(full.complete && !partial.complete);
+  EXPECT_TRUE(full.lost_causes.empty() && partial.lost_causes.empty());
   EXPECT_TRUE(full.random_play.exact && full.best_exact);
   EXPECT_NE(story_analyze_format_json(*story_, "x", full, 0).find("\"exact\": true"),
             std::string::npos);
@@ -411,8 +400,7 @@ TEST_F(StoryAnalyze, LostItemsNewConditionsAndDamageOnSuccess) {
   EXPECT_EQ(r.best_victory, 0);
   EXPECT_EQ(r.random_play.endless, 0);
   ASSERT_EQ(r.checks.size(), 1u);
-  EXPECT_EQ(std::vector<int>(r.checks[0].odds + 1, r.checks[0].odds + 6),
-            (std::vector<int>{1, 34, 0, 0, 1}));
+  EXPECT_EQ(tiers(r.checks[0]), (std::vector<int>{1, 34, 0, 0, 1}));
 }
 
 // The bundled stories in full: no trap, every option can be taken, and best
@@ -428,9 +416,8 @@ TEST_F(StoryAnalyze, BundledStoriesInFullAndInPart) {
     load(file);
     full = analyze();
     ASSERT_TRUE(full.analysable);
-    EXPECT_TRUE(full.complete);
-    EXPECT_TRUE(full.traps.empty() && full.never_takeable.empty());
-    EXPECT_TRUE(full.unreachable_sections.empty());
+    EXPECT_TRUE(full.complete && full.traps.empty() && full.never_takeable.empty() &&
+                full.unreachable_sections.empty());
     EXPECT_GT(full.best_victory, full.random_play.victory);
 
     Character seeded;
@@ -441,19 +428,17 @@ TEST_F(StoryAnalyze, BundledStoriesInFullAndInPart) {
           if (!rules_transition_rolls(t)) continue;
           std::int32_t modifier = character_get_stat(seeded, t.check_stat.view());
           std::map<int, std::pair<std::string, Character>> first;
-          for (std::int32_t d1 = 1; d1 <= 6; ++d1) {
-            for (std::int32_t d2 = 1; d2 <= 6; ++d2) {
-              Character hero = seeded;
-              hero.hp = hp;
-              char target[32];
-              ASSERT_TRUE(rules_resolve_transition_with_dice(hero, t, d1, d2, target, sizeof target,
-                                                             nullptr, nullptr, 0));
-              int tier = rules_roll_outcome(d1, d2, modifier, t.check_dc);
-              auto [it, fresh] = first.try_emplace(tier, target, hero);
-              if (fresh) continue;
-              EXPECT_EQ(it->second.first, target) << t.label.view();
-              EXPECT_EQ(std::memcmp(&it->second.second, &hero, sizeof hero), 0) << t.label.view();
-            }
+          for (std::int32_t d = 0; d < 36; ++d) {
+            Character hero = seeded;
+            hero.hp = hp;
+            char target[32];
+            ASSERT_TRUE(rules_resolve_transition_with_dice(hero, t, d / 6 + 1, d % 6 + 1, target,
+                                                           sizeof target, nullptr, nullptr, 0));
+            int tier = rules_roll_outcome(d / 6 + 1, d % 6 + 1, modifier, t.check_dc);
+            auto [it, fresh] = first.try_emplace(tier, target, hero);
+            if (fresh) continue;
+            EXPECT_EQ(it->second.first, target) << t.label.view();
+            EXPECT_EQ(std::memcmp(&it->second.second, &hero, sizeof hero), 0) << t.label.view();
           }
         }
       }
@@ -463,17 +448,16 @@ TEST_F(StoryAnalyze, BundledStoriesInFullAndInPart) {
   // The crypt, the last one loaded, capped.
   AnalyzeReport r = analyze(40);
   ASSERT_TRUE(r.analysable);
-  EXPECT_FALSE(r.complete);
-  EXPECT_EQ(r.states, 40);
+  EXPECT_TRUE(!r.complete && r.states == 40);
   const AnalyzeRandomPlay& p = r.random_play;
   EXPECT_GT(p.unexplored, 0);
   EXPECT_NEAR(p.victory + p.defeat + p.neutral + p.death + p.stuck + p.missing_section + p.endless +
                   p.unexplored,
               1, 1e-12);
   EXPECT_LE(r.best_victory, full.best_victory);
-  EXPECT_TRUE(r.traps.empty() && r.lost_causes.empty());
-  EXPECT_TRUE(r.never_takeable.empty() && r.unreachable_sections.empty());
-  EXPECT_EQ(analyze(full.states).complete, true);
+  EXPECT_TRUE(r.traps.empty() && r.lost_causes.empty() && r.never_takeable.empty() &&
+              r.unreachable_sections.empty());
+  EXPECT_TRUE(analyze(full.states).complete);
 
   // Later caps do find lost causes: each must be one of the whole story's.
   bool some = false;
@@ -489,62 +473,6 @@ TEST_F(StoryAnalyze, BundledStoriesInFullAndInPart) {
     }
   }
   EXPECT_TRUE(some);
-}
-
-// Three states in a ring, two of them with a way out (only the first one
-// paying): values and visits worked out by hand. Then a five-state clique,
-// every state linked to every other (20 weights): a budget below that
-// refuses and leaves the output alone.
-TEST(LoopSolver, SolvesValuesAndVisitsAndRefusesPastItsBudget) {
-  LoopSolver loop;
-  // One row: its moves (to, weight; repeats add up), the weight that leaves, the right-hand side.
-  auto row = [&loop](std::uint32_t state, std::vector<std::pair<std::uint32_t, double>> moves,
-                     double exit, double rhs) {
-    loop.begin_row(state);
-    for (auto [to, weight] : moves) loop.add(to, weight);
-    loop.add_exit(exit);
-    loop.add_rhs(rhs);
-    loop.end_row();
-  };
-  auto ring = [&](double rhs0) {
-    loop.reset(3);
-    row(0, {{1, 0.25}, {1, 0.25}}, 0.5, rhs0);
-    row(1, {{2, 1}}, 0, 0);
-    row(2, {{0, 0.5}}, 0.5, 0);
-  };
-  auto expect_near = [](const std::vector<double>& got, const std::vector<double>& want) {
-    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-15) << i;
-  };
-  std::vector<double> out(3, -1);
-  ring(0.5);
-  ASSERT_TRUE(loop.solve_values(100, out));
-  expect_near(out, {2.0 / 3, 1.0 / 3, 1.0 / 3});
-  ring(1);  // one hero arrives at state 0
-  ASSERT_TRUE(loop.solve_flows(100, out));
-  expect_near(out, {4.0 / 3, 2.0 / 3, 2.0 / 3});
-
-  auto clique = [&] {
-    loop.reset(5);
-    for (std::uint32_t i = 0; i < 5; ++i) {
-      std::vector<std::pair<std::uint32_t, double>> moves;
-      for (std::uint32_t j = 0; j < 5; ++j) {
-        if (j != i) moves.emplace_back(j, 0.2);
-      }
-      row(i, moves, 0.2, i == 0 ? 1 : 0);
-    }
-  };
-  std::vector<double> untouched(5, -1);
-  clique();
-  EXPECT_FALSE(loop.solve_flows(19, untouched));
-  EXPECT_EQ(untouched, std::vector<double>(5, -1));
-  clique();
-  ASSERT_TRUE(loop.solve_flows(20, untouched));
-  // Each visit leaves with 1/5: five visits in all; the start's own visit
-  // plus a fifth of every visit elsewhere.
-  double total = 0;
-  for (double x : untouched) total += x;
-  EXPECT_NEAR(total, 5, 1e-14);
-  EXPECT_NEAR(untouched[0], 1 + (5 - untouched[0]) * 0.2, 1e-14);
 }
 
 // The real game, played at random by the playthrough runner, lands on each
@@ -571,21 +499,18 @@ TEST_F(AnalyzeAgreement, WalkFrequenciesMatchTheExactOdds) {
                                               {"sin opciones posibles", p.stuck},
                                               {"sección inexistente", p.missing_section},
                                               {"cortada tras", p.endless}};
-    for (const AnalyzeEnding& e : exact.endings) {
+    for (const AnalyzeEnding& e : exact.endings)
       expected[ending_name(story_->sections[e.section])] = e.random_play;
-    }
     std::map<std::string, int> seen = walked.endings;
     for (const auto& [cause, n] : walked.deaths) seen["muerte"] += n;
     for (const auto& [what, n] : walked.other_ends) {
       std::string kind = what;  // anything else is an end the analysis does not know
-      for (const char* prefix : {"sin opciones posibles", "sección inexistente", "cortada tras"}) {
+      for (const char* prefix : {"sin opciones posibles", "sección inexistente", "cortada tras"})
         if (what.rfind(prefix, 0) == 0) kind = prefix;
-      }
       seen[kind] += n;
     }
-    for (const auto& [name, n] : seen) {
+    for (const auto& [name, n] : seen)
       EXPECT_TRUE(expected.count(name)) << name << " happened " << n << " times";
-    }
     for (const auto& [name, chance] : expected) {
       double f = static_cast<double>(seen[name]) / walks;
       double se = std::sqrt(chance * (1 - chance) / walks);
@@ -605,12 +530,12 @@ TEST(ToolsCli, WalksReachEveryEndingAndRepeatWithTheSameSeed) {
   for (const char* path : kBundled) {
     for (const char* seed : {"7", "7", "8"}) {
       runs.push_back(std::async(std::launch::async, [path, seed] {
-        qh_test::RunOptions options;
-        options.binary = QH_TOOLS_BINARY;
-        options.cwd = QH_SOURCE_DIR;
-        options.args = {"play", path, "--walk", "1000", "--seed", seed};
-        options.timeout_ms = 120000;
-        return qh_test::run_program(options);
+        return qh_test::run_program({.cwd = QH_SOURCE_DIR,
+                                     .input = "",
+                                     .args = {"play", path, "--walk", "1000", "--seed", seed},
+                                     .binary = QH_TOOLS_BINARY,
+                                     .env = {},
+                                     .timeout_ms = 120000});
       }));
     }
   }
@@ -625,12 +550,9 @@ TEST(ToolsCli, WalksReachEveryEndingAndRepeatWithTheSameSeed) {
         first.out, {"Recorridos de «", "»: 1000", "Finales alcanzados:", "Muertes:",
                     "Secciones nunca visitadas:\n  (ninguna)", "Recorrido más largo: "}));
     ASSERT_TRUE(story_parser_load_file(*story, kBundled[i]));
-    for (const StorySection& s : std::span(story->sections, story->section_count)) {
-      if (s.is_ending) {
-        EXPECT_NE(first.out.find(ending_name(s)), std::string::npos)
-            << kBundled[i] << " never reached " << ending_name(s);
-      }
-    }
+    for (const StorySection& s : std::span(story->sections, story->section_count))
+      EXPECT_TRUE(!s.is_ending || first.out.find(ending_name(s)) != std::string::npos)
+          << kBundled[i] << " never reached " << ending_name(s);
   }
   std::free(story);
 }

@@ -36,9 +36,8 @@ TEST_F(StoryCheck, EveryStoryFileChecksAsRecordedAndTheShippedOnesClean) {
   std::vector<std::string> files(std::begin(qh_test::BUNDLED_STORIES),
                                  std::end(qh_test::BUNDLED_STORIES));
   for (const auto& entry : std::filesystem::recursive_directory_iterator("tests/data")) {
-    if (entry.is_regular_file() && entry.path().extension() == ".md") {
+    if (entry.is_regular_file() && entry.path().extension() == ".md")
       files.push_back(entry.path().string());
-    }
   }
   std::sort(files.begin(), files.end());
   std::string expected = qh_test::read_file("tests/data/check/expected_diagnostics.txt");
@@ -50,48 +49,45 @@ TEST_F(StoryCheck, EveryStoryFileChecksAsRecordedAndTheShippedOnesClean) {
     got += "== " + file + "\n";
     for (const CheckFinding& f : report.findings)
       got += std::to_string(f.line) + " " + f.code + "\n";
-    if (file.rfind("stories/", 0) == 0 || file == "tests/data/workshop_template.md") {
+    if (file.starts_with("stories/") || file == "tests/data/workshop_template.md") {
       EXPECT_FALSE(check_has_problems(report)) << file << "\n" << check_format_text(report);
     }
   }
   EXPECT_EQ(got, expected);
   EXPECT_GE(std::count(files.begin(), files.end(), "tests/data/workshop_template.md"), 1);
   // The recorded findings show every code at work.
-  for (const StoryCodeInfo& info : STORY_CODES) {
+  for (const StoryCodeInfo& info : STORY_CODES)
     EXPECT_NE(expected.find(std::string(" ") + info.name + "\n"), std::string::npos) << info.name;
-  }
   std::filesystem::current_path(previous);
 }
 
 // The help, the README and the guide list exactly the codes of the table, with its severities.
 TEST_F(StoryCheck, HelpReadmeAndGuideListEveryCodeWithItsSeverity) {
   std::vector<std::string> table;
-  for (const StoryCodeInfo& info : STORY_CODES) {
+  for (const StoryCodeInfo& info : STORY_CODES)
     table.push_back(std::string(info.name) + " " + story_severity_name(info.severity));
-  }
   std::sort(table.begin(), table.end());
   // The pairs a text lists, in lines matching `row`, between `from` and the next `until`.
   auto listed = [](const std::string& text, const std::string& from, const std::string& until,
                    const std::regex& row) {
     std::size_t begin = text.find(from);
     EXPECT_NE(begin, std::string::npos) << from;
-    std::string part = text.substr(begin, text.find(until, begin + from.size()) - begin);
+    std::istringstream lines(text.substr(begin, text.find(until, begin + from.size()) - begin));
     std::vector<std::string> pairs;
-    std::istringstream lines(part);
     std::smatch m;
-    for (std::string line; std::getline(lines, line);) {
+    for (std::string line; std::getline(lines, line);)
       if (std::regex_match(line, m, row)) pairs.push_back(m[1].str() + " " + m[2].str());
-    }
     std::sort(pairs.begin(), pairs.end());
     return pairs;
   };
   const std::regex table_row(R"(\| `([a-z-]+)` \| (error|aviso|nota) \|.*)");
-  qh_test::RunOptions options;
-  options.binary = QH_TOOLS_BINARY;
-  options.cwd = QH_SOURCE_DIR;
-  options.args = {"check", "--help"};
-  qh_test::RunResult help = qh_test::run_program(options);
+  qh_test::RunResult help = qh_test::run_program({.cwd = QH_SOURCE_DIR,
+                                                  .input = "",
+                                                  .args = {"check", "--help"},
+                                                  .binary = QH_TOOLS_BINARY,
+                                                  .env = {}});
   EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(help.out.starts_with("Uso: quillhaven-tools check"));
   EXPECT_EQ(
       listed(help.out, "Códigos", "\n\n", std::regex(R"(  ([a-z-]+) \((error|aviso|nota)\))")),
       table);

@@ -97,7 +97,6 @@ TEST(DisplayWidth, WrapBreaksAtBlanksHardBreaksLongWordsAndKeepsLineFeeds) {
       {"sin cambios", 0, 0, "sin cambios"},
       {"", 10, 0, ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(text_wrap(c.text, c.width, c.column), c.wrapped) << c.text << " @" << c.width;
-  }
 }

@@ -1,5 +1,5 @@
-// What every settings text must satisfy, whatever its bytes: shared by the
-// libFuzzer target and by the corpus replay test.
+// What every settings text must satisfy, whatever its bytes: shared by the libFuzzer target and by
+// the corpus replay test.
 #pragma once
 
 #include <cstring>
@@ -13,10 +13,9 @@ namespace config_invariants {
 
 using namespace fuzz_check;
 
-// Parses `text`; a settings record it yields must be in range, and what the
-// writer makes of it must read back as the same record and write the same
-// bytes again. The two speeds are written with four and two decimals, so
-// they are compared as written.
+// Parses `text`; a settings record it yields must be in range, and what the writer makes of it must
+// read back as the same record and write the same bytes again. The two speeds are written with four
+// and two decimals, so they are compared as written.
 inline Failure check_round_trip(std::string_view text) {
   static AppConfig first, second;
   static ConfigReport report;

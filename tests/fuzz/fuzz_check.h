@@ -1,6 +1,5 @@
-// What the invariant headers share: each check returns nullptr when its
-// property holds, else what is broken, and a fuzz target stops at the first
-// broken one, naming it.
+// What the invariant headers share: each check returns nullptr when its property holds, else what
+// is broken, and a fuzz target stops at the first broken one, naming it.
 #pragma once
 
 #include <algorithm>
@@ -39,8 +38,8 @@ inline void abort_on(Failure failure) {
 
 }  // namespace fuzz_check
 
-// Defines the libFuzzer entry point; the body that follows takes each input as
-// a string_view of the name given.
+// Defines the libFuzzer entry point; the body that follows takes each input as a string_view of the
+// name given.
 #define QH_FUZZ_TARGET(text)                                                          \
   static void fuzz_one(std::string_view text);                                        \
   extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \

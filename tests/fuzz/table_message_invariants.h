@@ -1,6 +1,6 @@
-// The property the table's message reader must hold for any bytes on any
-// topic: it never crashes, refuses with a reason, and what it accepts
-// decodes into records whose texts are terminal-safe and within capacity.
+// The property the table's message reader must hold for any bytes on any topic: it never crashes,
+// refuses with a reason, and what it accepts decodes into records whose texts are terminal-safe and
+// within capacity.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +20,9 @@ using namespace fuzz_check;
 
 inline constexpr const char* kTable = "k3j9x2ab";
 
-// Input: the topic (after the table's root) up to the first line feed, then
-// the message. The message is tried as it is and, so the fuzzer reaches past
-// the signature, once more signed with the table's key. nullptr when every
-// property holds, else what failed.
+// Input: the topic (after the table's root) up to the first line feed, then the message. The
+// message is tried as it is and, so the fuzzer reaches past the signature, once more signed with
+// the table's key. nullptr when every property holds, else what failed.
 inline Failure check(std::string_view input) {
   std::size_t cut = input.find('\n');
   std::string topic = std::string("qh/v1/") + kTable + "/" +

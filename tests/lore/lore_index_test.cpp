@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/fixed_list.h"
@@ -28,33 +29,46 @@ std::string lowered(std::string_view text) {
   return out;
 }
 
-// The plain scan every answer must agree with, hit for hit and bit for bit: lower-cased copies
-// of every chunk searched term by term, left to right without overlap, then the exchange sort,
-// best first.
-struct PlainScan {
-  explicit PlainScan(const LoreIndex& lore) : index(lore) {
-    for (const LoreChunk& c : list_used(index.chunks, index.chunk_count)) {
-      titles.push_back(lowered(c.title.view()));
-      texts.push_back(lowered(c.text.view()));
-    }
+// The words of a text, split at the delimiters.
+std::vector<std::string_view> split(std::string_view text) {
+  std::vector<std::string_view> out;
+  for (std::size_t i = text.find_first_not_of(kDelimiters); i != text.npos;) {
+    std::size_t end = std::min(text.find_first_of(kDelimiters, i), text.size());
+    out.push_back(text.substr(i, end - i));
+    i = text.find_first_not_of(kDelimiters, end);
   }
+  return out;
+}
 
-  // The hits of rag_query against the plain scan: count, order, chunk (its title and text) and
-  // every bit of the score; nothing written past the count.
-  void expect_same(std::string_view query, int wanted) const {
-    const std::string full(query);
-    query = query.substr(0, std::min(query.find('\0'), std::size_t{511}));
+// Queries drawn from the indexed text itself: each word alone (every `stride`-th word when there
+// are many), as capitals and cut to its first and last three bytes, then mixes of story words, stop
+// words, short words, unknown words, accented capitals, punctuation and repeats, up to 24 words,
+// some longer than the 511 bytes a query keeps. Each must rank as the plain scan does, hit for hit
+// and bit for bit: lower-cased copies of every chunk searched term by term, left to right without
+// overlap, then the exchange sort, best first; rag_query writes nothing past its hits.
+void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stride = 1) {
+  std::vector<std::string> titles, texts;
+  std::set<std::string> word_set;
+  for (const LoreChunk& c : list_used(index.chunks, index.chunk_count)) {
+    titles.push_back(lowered(c.title.view()));
+    texts.push_back(lowered(c.text.view()));
+    for (std::string_view field : {c.title.view(), c.text.view()})
+      for (std::string_view w : split(field)) word_set.emplace(w);
+  }
+  auto hit = [](std::string_view title, std::string_view text, float score) {
+    return std::string(title) + "|" + std::string(text) + "|" +
+           std::to_string(std::bit_cast<std::uint32_t>(score)) + ";";
+  };
+  auto expect_same = [&](std::string_view full, int wanted) {
     std::vector<std::string> terms;
-    for (std::size_t i = 0; i < query.size() && terms.size() < LORE_MAX_TERMS;) {
-      std::size_t start = query.find_first_not_of(kDelimiters, i);
-      if (start == std::string_view::npos) break;
-      i = std::min(query.find_first_of(kDelimiters, start), query.size());
-      const std::string word = lowered(query.substr(start, i - start));
-      bool stop = false;
-      for (const char* s : STOPWORDS) stop = stop || word == lowered(s);
-      if (word.size() >= 3 && !stop) terms.push_back(word.substr(0, 63));
+    for (std::string_view w : split(full.substr(0, std::min(full.find('\0'), std::size_t{511})))) {
+      const std::string word = lowered(w);
+      if (terms.size() < LORE_MAX_TERMS && word.size() >= 3 &&
+          std::none_of(STOPWORDS.begin(), STOPWORDS.end(),
+                       [&](const char* s) { return word == lowered(s); }))
+        terms.push_back(word.substr(0, 63));
     }
-    std::vector<std::pair<int, float>> expected;  // (chunk, score)
+    std::vector<std::pair<float, const LoreChunk*>> found;
     for (std::size_t c = 0; c < texts.size() && !terms.empty(); ++c) {
       float score = 0.0f;
       for (const std::string& term : terms) {
@@ -66,60 +80,32 @@ struct PlainScan {
       }
       const LoreChunk& chunk = index.chunks[c];
       if (chunk.kind == "lore" || chunk.kind == "section_lore") score *= 1.3f;
-      if (score > 0.0f) expected.emplace_back(static_cast<int>(c), score);
+      if (score > 0.0f) found.emplace_back(score, &chunk);
     }
-    for (std::size_t i = 0; i + 1 < expected.size(); ++i) {
-      for (std::size_t j = i + 1; j < expected.size(); ++j) {
-        if (expected[j].second > expected[i].second) std::swap(expected[i], expected[j]);
+    for (std::size_t i = 0; i + 1 < found.size(); ++i) {
+      for (std::size_t j = i + 1; j < found.size(); ++j) {
+        if (found[j].first > found[i].first) std::swap(found[i], found[j]);
       }
     }
-    expected.resize(std::min(expected.size(), static_cast<std::size_t>(wanted)));
+    std::string expected, got;
+    for (std::size_t k = 0; k < found.size() && k < static_cast<std::size_t>(wanted); ++k)
+      expected += hit(found[k].second->title.view(), found[k].second->text.view(), found[k].first);
     LoreHit hits[6];
     for (LoreHit& h : hits) h.score = -1.0f;
-    std::int32_t n = rag_query(index, full, hits, wanted);
-    ASSERT_EQ(n, static_cast<std::int32_t>(expected.size())) << full;
-    for (std::int32_t k = 0; k < n; ++k) {
-      auto [chunk, score] = expected[static_cast<std::size_t>(k)];
-      ASSERT_TRUE(hits[k].title == index.chunks[chunk].title.view() &&
-                  hits[k].text == index.chunks[chunk].text.view() &&
-                  std::bit_cast<std::uint32_t>(hits[k].score) ==
-                      std::bit_cast<std::uint32_t>(score))
-          << full << " hit " << k << ": " << hits[k].title.c_str() << "=" << hits[k].score;
-    }
+    const std::int32_t n = rag_query(index, full, hits, wanted);
+    for (std::int32_t k = 0; k < n; ++k)
+      got += hit(hits[k].title.view(), hits[k].text.view(), hits[k].score);
+    ASSERT_EQ(got, expected) << full;
     for (int k = n; k < 6; ++k) ASSERT_EQ(hits[k].score, -1.0f) << full;
-  }
-
-  const LoreIndex& index;
-  std::vector<std::string> titles, texts;
-};
-
-// Queries drawn from the indexed text itself: each word alone (every
-// `stride`-th word when there are many), as capitals and cut to its first
-// and last three bytes, then mixes of story words, stop words, short words,
-// unknown words, accented capitals, punctuation and repeats, up to 24 words,
-// some longer than the 511 bytes a query keeps.
-void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stride = 1) {
-  PlainScan plain(index);
-  std::set<std::string> word_set;
-  for (const LoreChunk& c : list_used(index.chunks, index.chunk_count)) {
-    for (std::string_view field : {c.title.view(), c.text.view()}) {
-      for (std::size_t i = field.find_first_not_of(kDelimiters); i != std::string_view::npos;) {
-        std::size_t end = std::min(field.find_first_of(kDelimiters, i), field.size());
-        word_set.insert(std::string(field.substr(i, end - i)));
-        i = field.find_first_not_of(kDelimiters, end);
-      }
-    }
-  }
+  };
   std::vector<std::string> words(word_set.begin(), word_set.end());
   for (std::size_t k = 0; k < words.size(); k += stride) {
     const std::string& w = words[k];
     std::string upper = w;
     for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    plain.expect_same(w, 2);
-    plain.expect_same(upper, 1);
-    if (w.size() > 3) {
-      plain.expect_same(w.substr(0, 3) + " " + w.substr(w.size() - 3), 3);
-    }
+    expect_same(w, 2);
+    expect_same(upper, 1);
+    if (w.size() > 3) expect_same(w.substr(0, 3) + " " + w.substr(w.size() - 3), 3);
   }
   const char* const extra[] = {"de",    "la",      "que",  "Para",  "PORQUE",   "y",
                                "zzq",   "¿Qué",    "¡Ay!", "ÁRBOL", "Ñandú",    "(llave)",
@@ -139,7 +125,7 @@ void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stri
       }
       query += std::string_view(" .,;!?'").substr(next() % 7, 1);
     }
-    plain.expect_same(query, static_cast<int>(next() % 5 + 1));
+    expect_same(query, static_cast<int>(next() % 5 + 1));
   }
 }
 
@@ -157,8 +143,8 @@ class Lore : public ::testing::Test {
     }
     return out;
   }
-  // Indexes the story and queries it: "title=score;" per hit, best first,
-  // with every bit of the single-precision score.
+  // Indexes the story and queries it: "title=score;" per hit, best first, with every bit of the
+  // single-precision score.
   std::string query(std::string_view q, std::int32_t wanted = 4) {
     rag_index_story(index_, story_);
     std::string out;
@@ -218,8 +204,8 @@ TEST_F(Lore, QueriesScoreAndRankChunks) {
 TEST_F(Lore, CountsMatchesAnywhereWithEverySearchWidth) {
   for (int width : {1, 16, 32}) {
     SCOPED_TRACE(rag_set_search_width(width));
-    // One match at every offset, across the steps of the search, up to the
-    // last byte of a full-length text.
+    // One match at every offset, across the steps of the search, up to the last byte of a
+    // full-length text.
     for (std::size_t length : {5u, 31u, 64u, 65u, 200u, 1023u}) {
       for (std::size_t at = 0; at + 5 <= length; at += (at < 70 ? 1 : 37)) {
         parse("## 1 llave llave\n" + std::string(length, 'x').replace(at, 5, "LLAVE"));
@@ -239,9 +225,9 @@ std::string numbered_word(int n, std::size_t length) {
   return word + std::string(length - word.size(), 'z');
 }
 
-// Sections whose bodies and lore hold `words` in order, under 1,000 bytes a
-// chunk so that none is cut. Besides them, the index holds the words
-// "sinopsis", "escena" and "lore" (21 bytes with their separators).
+// Sections whose bodies and lore hold `words` in order, under 1,000 bytes a chunk so that none is
+// cut. Besides them, the index holds the words "sinopsis", "escena" and "lore" (21 bytes with their
+// separators).
 std::string story_of_words(const std::vector<std::string>& words) {
   std::string story, chunk;
   int chunks = 0;
@@ -259,9 +245,9 @@ std::string story_of_words(const std::vector<std::string>& words) {
   return story;
 }
 
-// Every bundled story and the test stories, queried many ways, rank exactly as the plain scan
-// does; so does a full index of long passages from a small vocabulary, where every chunk holds
-// most terms many times and sixteen-term queries find every chunk.
+// Every bundled story and the test stories, queried many ways, rank exactly as the plain scan does;
+// so does a full index of long passages from a small vocabulary, where every chunk holds most terms
+// many times and sixteen-term queries find every chunk.
 TEST_F(Lore, RanksExactlyAsThePlainScan) {
   for (std::string path : {std::string(QH_SOURCE_DIR "/stories/la_cripta_del_rey_ceniza.md"),
                            std::string(QH_SOURCE_DIR "/stories/intrusion_en_neon.md"),
@@ -286,9 +272,8 @@ TEST_F(Lore, RanksExactlyAsThePlainScan) {
   compare_with_plain_scan(index_, 60);
 }
 
-// A damaged word table may rank wrongly but never reads outside its arrays
-// (the sanitizer build checks that): positions past the ends, lists that
-// run backwards or beyond, words out of order.
+// A damaged word table may rank wrongly but never reads outside its arrays (the sanitizer build
+// checks that): positions past the ends, lists that run backwards or beyond, words out of order.
 TEST_F(Lore, DamagedWordTableStaysInsideItsArrays) {
   parse(qh_test::read_file(QH_SOURCE_DIR "/stories/intrusion_en_neon.md"));
   rag_index_story(index_, story_);
@@ -307,45 +292,36 @@ TEST_F(Lore, DamagedWordTableStaysInsideItsArrays) {
   words.ready = 1;
   words.word_count = LORE_MAX_WORDS;
   words.bytes_used = LORE_WORD_BYTES;
-  for (const char* q : {"aaa", "abc bca cab", "aaaa bbbb cccc abcabc", "zzz"}) {
+  for (const char* q : {"aaa", "abc bca cab", "aaaa bbbb cccc abcabc", "zzz"})
     EXPECT_LE(rag_query(index_, q, hits_, 4), 4) << q;
-  }
 }
 
-// A story whose words just fit the word table, or overflow it by one word or
-// one byte, ranks as the plain scan does either way. In the first cases
-// every other word is the one before it less its last letter.
+// A story whose words just fit the word table, or overflow it by one word or one byte, ranks as the
+// plain scan does either way. In the first cases every other word is the one before it less its
+// last letter.
 TEST_F(Lore, RanksAsThePlainScanAtTheWordTableLimits) {
   constexpr int kFixedWords = 3, kFixedBytes = 21;
-  struct Case {
-    int count;           // generated words
-    std::size_t length;  // bytes of each, or kTwins
-    std::size_t last;    // bytes of the last
-    int ready;           // the table is used
-  };
-  constexpr std::size_t kTwins = 0;
   const int by_count = LORE_MAX_WORDS - kFixedWords;
   const int by_bytes = (LORE_WORD_BYTES - kFixedBytes) / 64 + 1;
   const std::size_t rest = (LORE_WORD_BYTES - kFixedBytes) % 64;
-  for (Case c : {Case{by_count - 1, kTwins, 0, 1}, Case{by_count, kTwins, 0, 1},
-                 Case{by_count + 1, kTwins, 0, 0}, Case{by_bytes, 63, rest - 1, 1},
-                 Case{by_bytes, 63, rest, 0}}) {
-    SCOPED_TRACE(testing::Message() << c.count << " words, " << c.length << " + " << c.last);
+  // {generated words, bytes of each (0: twins), bytes of the last, the table is used}
+  for (auto [count, length, last, ready] :
+       {std::tuple{by_count - 1, std::size_t{0}, std::size_t{0}, 1},
+        {by_count, 0, 0, 1},
+        {by_count + 1, 0, 0, 0},
+        {by_bytes, 63, rest - 1, 1},
+        {by_bytes, 63, rest, 0}}) {
+    SCOPED_TRACE(testing::Message() << count << " words, " << length << " + " << last);
     std::vector<std::string> words;
-    for (int n = 0; n < c.count; ++n) {
-      if (c.length == kTwins) {
-        words.push_back(numbered_word(n / 2, 6 - static_cast<std::size_t>(n % 2)));
-      } else {
-        words.push_back(numbered_word(n, n + 1 < c.count ? c.length : c.last));
-      }
+    for (int n = 0; n < count; ++n) {
+      words.push_back(length == 0 ? numbered_word(n / 2, 6 - static_cast<std::size_t>(n % 2))
+                                  : numbered_word(n, n + 1 < count ? length : last));
     }
     parse(story_of_words(words));
     rag_index_story(index_, story_);
-    ASSERT_EQ(index_.words.ready, c.ready);
-    if (c.ready != 0) {
-      EXPECT_EQ(index_.words.word_count, c.count + kFixedWords);
-    }
-    SCOPED_TRACE(rag_set_search_width(c.count % 3 == 0 ? 1 : 16 << (c.count % 2)));
+    ASSERT_EQ(index_.words.ready, ready);
+    EXPECT_EQ(ready ? index_.words.word_count : 0, ready ? count + kFixedWords : 0);
+    SCOPED_TRACE(rag_set_search_width(count % 3 == 0 ? 1 : 16 << (count % 2)));
     compare_with_plain_scan(index_, 12, 300);
   }
 }

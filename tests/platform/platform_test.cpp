@@ -1,5 +1,5 @@
-// Folders, and the music child and the themes on top of it, driven by a
-// stand-in player script put first on PATH.
+// Folders, and the music child and the themes on top of it, driven by a stand-in player script put
+// first on PATH.
 #include "platform/platform.h"
 
 #include <poll.h>
@@ -158,8 +158,8 @@ TEST_F(Platform, APlayerThatEndsAtOnceIsRetriedLessAndLessOftenThenGivenUp) {
   ASSERT_TRUE(platform_play_audio_async(track_.c_str(), true));
   const pid_t child = platform_audio_child();
   EXPECT_EQ(platform_audio_music(), PlatformMusic::kPlaying);
-  // Five quick runs, the last four after pauses of 100, 200, 400 and 800 ms; then the loop
-  // child gives up and is reaped without anyone asking.
+  // Five quick runs, the last four after pauses of 100, 200, 400 and 800 ms; then the loop child
+  // gives up and is reaped without anyone asking.
   ASSERT_TRUE(eventually([&] { return gone(child); }, 6000));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(runs().size(), 5u);
@@ -235,8 +235,8 @@ TEST_F(Platform, ProgramsAreFoundOnlyInAbsoluteFoldersOfPath) {
   EXPECT_FALSE(platform_find_program("bin/herramienta", found, sizeof found));
 }
 
-// Run as a child of the test below (its standard output a file of the
-// parent's): text still buffered when a music child is forked is written once.
+// Run as a child of the test below (its standard output a file of the parent's): text still
+// buffered when a music child is forked is written once.
 TEST_F(Platform, ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice) {
   if (std::getenv("QH_PLATFORM_CHILD") == nullptr) {
     qh_test::RunOptions options;
@@ -274,8 +274,8 @@ TEST_F(Platform, ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice) {
 
 TEST_F(Platform, ThemesPlayThroughThePlayer) {
   install("exec sleep 30");
-  // Tracks are looked for below the base folder's assets/audio, then in the
-  // base folder itself; never in the working folder, which is not the game's.
+  // Tracks are looked for below the base folder's assets/audio, then in the base folder itself;
+  // never in the working folder, which is not the game's.
   for (const char* file :
        {"base/assets/audio/quillhaven_intro.wav", "assets/audio/quillhaven_intro.wav",
         "assets/audio/dungeon_ambient.wav", "base/dungeon_ambient.wav", "battle_tension.wav",
@@ -293,8 +293,8 @@ TEST_F(Platform, ThemesPlayThroughThePlayer) {
   EXPECT_EQ(found,
             "base/assets/audio/quillhaven_intro.wav;base/dungeon_ambient.wav;"
             "none;base/assets/audio/victory_fanfare.wav;none;");
-  // Last, assets/audio beside the running program (here the test binary),
-  // found from any folder; one below the base folder still comes first.
+  // Last, assets/audio beside the running program (here the test binary), found from any folder;
+  // one below the base folder still comes first.
   std::error_code ec;
   const std::string beside =
       std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string() + "/assets/audio";
@@ -349,32 +349,8 @@ TEST_F(Platform, MkdirPCreatesEveryPrefixBelow1024Bytes) {
   }
 }
 
-// Every failure leaves the old file as it was and no temporary file; a write
-// that must not replace finds the name taken.
-TEST_F(Platform, AtomicWritesLeaveTheOldFileOrTheNewOneAndNothingElse) {
-  auto listing = [] {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator("w"))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  };
-  ASSERT_TRUE(platform_mkdir_p("w/carpeta.md"));
-  EXPECT_TRUE(platform_write_file_atomic("w/historia.md", "nueva", 0644, false));
-  errno = 0;
-  EXPECT_FALSE(platform_write_file_atomic("w/historia.md", "otra", 0644, false));
-  EXPECT_EQ(errno, EEXIST);
-  EXPECT_EQ(read_file("w/historia.md"), "nueva");
-  // A folder in the way cannot be replaced by a file.
-  EXPECT_FALSE(platform_write_file_atomic("w/carpeta.md", "x", 0644));
-  EXPECT_EQ(errno, EISDIR);
-  EXPECT_TRUE(platform_write_file_atomic("w/historia.md", "otra", 0644));
-  EXPECT_EQ(read_file("w/historia.md"), "otra");
-  EXPECT_EQ(listing(), (std::vector<std::string>{"carpeta.md", "historia.md"}));
-}
-
-// The mapping of this process that holds `address`: its VmFlags line of
-// /proc/self/smaps, or "" when none is found.
+// The mapping of this process that holds `address`: its VmFlags line of /proc/self/smaps, or ""
+// when none is found.
 std::string vm_flags_at(const void* address) {
   auto at = reinterpret_cast<std::uintptr_t>(address);
   std::istringstream smaps(read_file("/proc/self/smaps"));
@@ -410,9 +386,9 @@ TEST(PlatformLargeBlocks, ZeroedWritableToTheLastByteAndZeroedAgainAfterReuse) {
   platform_free_large(nullptr, PLATFORM_LARGE_BLOCK);  // nothing to release
 }
 
-// A mapped block ends on a huge-page boundary. Only its whole huge pages from
-// 2 MiB into it on ask for huge pages, so a small use of its first entries
-// stays in small pages, until a fill of the block is announced.
+// A mapped block ends on a huge-page boundary. Only its whole huge pages from 2 MiB into it on ask
+// for huge pages, so a small use of its first entries stays in small pages, until a fill of the
+// block is announced.
 TEST(PlatformLargeBlocks, HugePagesFromTwoMegabytesOnUntilAFillIsAnnounced) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "under AddressSanitizer large blocks come from the C heap";
@@ -423,23 +399,20 @@ TEST(PlatformLargeBlocks, HugePagesFromTwoMegabytesOnUntilAFillIsAnnounced) {
   ASSERT_NE(block, nullptr);
   const std::size_t pages = (size + 4095) / 4096 * 4096, first = pages % kHuge;
   EXPECT_EQ((reinterpret_cast<std::uintptr_t>(block) + pages) % kHuge, 0u);
-  bool thp = file_exists("/sys/kernel/mm/transparent_hugepage/enabled");
-  auto huge = [](const void* at) { return vm_flags_at(at).find(" hg") != std::string::npos; };
-  if (thp) {
-    EXPECT_FALSE(huge(block));
-    EXPECT_FALSE(huge(block + first));
-    EXPECT_TRUE(huge(block + first + kHuge));
-    EXPECT_TRUE(huge(block + size - 1));
-  }
+  // Whether each address lies in a huge page, '+' or '-'; nothing without transparent ones.
+  const bool thp = file_exists("/sys/kernel/mm/transparent_hugepage/enabled");
+  auto huge = [thp](std::initializer_list<const void*> at, std::string_view expected) {
+    std::string out;
+    for (const void* a : at) out += vm_flags_at(a).find(" hg") != std::string::npos ? '+' : '-';
+    EXPECT_EQ(thp ? out : "", thp ? expected : "");
+  };
+  huge({block, block + first, block + first + kHuge, block + size - 1}, "--++");
 
   // Announced from an unaligned address inside the block: whole pages only.
   platform_advise_fill(block + 100, size - 100);
-  if (thp) {
-    EXPECT_TRUE(huge(block + first));
-  }
-  // Every page is faulted in but the first and the last, which lie partly
-  // outside the range (the last one may come with its huge page); kernels
-  // older than 5.14 cannot fault a range in at once.
+  huge({block + first}, "+");
+  // Every page is faulted in but the first and the last, which lie partly outside the range (the
+  // last one may come with its huge page); kernels older than 5.14 cannot fault a range in at once.
   void* probe = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(probe, MAP_FAILED);
   bool populates = madvise(probe, 4096, MADV_POPULATE_WRITE) == 0;
@@ -458,16 +431,14 @@ TEST(PlatformLargeBlocks, HugePagesFromTwoMegabytesOnUntilAFillIsAnnounced) {
   void* small = platform_alloc_large(PLATFORM_LARGE_BLOCK + 1);
   ASSERT_NE(small, nullptr);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(small) % kHuge, 0u);
-  if (thp) {
-    EXPECT_TRUE(huge(small));
-  }
+  huge({small}, "+");
   platform_free_large(small, PLATFORM_LARGE_BLOCK + 1);
 }
 
 }  // namespace
 
-// A stop signal that lands just before the adventure's read starts must still
-// end that read: the input is at its end afterwards instead of blocking.
+// A stop signal that lands just before the adventure's read starts must still end that read: the
+// input is at its end afterwards instead of blocking.
 TEST(PlatformStopSignals, ASignalBeforeTheReadEndsTheInputAndTheFlagSaysWhichCame) {
   int input[2];
   ASSERT_EQ(pipe(input), 0);

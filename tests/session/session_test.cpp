@@ -1,6 +1,7 @@
 // Adventures played in-process from scripted input, in a fresh folder where saves land.
 #include "session/session.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,34 +35,31 @@ int count_of(const std::string& text, const std::string& needle) {
 }
 
 // `out` shows, in order, the fragments of tests/data/session/NAME.txt. Blank lines separate
-// them; inside one, line breaks are only for reading: "\n" is a line feed, "\xNN" a byte.
+// them; inside one, line breaks are only for reading: "\n" is a line feed, "\xNN" a byte. A
+// fragment that starts with "!" must appear nowhere.
 ::testing::AssertionResult shows(const std::string& out, const std::string& name) {
-  std::istringstream file(read_file(QH_TEST_DATA_DIR "/session/" + name + ".txt"));
+  const std::string file = read_file(QH_TEST_DATA_DIR "/session/" + name + ".txt");
   std::vector<std::string> pieces(1);
-  for (std::string line; std::getline(file, line);) {
-    if (line.empty()) pieces.emplace_back();
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      char c = line[i];
-      if (c == '\\') {
-        c = line[++i];
-        if (c == 'n') c = '\n';
-        if (c == 'x') {
-          c = static_cast<char>(std::strtol(line.substr(i + 1, 2).c_str(), nullptr, 16));
-          i += 2;
-        }
-      }
-      pieces.back() += c;
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    char c = file[i];
+    if (c == '\n' && file[i + 1] == '\n') pieces.emplace_back(), ++i;
+    if (c == '\n') continue;
+    if (c == '\\') {
+      c = file[++i] == 'n' ? '\n'
+                           : static_cast<char>(std::stoi(file.substr(i + 1, 2), nullptr, 16));
+      if (file[i] == 'x') i += 2;  // "\xNN": two hex digits
     }
+    pieces.back() += c;
   }
   std::size_t at = 0;
   for (const std::string& piece : pieces) {
-    const std::size_t found = out.find(piece, at);
-    if (found == std::string::npos) {
+    const bool absent = piece.starts_with('!');
+    const std::size_t found = out.find(piece.substr(absent), absent ? 0 : at);
+    if (absent != (found == std::string::npos))
       return ::testing::AssertionFailure()
-             << name << ": missing or out of order: [" << piece << "]\n--- output ---\n"
+             << name << ": missing, out of order or shown: [" << piece << "]\n--- output ---\n"
              << out;
-    }
-    at = found + piece.size();
+    if (!absent) at = found + piece.size();
   }
   return ::testing::AssertionSuccess();
 }
@@ -115,9 +113,8 @@ struct Session : ::testing::Test {
 
 }  // namespace
 
-// The slug of a story path is tested with the slug itself, in tests/common.
+// The text is cut first, then trimmed.
 TEST(SessionText, CleanSpaces) {
-  // The text is cut first, then trimmed.
   const std::tuple<const char*, std::size_t, const char*> lines[] = {
       {"  Hola \t\n  MUNDO  ", 64, "hola mundo"},
       {"ÉXITO", 64, "Éxito"},
@@ -133,31 +130,16 @@ TEST(SessionText, CleanSpaces) {
   }
 }
 
-TEST_F(Session, NumbersGatesItemsHazardsAndTheEndOfInput) {
-  // A number past the 32-bit range is out of range, not option 1; "02" is option 2.
-  // Answers stay on screen: after a refusal or a command only the options follow.
-  std::string out = play("4294967297\n3\n02\n/inv\n1\n1\n/ayuda\n");
-  EXPECT_TRUE(shows(out, "numbers_gates"));
-  EXPECT_EQ(count_of(out, scene("1", "Entrada")), 2);  // shown, then returned to
-  EXPECT_EQ(count_of(out, "Has encontrado"), 1);
-  // Reading the help costs nothing.
-  EXPECT_EQ(count_of(out, "⚠️ ¡Peligro de entorno! Sufres 4 de daño."), 1);
-  // The closed input saved the game as an exit command would.
-  EXPECT_TRUE(contains_in_order(read_file(dir.file(kAutosave)),
-                                {"\"current_section_id\": \"5\"", "\"hp\": 6,", "\"Llave\""}));
-}
-
 TEST_F(Session, ExitWordsSaveButADeathByTheOptionTakenEndsQuietly) {
   // Its narration is the last word, and nothing is saved.
   std::string out = play("2\n2\n");
   EXPECT_TRUE(contains_in_order(out, {"NARRADOR", "Fallaste la prueba de Fuerza"}));
-  EXPECT_EQ(out.substr(out.size() - 8), "┘\x1b[0m\n");
+  EXPECT_TRUE(out.ends_with("┘\x1b[0m\n"));
   EXPECT_FALSE(file_exists(dir.file("saves")));
-  for (const char* word : {"/salir\n", "/exit\n", "/quit\n"}) {
-    out = play(std::string("2\n") + word);
-    const std::string farewell = "\x1b[38;5;51m" + kFarewell + "\x1b[0m\n";
-    EXPECT_EQ(out.substr(out.size() - farewell.size()), farewell) << word;
-  }
+  for (const char* word : {"/salir\n", "/exit\n", "/quit\n"})
+    EXPECT_TRUE(
+        play(std::string("2\n") + word).ends_with("\x1b[38;5;51m" + kFarewell + "\x1b[0m\n"))
+        << word;
   EXPECT_TRUE(contains_in_order(read_file(dir.file(kAutosave)), {"\"current_section_id\": \"2\""}));
 }
 
@@ -172,9 +154,7 @@ TEST_F(Session, ResumedHeroAndBrokenStarts) {
   // back. Resuming is no arrival: the well's hazard does not strike, not even
   // a hero saved there at 1 HP.
   hero.hp = 9;
-  std::string out = play("1\n", "5", &hero);
-  EXPECT_TRUE(shows(out, "resumed"));
-  EXPECT_TRUE(lacks(out, "Sufres"));
+  EXPECT_TRUE(shows(play("1\n", "5", &hero), "resumed"));
   EXPECT_EQ(hero.hp, 9);
   hero.hp = 1;
   EXPECT_TRUE(shows(play("/guardar\n/cargar\n", "5", &hero), "resumed_at_1hp"));
@@ -182,14 +162,16 @@ TEST_F(Session, ResumedHeroAndBrokenStarts) {
   EXPECT_TRUE(shows(play("", "nope"), "missing_start"));
 }
 
+// A number past the 32-bit range, a refused option, then every command: each answer stays on
+// screen, the scene is never shown again.
 TEST_F(Session, EveryCommandAndItsMessagesWithoutAudio) {
   std::string out = play(
-      "/ayuda extra\n/help\n/Ayuda\n/ayudas\n/modo\n/modo\n/tokens\n/tokens\n"
+      "4294967297\n3\n/ayuda extra\n/help\n/Ayuda\n/ayudas\n/modo\n/modo\n/tokens\n/tokens\n"
       "/velocidad instantánea\n/velocidad rápida\n/velocidad media\n/velocidad lenta\n/velocidad\n"
       "/velocidad off\n/stats\n/ficha\n/inv\n/mochila\n/lore\n/lore   \n/lore rey antiguo\n"
       "/lore zzzz\n/musica\n/volumen 50\n/tema\n/tema combate\n/salir\n");
-  EXPECT_TRUE(shows(out, "commands"));
-  EXPECT_TRUE(lacks(out, "🎵"));  // without an audio state the music commands stay silent
+  EXPECT_TRUE(shows(out, "commands"));  // without an audio state the music commands are silent
+  EXPECT_EQ(count_of(out, scene("1", "Entrada")), 1);
   EXPECT_FALSE(file_exists(dir.file("config.json")));  // settings change in memory only
 }
 
@@ -199,28 +181,21 @@ TEST_F(Session, TheNarrationPanelNamesWhoAnswered) {
   config.offline_mode = false;
   std::string out = play("2\n1\n2\n");
   EXPECT_TRUE(shows(out, "no_key"));
-  EXPECT_TRUE(lacks(out, "Narrador IA Activo"));
   EXPECT_EQ(count_of(out, "No hay clave de IA"), 1);
 
   // A stand-in curl that answers "Bien." with a reply file present, and fails without one.
   stand_in("curl", "exec cat '" + dir.file("reply") + "'\n");
   config.gemini_api_key.assign("K");
   // The model failed: the offline narrator's words under its own label, and no token use.
-  out = play("2\n");
-  EXPECT_TRUE(shows(out, "narrator_failed"));
-  EXPECT_TRUE(lacks(out, "IA Adventure Master"));
-  EXPECT_TRUE(lacks(out, "Consumo"));
+  EXPECT_TRUE(shows(play("2\n"), "narrator_failed"));
   write_file(dir.file("reply"), R"({"candidates": [{"content": {"parts": [{"text": "Bien."}]}}]})");
-  out = play("2\n");
-  EXPECT_TRUE(shows(out, "narrator_model"));
-  EXPECT_TRUE(lacks(out, "Modo Clásico"));
+  EXPECT_TRUE(shows(play("2\n"), "narrator_model"));
 }
 
 TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
   stand_in("afplay", "exec sleep 5\n");
-  for (const char* track : {"dungeon_ambient.wav", "battle_tension.wav", "victory_fanfare.wav"}) {
+  for (const char* track : {"dungeon_ambient.wav", "battle_tension.wav", "victory_fanfare.wav"})
     write_file(dir.file(std::string("assets/audio/") + track), "RIFF");
-  }
   config.music_enabled = true;
   struct Watch {
     AudioState audio;
@@ -256,13 +231,14 @@ TEST_F(Session, VolumeMusicAndThemesWithAStandInPlayer) {
 // what was lost. Then quick saves, and a quick save of another hero.
 TEST_F(Session, FailedSavesKeepThePlayerAndQuickSavesLoad) {
   write_file(dir.file("saves"), "no es una carpeta");
-  std::string out = play("/guardar\n/salir\n2\n/salir\n/salir\n");
-  EXPECT_TRUE(shows(out, "failed_saves"));
-  EXPECT_TRUE(lacks(out, kFarewell));
+  EXPECT_TRUE(shows(play("/guardar\n/salir\n2\n/salir\n/salir\n"), "failed_saves"));
   EXPECT_TRUE(shows(play("1\n"), "closed_unsaved"));
   ASSERT_EQ(std::remove(dir.file("saves").c_str()), 0);
 
-  EXPECT_TRUE(shows(play("/cargar\n/guardar\n2\n/cargar\n/salir\n"), "quick_save_load"));
+  // The scene shown again by an empty line gives its item only once.
+  std::string out = play("/cargar\n/guardar\n2\n\n/cargar\n/salir\n");
+  EXPECT_TRUE(shows(out, "quick_save_load"));
+  EXPECT_EQ(count_of(out, "Has encontrado"), 1);
   // The loaded hero replaced the one who had found the key.
   EXPECT_TRUE(lacks(read_file(dir.file(kAutosave)), "Llave"));
 
@@ -283,13 +259,10 @@ TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
       "nmap -sV\nnmpa -sV 10.0.0.5\nnmxyz -sV\nrm basura\n>_  NMAP   -sV   10.0.0.5\n1\npsh x\n"
       "$ ssh ADMIN@10.0.0.5\n",
       "c1");
-  EXPECT_TRUE(shows(out, "typed_commands"));
-  EXPECT_TRUE(lacks(out, "rm -rf"));  // a hidden command is never listed nor hinted
+  EXPECT_TRUE(shows(out, "typed_commands"));  // a hidden command is never listed nor hinted
 
-  // A hidden command is found by its first word and a marker.
-  EXPECT_TRUE(shows(play("rm -d basura\n", "c1"), "hidden_command"));
   // Sigils written in the story are skipped as those typed are; the hint shows the command
-  // as written.
+  // as written. A hidden command is found by its first word and a marker.
   EXPECT_TRUE(shows(play("sudi reboot\nsudo reboot\n", "c3"), "story_sigils"));
   EXPECT_TRUE(contains_in_order(play("shred -d x\n", "c3"),
                                 {"oculto descubierto", "Avanzas: Destruir registros"}));
@@ -308,42 +281,31 @@ TEST_F(Session, TypedCommandsNearMissesAndFreeText) {
 TEST(SessionHosts, TwoAdventuresAtOnceEachPlayAsAlone) {
   Story* crypt = static_cast<Story*>(std::calloc(1, sizeof(Story)));
   ASSERT_TRUE(story_parser_load_file(*crypt, QH_SOURCE_DIR "/stories/la_cripta_del_rey_ceniza.md"));
-  struct Run {
-    std::uint32_t seed;
-    std::string input;
-    std::string screens, autosave;
-    std::vector<int> sleeps;
-  };
-  // Plays one adventure on a fresh root, slowly typed (the pauses are only recorded).
-  auto play = [crypt](Run& run) {
+  // Plays one adventure on a fresh root, slowly typed (the pauses are only recorded): its
+  // screens, its pauses and its autosave.
+  auto play = [crypt](std::uint32_t seed, const std::string& input) {
     TempDir root;
     AppConfig config{};
     config.offline_mode = true;
     config.typing_speed = 0.004f;
-    ScriptedHost player(run.input, root.path());
-    game_session_run({player.host(), nullptr, run.seed}, crypt, "stories/la_cripta.md", &config,
-                     "Ana", nullptr, nullptr);
-    run.screens = player.output();
-    run.sleeps = player.sleeps();
-    run.autosave = read_file(root.file("saves/autosave_storiesla_criptamd.json"));
+    ScriptedHost player(input, root.path());
+    game_session_run({player.host(), nullptr, seed}, crypt, "stories/la_cripta.md", &config, "Ana",
+                     nullptr, nullptr);
+    return std::tuple{player.output(), player.sleeps(),
+                      stamped(read_file(root.file("saves/autosave_storiesla_criptamd.json")))};
   };
   std::string wander;  // the first options, with a look at the lore, then leave
   for (int i = 0; i < 40; ++i) wander += std::to_string(i % 3 == 2 ? 2 : 1) + "\n/lore rey\n";
-  wander += "/salir\n";
-  Run alone[2] = {{7, "1\n" + wander, {}, {}, {}}, {99, "1\n3\n" + wander, {}, {}, {}}};
-  for (Run& run : alone) play(run);
-  for (const Run& run : alone) ASSERT_TRUE(contains_in_order(run.screens, {"Tirando dados"}));
-  ASSERT_NE(alone[0].screens, alone[1].screens);
+  const std::string inputs[2] = {"1\n" + wander + "/salir\n", "1\n3\n" + wander + "/salir\n"};
+  const auto alone = std::array{play(7, inputs[0]), play(99, inputs[1])};
+  for (const auto& run : alone) ASSERT_TRUE(contains_in_order(std::get<0>(run), {"Tirando dados"}));
+  ASSERT_NE(std::get<0>(alone[0]), std::get<0>(alone[1]));
   for (int round = 0; round < 3; ++round) {
-    Run together[2] = {{7, alone[0].input, {}, {}, {}}, {99, alone[1].input, {}, {}, {}}};
-    std::thread other([&] { play(together[1]); });
-    play(together[0]);
+    decltype(play(0, "")) second;
+    std::thread other([&] { second = play(99, inputs[1]); });
+    EXPECT_EQ(play(7, inputs[0]), alone[0]);
     other.join();
-    for (int i = 0; i < 2; ++i) {
-      EXPECT_EQ(together[i].screens, alone[i].screens) << i;
-      EXPECT_EQ(together[i].sleeps, alone[i].sleeps) << i;
-      EXPECT_EQ(stamped(together[i].autosave), stamped(alone[i].autosave)) << i;
-    }
+    EXPECT_EQ(second, alone[1]);
   }
   std::free(crypt);
 }
@@ -381,7 +343,6 @@ TEST_F(Session, ScenesAreTypedOnceBrokenLinksKeepTheHeroAndReturnsAreArrivals) {
   EXPECT_EQ(sleeps.size(), std::string("El puente termina en el aire.").size() / 2 + 1);
   EXPECT_EQ(count_of(out, scene("8", "Puente roto")), 3);  // arrival, empty line, empty line
   EXPECT_TRUE(shows(out, "broken_link"));
-  EXPECT_TRUE(lacks(out, "NARRADOR"));
 
   config.typing_speed = 0;
   std::string help;

@@ -145,24 +145,18 @@ class MqttPeer {
   // The payload of the first message on `topic`; "" when none came in time.
   std::string wait_for(const std::string& topic, int ms = 5000) {
     std::string payload;
-    eventually([&] { return find(topic, payload); }, ms);
+    eventually(
+        [&] {
+          std::lock_guard<std::mutex> lock(mutex_);
+          for (auto& [t, p] : messages_)
+            if (t == topic) return !(payload = p).empty();
+          return false;
+        },
+        ms);
     return payload;
-  }
-  bool saw(const std::string& topic) {
-    std::string payload;
-    return find(topic, payload);
   }
 
  private:
-  bool find(const std::string& topic, std::string& payload) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto& [t, p] : messages_)
-      if (t == topic) {
-        payload = p;
-        return true;
-      }
-    return false;
-  }
   TableMqttClient* client_ = nullptr;
   int reason_ = 0;
   std::mutex mutex_;
@@ -183,8 +177,8 @@ inline std::string sign_body(const std::uint8_t (&table_key)[TABLE_KEY_BYTES],
 
 // One party at the table (the host or an adventurer): its screen, written to a
 // file and read back while it is drawn, and the messages it saw, in order, as
-// "type: key" (the key is a scene's id, a roll's summary, a panel's items, a
-// turn, otherwise the text). Safe to read while both grow.
+// "type: key" (the key is a scene's id, a roll's summary, a panel's items,
+// otherwise the text). Safe to read while both grow.
 class Party {
  public:
   Party() : screen_file_(std::fopen(dir_.file("screen.txt").c_str(), "w")) {}
@@ -247,9 +241,6 @@ class Party {
     } else if (type == TABLE_MSG_PANEL) {
       if (const JsonMember* items = json_find_typed(data, "mochila", JsonType::kArray))
         for (const JsonMember& item : items->children) seen += item.text + ";";
-    } else if (type == TABLE_MSG_OPTIONS) {
-      const JsonMember* turn = json_find_typed(data, "turno", JsonType::kNumber);
-      if (turn != nullptr) seen += std::to_string(static_cast<int>(turn->number));
     } else {
       seen += text("texto");
     }
@@ -266,10 +257,7 @@ class Party {
 
 class Adventurer : public Party {
  public:
-  Adventurer() = default;
   ~Adventurer() { leave(); }
-  Adventurer(const Adventurer&) = delete;
-  Adventurer& operator=(const Adventurer&) = delete;
 
   // Joins with the table's code as `name`, keeping its credential in `root`.
   bool join(const std::string& code, const std::string& name, const std::string& root) {
@@ -387,7 +375,6 @@ class TablePlay : public Party {
     table_host_close(std::exchange(host_, nullptr));
     return end_;
   }
-  bool finished() const { return done_; }
 
  private:
   TableBrokerHarness broker_;
@@ -408,12 +395,11 @@ class MesaProcess {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
     args.insert(args.begin(), QH_MESA_BINARY);
-    std::vector<std::string> env = {"QUILLHAVEN_SEED=7", "PATH=/usr/bin:/bin:/usr/sbin"};
-    std::vector<char*> argv, envp;
+    std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
-    for (std::string& e : env) envp.push_back(e.data());
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    char seed[] = "QUILLHAVEN_SEED=7", path[] = "PATH=/usr/bin:/bin:/usr/sbin";
+    char* envp[] = {seed, path, nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0);
@@ -422,7 +408,7 @@ class MesaProcess {
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[0]);
     input_ = pipe_fds[1];
@@ -436,10 +422,7 @@ class MesaProcess {
     EXPECT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
   // SIGKILL, no goodbye.
-  void kill_now() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
-    wait(5000);
-  }
+  void kill_now() { wait(0); }
   // The exit status; -1 when it had to be killed.
   int wait(int ms) {
     if (pid_ <= 0) return -1;

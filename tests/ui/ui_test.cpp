@@ -1,12 +1,22 @@
+// The terminal's write path, the prompt, the panels and the dice. Every frame row ends in its
+// border's column, on a file and on terminals of any width, whatever the story, the hero's health
+// and the longest names; on a terminal, running text is word-wrapped and never wider than the
+// terminal.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "common/display_width.h"
 #include "story/option_line.h"
+#include "story/story_parser.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
 #include "ui/dice_view.h"
@@ -20,17 +30,20 @@ using qh_test::ScriptedUi;
 #define BOLD "\x1b[1m"
 #define RESET "\x1b[0m"
 
-// An expected screen from tests/data/ui, where "\xNN" and "\r" stand for those bytes;
-// the file's last line feed is not part of the screen.
-static std::string screen(const std::string& name) {
-  std::string text = qh_test::read_file(QH_TEST_DATA_DIR "/ui/" + name + ".txt");
-  if (!text.empty()) text.pop_back();
+// `text` from tests/data/ui, where "\xNN" and "\r" stand for those bytes.
+static std::string bytes(std::string text) {
   for (std::size_t at = 0; (at = text.find('\\', at)) != std::string::npos; ++at) {
     const bool hex = text[at + 1] == 'x';
     const long byte = hex ? std::strtol(text.substr(at + 2, 2).c_str(), nullptr, 16) : '\r';
     text.replace(at, hex ? 4 : 2, 1, static_cast<char>(byte));
   }
   return text;
+}
+// An expected screen from tests/data/ui; the file's last line feed is not part of the screen.
+static std::string screen(const std::string& name) {
+  std::string text = qh_test::read_file(QH_TEST_DATA_DIR "/ui/" + name + ".txt");
+  if (!text.empty()) text.pop_back();
+  return bytes(text);
 }
 
 // The status panel of Ana with these hit points, on a terminal `width` columns wide (0: a file).
@@ -47,6 +60,47 @@ static std::string hud(int hp, int max_hp, Character c = {}, bool classic = true
   return ui.output();
 }
 
+namespace {
+
+// The lines of `text` that start with one of `starts`, without escape sequences and carriage
+// returns.
+std::vector<std::string> rows(std::string_view text,
+                              std::initializer_list<std::string_view> starts) {
+  std::vector<std::string> lines(1), found;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\x1b') {
+      while (at < text.size() && !(text[at] >= 0x40 && text[at] <= 0x7E && text[at] != '[')) ++at;
+    } else if (text[at] == '\n') {
+      lines.emplace_back();
+    } else if (text[at] != '\r') {
+      lines.back() += text[at];
+    }
+  }
+  for (const std::string& line : lines)
+    if (std::any_of(starts.begin(), starts.end(), [&](auto s) { return line.starts_with(s); }))
+      found.push_back(line);
+  return found;
+}
+
+// Each line that starts with one of `starts` takes exactly `columns` columns; there is one.
+void rows_end_at(const std::string& screen, std::initializer_list<std::string_view> starts,
+                 int columns) {
+  const std::vector<std::string> found = rows(screen, starts);
+  EXPECT_FALSE(found.empty()) << "no frame row in: " << screen;
+  for (const std::string& row : found) EXPECT_EQ(text_display_width(row), columns) << row;
+}
+
+// The longest names a record holds (63 bytes), one a line: narrow, accented, wide, emoji with
+// selectors and joiners, combining marks, and controls that a save may carry.
+std::vector<std::string> longest_names() {
+  std::vector<std::string> names;
+  std::istringstream file(qh_test::read_file(QH_TEST_DATA_DIR "/ui/longest_names.txt"));
+  for (std::string line; std::getline(file, line);) names.push_back(bytes(line));
+  return names;
+}
+
+}  // namespace
+
 TEST(TextOutput, TypewriterPausesAndMessageColours) {
   // A line feed only flushes; pauses truncate to whole ms, at least 1; 0.1 ms means none;
   // a huge speed from the settings saturates.
@@ -61,12 +115,10 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
     EXPECT_EQ(ui.sleeps, pauses) << speed;
   }
 
-  // Message kinds select the colour; the text is never a format.
+  // Message kinds select the colour (each kind's own is fixed byte for byte by the session's
+  // screens); an unknown kind is info; the text is never a format.
   const std::tuple<const char*, const char*, const char*> messages[] = {
       {"fallo %s %n", "error", FG(196) BOLD},
-      {"ojo", "warning", FG(226) BOLD},
-      {"bien", "success", FG(46) BOLD},
-      {"dato", "info", FG(51)},
       {"vacío", "", FG(51)},
       {"mayúsculas", "ERROR", FG(51)}};
   ScriptedUi ui;
@@ -77,16 +129,10 @@ TEST(TextOutput, TypewriterPausesAndMessageColours) {
   // Text from outside is filtered before it is typed or shown: an escape sequence cannot be
   // split between pauses, and the message's own colours stay.
   ScriptedUi typed;
-  ui_typewriter(typed.ui(),
-                "a\x1b]0;t\x07\xc2\x9b"
-                "b",
-                0.01f);
-  EXPECT_EQ(typed.output(), "a?]0;t??b");
+  ui_typewriter(typed.ui(), "a\x1b]0;t\x07\xc2\x9bz", 0.01f);
+  EXPECT_EQ(typed.output(), "a?]0;t??z");
   EXPECT_EQ(typed.sleeps.size(), 5u);
-  ui_print_message(typed.ui(),
-                   "x\x1b"
-                   "c\ty\n",
-                   "error");
+  ui_print_message(typed.ui(), "x\033c\ty\n", "error");  // ESC c
   ui_write_text(typed.ui(), "\x1b[5A\r\x7f");
   EXPECT_EQ(typed.output(), FG(196) BOLD "x?c\ty\n" RESET "\n?[5A??");
 
@@ -124,11 +170,7 @@ TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
   const std::string pause_line = FG(244) "\nPresiona Enter para continuar..." RESET;
   EXPECT_EQ(player.output(), prompt + prompt + prompt + prompt + pause_line + pause_line);
 
-  // The end of one player's input is that player's alone; the next read decides again.
-  ScriptedUi other("sigo\n");
-  EXPECT_TRUE(ui_read_line(other.ui(), buf, sizeof buf) && !ui_input_closed(other.ui()));
-  EXPECT_STREQ(buf, "sigo");
-  EXPECT_TRUE(ui_input_closed(ui));
+  // The next read decides again whether the input has ended.
   UiContext again{};
   again.source = [](char* line, std::size_t, void*) {
     line[0] = 'y', line[1] = '\0';
@@ -137,12 +179,10 @@ TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
   again.input_closed = true;
   EXPECT_TRUE(ui_read_line(again, buf, sizeof buf) && !ui_input_closed(again));
 
-  // A menu answer is exactly one character from '1' to the last entry.
-  const std::pair<const char*, char> answers[] = {{"1", '1'}, {"6", '6'}, {"0", 0},    {"7", 0},
-                                                  {"", 0},    {" 3", 0},  {"3 ", 0},   {"33", 0},
-                                                  {"3.", 0},  {"a", 0},   {nullptr, 0}};
-  for (auto [answer, entry] : answers) EXPECT_EQ(ui_menu_choice(answer, '6'), entry) << answer;
-  EXPECT_EQ(ui_menu_choice("6", '5'), 0);
+  // A menu answer is exactly one character from '1' to the last entry (the main menu's
+  // blanks, doubles and overlong lines are played through the game).
+  for (const char* answer : {"0", "a", "6", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(ui_menu_choice(answer, '5'), 0) << answer;
 }
 
 TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
@@ -157,9 +197,8 @@ TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
   // States in red; the joined names are 74 bytes and the cut at 69 splits the "ú" of "rúnica".
   character_add_state(c, "Herido de gravedad");
   character_add_state(c, "Envenenado");
-  for (const char* item : {"Llave", "Poción de maná", "Mapa del túnel", "Espada rúnica"}) {
+  for (const char* item : {"Llave", "Poción de maná", "Mapa del túnel", "Espada rúnica"})
     character_add_item(c, item);
-  }
   EXPECT_EQ(hud(3, 10, c, false, &counters, true), screen("hud_ai"));
   // Without counters, or with their display off, the AI segment has no numbers; an empty
   // backpack has no row.
@@ -170,11 +209,10 @@ TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
   // never with a number cut; every row still ends at the border.
   for (int width = 30; width <= 90; ++width) {
     const std::string out = hud(3, 10, c, false, &counters, true, width);
-    for (const char* stat : {"Fuerza:" BOLD "+2", "Agilidad:" BOLD "-1", "Mente:" BOLD "+0"}) {
-      const std::string name = std::string(stat).substr(0, std::string(stat).find(':') + 1);
-      EXPECT_TRUE(out.find(stat) != std::string::npos || out.find(name) == std::string::npos)
+    for (std::string_view stat : {"Fuerza:" BOLD "+2", "Agilidad:" BOLD "-1", "Mente:" BOLD "+0"})
+      EXPECT_TRUE(out.find(stat) != std::string::npos ||
+                  out.find(stat.substr(0, stat.find(':') + 1)) == std::string::npos)
           << width << " " << stat;
-    }
     EXPECT_TRUE(out.find("(Total: 165)") != std::string::npos ||
                 out.find("IA |") == std::string::npos)
         << width;
@@ -265,38 +303,149 @@ TEST(NarrationPanel, HeaderTextFrameAndConsumptionLine) {
 // arrive here through a pipe, entered by the sleep hook on its second pause.
 TEST(TextOutput, EnterWhileTypingFinishesTheText) {
   struct Keyboard {
-    int fd;
+    int fd[2];
     const char* line;
     int pauses = 0;
   };
   for (const char* typed : {"\n", "2\n"}) {
-    int keys[2];
-    ASSERT_EQ(pipe(keys), 0);
-    Keyboard keyboard{keys[1], typed};
+    Keyboard keys{{}, typed};
+    ASSERT_EQ(pipe(keys.fd), 0);
     qh_test::ScriptedUi screen;
     UiContext ui = screen.ui();
-    ui.in = fdopen(keys[0], "r");
+    ui.in = fdopen(keys.fd[0], "r");
     ui.interactive = true;
-    ui.user = &keyboard;
+    ui.user = &keys;
     ui.sleep = [](std::int32_t, void* user) {
       auto* k = static_cast<Keyboard*>(user);
       if (++k->pauses == 2) {
-        EXPECT_GT(write(k->fd, k->line, std::strlen(k->line)), 0);
+        EXPECT_GT(write(k->fd[1], k->line, std::strlen(k->line)), 0);
       }
     };
     ui_typewriter(ui, "Un texto largo que nadie quiere esperar.", 0.01f);
     EXPECT_EQ(screen.output(), "Un texto largo que nadie quiere esperar.") << typed;
-    EXPECT_EQ(keyboard.pauses, 2) << typed;
-    ASSERT_GT(write(keys[1], "siguiente\n", 10), 0);
+    EXPECT_EQ(keys.pauses, 2) << typed;
+    ASSERT_GT(write(keys.fd[1], "siguiente\n", 10), 0);
     char line[64];
     ASSERT_TRUE(ui_read_line(ui, line, sizeof line));
     EXPECT_STREQ(line, typed[0] == '\n' ? "siguiente" : "2");
-    close(keys[1]);
+    close(keys.fd[1]);
     std::fclose(ui.in);
   }
   // Not at a terminal, every character waits its turn.
   qh_test::ScriptedUi file("\n\n\n");
-  file.ui().interactive = false;
   ui_typewriter(file.ui(), "abcdef", 0.01f);
   EXPECT_EQ(file.sleeps.size(), 3u);
+}
+
+TEST(Frames, EveryRowEndsAtItsBorderForBothStoriesAnyHealthAndTheLongestNames) {
+  auto story = std::make_unique<Story>();
+  const TokenCounters counters{2147483647, 2147483647, 2147483647, 0, 0, 2147483647};
+  // 0: not a terminal, drawn at the frames' own widths.
+  const int widths[] = {0, 200, 86, 85, 74, 60, 40, 24, 12};
+  for (const char* file : {"intrusion_en_neon.md", "la_cripta_del_rey_ceniza.md"}) {
+    ASSERT_TRUE(
+        story_parser_load_file(*story, (QH_SOURCE_DIR "/stories/" + std::string(file)).c_str()));
+    for (const std::string& name : longest_names()) {
+      for (bool full_health : {false, true}) {
+        // Every other longest name as an item, a state and a stat at their extremes.
+        Character hero{};
+        character_seed_from_story(hero, *story, name);
+        for (const std::string& other : longest_names()) {
+          character_add_item(hero, other);
+          character_add_state(hero, other);
+          character_set_stat(hero, other, -2147483647);
+        }
+        character_set_stat(hero, name, 2147483647);
+        hero.hp = full_health ? hero.max_hp : 1;
+        for (int width : widths) {
+          SCOPED_TRACE(std::string(file) + " " + name + " " + std::to_string(width));
+          ScriptedUi player;
+          UiContext& ui = player.ui();
+          ui.is_terminal = width > 0;
+          ui.width = width;
+          const int panel = width > 0 && width < 86 ? width : 86;
+          const int narration = width > 0 && width < 74 ? width : 74;
+          for (int mode = 0; mode < 3; ++mode) {
+            ui_print_hud(ui, &hero, mode == 0, &counters, mode == 1);
+            const std::string screen = player.output();
+            rows_end_at(screen, {"╔", "║", "╚"}, panel);
+            EXPECT_EQ(screen.find_first_of("\t\x9b"), std::string::npos);
+            ui_print_dm_narration(ui, story->sections[0].text.c_str(), mode == 0, &counters);
+            rows_end_at(player.output(), {"┌", "└"}, narration);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Frames, DiceLineUpAndNeverWrapOnANarrowTerminal) {
+  RollResult roll{6, 3, -2147483647, 11, 2147483647, OUTCOME_CRIT_FAILURE, {}};
+  roll.text.assign("Fallo Crítico 🐉");
+  for (int width : {0, 80, 30, 21, 15}) {
+    SCOPED_TRACE(width);
+    ScriptedUi player;
+    player.ui().is_terminal = width > 0;
+    player.ui().width = width;
+    GameRandom random;
+    rules_random_seed(random, 7);
+    ui_animate_dice_roll(player.ui(), &roll, "漢字 Sigilo", &random);
+    // The heading above the frames may wrap; a frame line may not, or the next
+    // frame, drawn five lines up, would land in the wrong place.
+    const std::vector<std::string> frames = rows(player.output(), {"  ┌", "  │", "  └"});
+    for (const std::string& line : frames) {
+      if (width > 0) {
+        EXPECT_LE(text_display_width(line), width) << line;
+      }
+      // The second die's right border is the frame's 21st column, whatever follows it.
+      const std::string_view dice(line.data(), text_prefix_for_width(line, 21));
+      if (width == 0 || width >= 21) {
+        EXPECT_EQ(text_display_width(dice), 21) << line;
+        EXPECT_TRUE(dice.ends_with("┐") || dice.ends_with("│") || dice.ends_with("┘")) << line;
+      }
+    }
+    EXPECT_EQ(frames.size(), 25u);  // four rolling frames and the settled one
+  }
+}
+
+TEST(Frames, SceneNarrationAndLoreWrapAtTheTerminalOnly) {
+  StorySection section{};
+  section.id.assign("3");
+  section.title.assign("La cripta");
+  section.text.assign(
+      "Las antorchas parpadean sobre los sarcófagos del rey ceniza.\n\nUn eco 🐉 responde "
+      "desde el fondo: «¿Quién osa despertar a los muertos?» "
+      "Supercalifragilisticoespialidoso-y-más-allá-del-margen.");
+  const std::string lore = "Un reino antiguo, enterrado bajo ceniza y silencio durante siglos.";
+
+  // Not a terminal: the text as written, byte for byte.
+  ScriptedUi file;
+  ui_print_scene(file.ui(), &section);
+  EXPECT_EQ(file.output(), "\n\x1b[38;5;214m\x1b[1m─── 📍 [3] La cripta ───\x1b[0m\n\n" +
+                               std::string(section.text.view()) + "\n");
+
+  for (int width : {80, 30, 16}) {
+    SCOPED_TRACE(width);
+    ScriptedUi player;
+    player.ui().is_terminal = true;
+    player.ui().width = width;
+    player.ui().typing_speed = 0.01f;  // the typewriter still types the wrapped text
+    ui_print_scene(player.ui(), &section);
+    ui_print_dm_narration(player.ui(), section.text.c_str(), true, nullptr);
+    ui_print_lore_passage(player.ui(), "Reino", lore);
+    // Only a word longer than a line is broken: every other word is kept whole.
+    std::string shown;
+    for (const std::string& line : rows(player.output(), {""})) {
+      shown += line + "\n";
+      // The scene's heading is not wrapped.
+      if (!line.starts_with("─── 📍")) {
+        EXPECT_LE(text_display_width(line), width) << line;
+      }
+    }
+    std::istringstream words{std::string(section.text.view())};
+    for (std::string word; words >> word;)
+      EXPECT_TRUE(text_display_width(word) > width || shown.find(word) != std::string::npos)
+          << word;
+    EXPECT_FALSE(player.sleeps.empty());
+  }
 }

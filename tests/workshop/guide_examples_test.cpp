@@ -73,8 +73,8 @@ TEST(GuideExamples, EveryExampleParsesAndBehavesAsTheGuideSays) {
   for (std::string line; std::getline(guide, line);) lines.push_back(line);
   static const std::regex pair(R"re(([a-z_]+(?:\[[^\]]*\])?)=(?:'((?:[^'\\]|\\.)*)'|(\S*)))re");
   static Story story;  // 7 MB: never on the stack; every example reuses it, as the game does
-  // The expected facts, one row per example in the guide's order, named by the example's
-  // first section header; the fact lines under it are joined. Other '#' lines are comments.
+  // The expected facts, one row per example in the guide's order, named by the example's first
+  // section header; the fact lines under it are joined. Other '#' lines are comments.
   std::vector<std::pair<std::string, std::string>> rows;
   std::istringstream table(qh_test::read_file(QH_TEST_DATA_DIR "/guide_examples.txt"));
   for (std::string line; std::getline(table, line);) {
