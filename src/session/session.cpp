@@ -579,7 +579,6 @@ SessionEnd game_session_run(const SessionIo& io, const Story* story, const char*
                      "error");
     return SESSION_END_NONE;
   }
-  s->host = &io.host;
   s->ui = &io.host.ui;
   s->observer = io.observer;
   s->sink = io.sink;

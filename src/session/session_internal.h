@@ -32,7 +32,6 @@ enum class SaveSlot { kAutosave, kQuicksave };
 // far as the story fills it: allocated zeroed on the heap once per adventure,
 // never on the stack.
 struct SessionState {
-  Host* host;                       // the terminal, root folder and music of the adventure
   UiContext* ui;                    // the host's terminal: lines come from it
   const SessionObserver* observer;  // optional
   const SessionSink* sink;          // where events go; null: drawn on the host's terminal

@@ -534,8 +534,6 @@ TableGuest* table_guest_join(const TableGuestSettings& settings, TableErrorText*
   return g;
 }
 
-const char* table_guest_id(const TableGuest& guest) { return guest.id.c_str(); }
-
 bool table_guest_vote(TableGuest& g, std::int32_t option) {
   std::int32_t turn;
   {

@@ -45,8 +45,6 @@ enum class TableGuestEnd : std::uint8_t {
 // Joins the table of `settings.code` and connects. Null with a Spanish reason
 // (refused by the host, no answer, no broker).
 TableGuest* table_guest_join(const TableGuestSettings& settings, TableErrorText* error);
-// The id the table knows this adventurer by.
-const char* table_guest_id(const TableGuest& guest);
 
 // A line the adventurer typed: a number votes, "/decir ..." speaks, "/ficha",
 // "/mochila", "/mesa" and "/ayuda" are answered here, "/salir" leaves, and

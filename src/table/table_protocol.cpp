@@ -440,17 +440,3 @@ std::int32_t table_read_int(const JsonMember& object, std::string_view key, std:
 bool table_read_flag(const JsonMember& object, std::string_view key) {
   return read_flag(object, key);
 }
-
-void table_encode_int(std::string_view key, std::int64_t value, std::string& out) {
-  out.clear();
-  ObjectWriter w(out);
-  w.number(key, value);
-  w.close();
-}
-
-void table_encode_flag(std::string_view key, bool value, std::string& out) {
-  out.clear();
-  ObjectWriter w(out);
-  w.flag(key, value);
-  w.close();
-}

@@ -133,10 +133,6 @@ std::int32_t table_read_int(const JsonMember& object, std::string_view key, std:
                             std::int32_t low, std::int32_t high);
 bool table_read_flag(const JsonMember& object, std::string_view key);
 
-// Small messages: one integer, one flag or one name under a key.
-void table_encode_int(std::string_view key, std::int64_t value, std::string& out);
-void table_encode_flag(std::string_view key, bool value, std::string& out);
-
 // The text as a terminal may show it, line feeds kept: each line goes through
 // the one terminal-safe filter.
 std::string table_printable_lines(std::string_view text);

@@ -16,7 +16,7 @@
 
 namespace {
 
-enum class ItemKind : std::uint8_t { kMessage, kNote, kLine, kLocal };
+enum class ItemKind : std::uint8_t { kMessage, kNote, kLocal };
 
 struct Item {
   ItemKind kind;
@@ -131,10 +131,6 @@ void draw(TableScreen& s, Item& item) {
       ui_print_message(s.ui, table_printable_lines(item.text).c_str(), item.type.c_str());
       ui_flush(s.ui);
       return;
-    case ItemKind::kLine:
-      end_prompt_line(s);
-      table_render_line(s.ui, item.type, item.text);
-      return;
     case ItemKind::kLocal: {
       end_prompt_line(s);
       SessionEvent e{};
@@ -218,10 +214,6 @@ void table_screen_post_json(TableScreen& screen, std::string_view type, std::str
 
 void table_screen_note(TableScreen& screen, std::string_view text, std::string_view level) {
   push(screen, Item{ItemKind::kNote, std::string(level), {}, std::string(text)});
-}
-
-void table_screen_line(TableScreen& screen, std::string_view type, std::string_view text) {
-  push(screen, Item{ItemKind::kLine, std::string(type), {}, std::string(text)});
 }
 
 void table_screen_local(TableScreen& screen, SessionEventKind kind, const Character& hero) {

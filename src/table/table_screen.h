@@ -41,8 +41,6 @@ void table_screen_post_json(TableScreen& screen, std::string_view type, std::str
 // A line of this terminal alone, in the style of the game's messages
 // ("error", "warning", "success", "info").
 void table_screen_note(TableScreen& screen, std::string_view text, std::string_view level);
-// One of the table's lines drawn on this terminal alone.
-void table_screen_line(TableScreen& screen, std::string_view type, std::string_view text);
 // An answer drawn from the hero alone (the sheet, the backpack) or the help,
 // on this terminal alone.
 void table_screen_local(TableScreen& screen, SessionEventKind kind, const Character& hero);

@@ -8,17 +8,16 @@ namespace {
 struct ChannelPath {
   TableChannel channel;
   const char* path;  // after the root; '*' stands for the level that holds `part`
-  const char* name;
 };
 
 constexpr ChannelPath kPaths[TABLE_CHANNEL_COUNT] = {
-    {TableChannel::kState, "estado", "estado"},
-    {TableChannel::kEvents, "eventos", "eventos"},
-    {TableChannel::kHostPresence, "anfitrion/presencia", "presencia del anfitrión"},
-    {TableChannel::kActions, "jugadores/*/acciones", "acciones"},
-    {TableChannel::kPresence, "jugadores/*/presencia", "presencia"},
-    {TableChannel::kJoinRequest, "entrada/solicitudes", "solicitudes de entrada"},
-    {TableChannel::kJoinAnswer, "entrada/respuestas/*", "respuestas de entrada"},
+    {TableChannel::kState, "estado"},
+    {TableChannel::kEvents, "eventos"},
+    {TableChannel::kHostPresence, "anfitrion/presencia"},
+    {TableChannel::kActions, "jugadores/*/acciones"},
+    {TableChannel::kPresence, "jugadores/*/presencia"},
+    {TableChannel::kJoinRequest, "entrada/solicitudes"},
+    {TableChannel::kJoinAnswer, "entrada/respuestas/*"},
 };
 
 bool is_id_char(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; }
@@ -108,12 +107,6 @@ std::size_t table_topic_limit(TableChannel channel) {
     default:
       return TABLE_MAX_SMALL_MESSAGE;
   }
-}
-
-const char* table_channel_name(TableChannel channel) {
-  for (const ChannelPath& p : kPaths)
-    if (p.channel == channel) return p.name;
-  return "?";
 }
 
 bool table_player_id(std::string_view name, TablePlayerId& out) {

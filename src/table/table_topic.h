@@ -55,7 +55,6 @@ bool table_topic_parse(std::string_view table_id, std::string_view topic, TableT
 std::string_view table_topic_sender(const TableTopic& topic);
 // Largest message accepted on the channel.
 std::size_t table_topic_limit(TableChannel channel);
-const char* table_channel_name(TableChannel channel);
 
 // An adventurer's id from the name they chose: ASCII letters lower-cased,
 // digits kept, blanks, '-' and '_' as '_', other bytes dropped, at most 24
