@@ -95,7 +95,7 @@ bool table_event_encode(const SessionEvent& e, std::int32_t turn, std::string& t
     case SessionEventKind::kOptions:
       if (e.section == nullptr) return false;
       type = TABLE_MSG_OPTIONS;
-      table_encode_options(*e.section, false, turn, data);
+      table_encode_options(*e.section, turn, data);
       return true;
     case SessionEventKind::kDice:
       if (e.roll == nullptr) return false;

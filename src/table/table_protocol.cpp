@@ -186,8 +186,7 @@ void table_encode_scene(const StorySection& section, std::string& out) {
   w.close();
 }
 
-void table_encode_options(const StorySection& section, bool with_hidden, std::int32_t turn,
-                          std::string& out) {
+void table_encode_options(const StorySection& section, std::int32_t turn, std::string& out) {
   out.clear();
   ObjectWriter w(out);
   w.number("turno", turn);
@@ -197,8 +196,7 @@ void table_encode_options(const StorySection& section, bool with_hidden, std::in
   for (int i = 0; i < section.transition_count && i < SECTION_MAX_TRANSITIONS; ++i) {
     const StoryTransition& t = section.transitions[i];
     OptionAccess access = rules_option_access(t);
-    if (!with_hidden && (access == OptionAccess::kHiddenCommand || access == OptionAccess::kNone))
-      continue;
+    if (access == OptionAccess::kHiddenCommand || access == OptionAccess::kNone) continue;
     if (!first) out += ',';
     first = false;
     ObjectWriter o(out);

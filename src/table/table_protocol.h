@@ -61,11 +61,10 @@ bool table_decode_hero(const JsonMember& data, Character& out);
 // The scene: id, title, body, whether it ends the story and how, its hazard damage.
 void table_encode_scene(const StorySection& section, std::string& out);
 // The options as a player sees them: number, label, command, the item that
-// locks one and the check it asks for. Hidden options are written only with
-// `with_hidden` (the director's copy, which never goes through the broker).
+// locks one and the check it asks for. Hidden options are never written: the
+// director sees them on the host's own screen, never through the broker.
 // `turn` names the vote these options belong to.
-void table_encode_options(const StorySection& section, bool with_hidden, std::int32_t turn,
-                          std::string& out);
+void table_encode_options(const StorySection& section, std::int32_t turn, std::string& out);
 // Rebuilds a section from a scene and (when given) its options. False when a
 // required field is missing; `out` is then reset.
 bool table_decode_scene(const JsonMember& scene, const JsonMember* options, StorySection& out);
