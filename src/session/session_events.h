@@ -31,23 +31,24 @@ enum class SessionEventKind : std::int32_t {
   kDeath,      // the hero died: `text` the closing line
 };
 
+// Every field not named is empty: an event names only what its kind uses.
 struct SessionEvent {
-  SessionEventKind kind;
-  const char* text;               // message, narration or closing line
-  const char* level;              // "error", "warning", "success" or "info"
-  const char* name;               // item, stat or lore query
-  const StorySection* section;    // scene, options, ending
-  const Character* hero;          // panel, options, sheet, backpack
-  const RollResult* roll;         // dice
-  const TokenCounters* counters;  // panel and narration
-  const LoreHit* hits;            // lore answer
-  std::int32_t hit_count;
-  std::int32_t amount;  // hazard damage
-  bool classic;         // panel: the classic narrator answers
-  bool show_tokens;     // panel: token use is shown
-  bool typed;           // scene: typed out at the terminal's speed
-  bool from_model;      // narration: the language model answered
-  GameRandom* random;   // dice: the generator of the rolling faces
+  SessionEventKind kind{};
+  const char* text = nullptr;               // message, narration or closing line
+  const char* level = nullptr;              // "error", "warning", "success" or "info"
+  const char* name = nullptr;               // item, stat or lore query
+  const StorySection* section = nullptr;    // scene, options, ending
+  const Character* hero = nullptr;          // panel, options, sheet, backpack
+  const RollResult* roll = nullptr;         // dice
+  const TokenCounters* counters = nullptr;  // panel and narration
+  const LoreHit* hits = nullptr;            // lore answer
+  std::int32_t hit_count = 0;
+  std::int32_t amount = 0;       // hazard damage
+  bool classic = false;          // panel: the classic narrator answers
+  bool show_tokens = false;      // panel: token use is shown
+  bool typed = false;            // scene: typed out at the terminal's speed
+  bool from_model = false;       // narration: the language model answered
+  GameRandom* random = nullptr;  // dice: the generator of the rolling faces
 };
 
 // Receives every event of an adventure, in order.

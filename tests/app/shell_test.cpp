@@ -20,7 +20,6 @@
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
 
-// One "file | title" line per story listed.
 static std::string listed(const std::string& dir) {
   StoryFileName files[APP_MAX_STORIES];
   StoryTitleText titles[APP_MAX_STORIES];
@@ -138,10 +137,7 @@ class Shell : public ::testing::Test {
  protected:
   void SetUp() override {
     app = static_cast<AppContext*>(std::calloc(1, sizeof(AppContext)));
-    config_set_defaults(app->config);
-    app->config.offline_mode = true;
-    app->config.music_enabled = false;
-    app->config.typing_speed = 0;
+    ASSERT_TRUE(config_load(app->config, QH_TEST_DATA_DIR "/quiet_config.json"));
   }
   void TearDown() override { std::free(app); }
   std::string resume(const std::string& input) {
@@ -244,17 +240,13 @@ TEST_F(Shell, TheProgramRunsOnAHostOfItsOwn) {
                       "1884, \"community_vault_repo\": \"ana/boveda\", \"music_enabled\": false}");
   qh_test::ScriptedHost player("5\n1\n5\n6\n", dir.path());
   EXPECT_EQ(app_run(player.host(), *app), 0);
-  EXPECT_TRUE(qh_test::contains_in_order(
-      player.output(),
-      {"--- MENÚ PRINCIPAL ---",
-       "(1-6): \x1b[0m" + qh_test::from_data("e2e", "settings_screen.txt",
-                                             {{"MODE", "💾 Narrador Clásico (Sin IA)"},
-                                              {"BROKER", "mesa.local"},
-                                              {"PORT", "1884"},
-                                              {"REPO", "ana/boveda"}}),
-       "--- MENÚ PRINCIPAL ---",
-       "\n\x1b[38;5;214m¡Gracias por jugar a Quillhaven! Que los dados te sean "
-       "favorables.\x1b[0m\n\n"}));
+  const qh_test::Fields fields = {{"MODE", "💾 Narrador Clásico (Sin IA)"},
+                                  {"BROKER", "mesa.local"},
+                                  {"PORT", "1884"},
+                                  {"REPO", "ana/boveda"}};
+  EXPECT_TRUE(
+      qh_test::shows(player.output(), "app", "host_run.txt",
+                     {{"SETTINGS", qh_test::from_data("e2e", "settings_screen.txt", fields)}}));
   EXPECT_TRUE(qh_test::contains_in_order(qh_test::read_file(dir.file("config.json")),
                                          {"\"offline_mode\": false", "\"mqtt_port\": 1884"}));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "support/test_support.h"
@@ -38,11 +39,9 @@ inline std::string from_data(const std::string& folder, const std::string& name,
 // one before it; a line that starts with "!" must appear nowhere.
 inline ::testing::AssertionResult shows(const std::string& out, const std::string& folder,
                                         const std::string& name, const Fields& fields = {}) {
-  const std::string list = read_file(QH_TEST_DATA_DIR "/" + folder + "/" + name);
+  std::istringstream list(read_file(QH_TEST_DATA_DIR "/" + folder + "/" + name));
   std::size_t at = 0;
-  for (std::size_t from = 0, end; (end = list.find('\n', from)) != std::string::npos;
-       from = end + 1) {
-    std::string line = list.substr(from, end - from);
+  for (std::string line; std::getline(list, line);) {
     for (std::size_t nl = 0; (nl = line.find("\\n", nl)) != std::string::npos; ++nl)
       line.replace(nl, 2, "\n");
     const bool absent = line.starts_with('!');

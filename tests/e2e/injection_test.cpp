@@ -2,10 +2,10 @@
 // replies that carry terminal escape sequences (window title, clipboard,
 // terminal reset, cursor moves) and C1 controls: the captured screens may hold
 // no escape sequence other than the program's own colours and cursor move.
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <string_view>
 
 #include "common/slug.h"
 #include "e2e/expected_text.h"
@@ -13,6 +13,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using qh_test::RunResult;
 
 // Window title, icon name and clipboard (OSC 0, 2 and 52, ended by BEL), a full
@@ -31,18 +32,6 @@ const std::string kC1Shown(32, '?');
 // For the inside of a story's [tags], where brackets would end the tag.
 const std::string kTagHostile = kC1 + kReset;
 const std::string kHostile = kOsc + kReset + kCsi + kC1 + "\x7f\x01\x08";
-
-// The text of a JSON string holding `text`, controls as \u escapes (C1 as raw bytes).
-std::string json_escaped(std::string_view text) {
-  std::string out;
-  char code[8];
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    std::snprintf(code, sizeof code, byte < 0x20 || byte == 0x7F ? "\\u%04x" : "%c", byte);
-    out += code;
-  }
-  return out;
-}
 
 // Every ESC starts one of the program's own sequences; no C1 control, and no C0
 // control but line feed, tab, and the carriage return that starts a dice frame.
@@ -67,93 +56,76 @@ std::string json_escaped(std::string_view text) {
 const std::string kStoryFile = "\x1b]2;pwn\x07\x1b]52;c;SGVsbG8=\x07\x1b\x63 x.md";
 
 // A story, save, settings file or model reply of tests/data/e2e, filled with
-// hostile texts, raw or ({J_...}) JSON-escaped.
+// hostile texts (the JSON files hold them \u-escaped too, C1 as raw bytes).
 std::string fixture(const std::string& name, qh_test::Fields fields = {}) {
-  fields.insert({{"H", kHostile}, {"C1", kC1}, {"T", kTagHostile}});
-  for (const auto& [key, raw] : {std::pair{"OSC", kOsc}, {"RESET", kReset}, {"CSI", kCsi}}) {
-    fields[key] = raw;
-    fields["J_" + std::string(key)] = json_escaped(raw);
-  }
+  fields.insert({{"H", kHostile},
+                 {"C1", kC1},
+                 {"T", kTagHostile},
+                 {"OSC", kOsc},
+                 {"RESET", kReset},
+                 {"CSI", kCsi}});
   return qh_test::from_data("e2e", name, fields);
 }
-
-class Pack {
- public:
-  Pack() {
-    write("stories/" + kStoryFile, fixture("hostile_story.md"));
-    SlugText slug;
-    make_slug(("stories/" + kStoryFile).c_str(), "", slug);
-    auto save_at = [&](const std::string& section) {
-      return fixture("hostile_save.json",
-                     {{"SLUG", slug.c_str()}, {"SECTION", json_escaped(section)}});
-    };
-    const std::string quicksave = "saves/quicksave_" + std::string(slug.c_str()) + ".json";
-    write("saves/autosave_" + std::string(slug.c_str()) + ".json", save_at("2"));
-    write(quicksave, save_at("zz" + kOsc + kC1));
-    // The autosave is the newest, so it is the browser's first row.
-    std::error_code ignored;
-    std::filesystem::last_write_time(
-        dir_.file(quicksave),
-        std::filesystem::file_time_type::clock::now() - std::chrono::hours(24), ignored);
-    // A guide line longer than a read splits a C1 control between two reads.
-    std::string long_line(510, 'g');
-    long_line += "\xc2\x9b\x33\x31m" + kHostile + "\n";  // CSI 31m
-    write("GUIA_CREACION_HISTORIAS.md", "# Guía" + kHostile + "\n" + long_line + "fin\n");
-    write("reply", fixture("hostile_reply.json"));
-    qh_test::make_executable_script(dir_.file("bin/curl"),
-                                    "#!/bin/sh\ncat '" + dir_.file("reply") + "'\n");
-  }
-  void write(const std::string& name, const std::string& text) const {
-    qh_test::write_file(dir_.file(name), text);
-  }
-  RunResult run(const std::string& input) const {
-    RunResult r =
-        qh_test::run_program({.cwd = dir_.path(),
-                              .input = input,
-                              .args = {},
-                              .binary = "",
-                              .env = {{"PATH", dir_.file("bin") + ":" + std::getenv("PATH")}}});
-    EXPECT_TRUE(r.exit_code == 0 && r.err.empty()) << r.err;
-    return r;
-  }
-
- private:
-  qh_test::TempDir dir_;
-};
 
 }  // namespace
 
 TEST(Injection, HostilePackSaveSettingsGuideAndModelReachNoScreenRaw) {
-  Pack pack;
-  pack.write("config.json", fixture("hostile_config.json", {{"WHAT", "broker"}}));
-  const std::string input =
-      // The hostile save: its row, panel, sheet and backpack; then a quicksave
-      // whose section does not exist (its error waits for Enter).
-      "2\n1\n/stats\n/inv\n/cargar\n\n"
-      // The hostile story under a hostile name, played by a hostile hero: lore,
-      // a misspelt command, free text and a check narrated by the model.
-      "1\n1\nAna" +
-      kOsc + kC1 + "\n/lore reliquia " + kOsc + "\nnmapp -sV" + kCsi + "\nexamino la tumba" +
-      kReset +
-      "\n1\n/inv\n/salir\nn\n"  // Eva's autosave is kept: Ana's game gets its own
-      // The multiplayer, settings (with both edit prompts), vault and guide screens.
-      "3\n\n5\n3\n\n\n4\n\n\n5\n4\n2\n\n6\n\n8\n6\n";
-  RunResult r = pack.run(input);
-  EXPECT_TRUE(only_own_sequences(r.out));
+  qh_test::TempDir dir;
+  auto write = [&](const std::string& name, const std::string& text) {
+    qh_test::write_file(dir.file(name), text);
+  };
+  auto run = [&](const std::string& input) {
+    RunResult r =
+        qh_test::run_program({.cwd = dir.path(),
+                              .input = input,
+                              .args = {},
+                              .binary = "",
+                              .env = {{"PATH", dir.file("bin") + ":" + std::getenv("PATH")}}});
+    EXPECT_TRUE(r.exit_code == 0 && r.err.empty()) << r.err;
+    EXPECT_TRUE(only_own_sequences(r.out));
+    return r.out;
+  };
+  write("stories/" + kStoryFile, fixture("hostile_story.md"));
+  SlugText key;
+  make_slug(("stories/" + kStoryFile).c_str(), "", key);
+  const std::string slug = key.c_str(),
+                    osc = "\\u001b]0;pwn\\u0007\\u001b]2;title\\u0007\\u001b]52;c;SGVsbG8=\\u0007";
+  for (const std::string& at : {std::string("2"), "zz" + osc + kC1})  // a section, JSON-escaped
+    write("saves/" + std::string(at == "2" ? "autosave_" : "quicksave_") + slug + ".json",
+          fixture("hostile_save.json", {{"SLUG", slug}, {"SECTION", at}}));
+  // The autosave is the newest, so it is the browser's first row.
+  std::error_code ignored;
+  std::filesystem::last_write_time(dir.file("saves/quicksave_" + slug + ".json"),
+                                   std::filesystem::file_time_type::clock::now() - 24h, ignored);
+  // A guide line longer than a read splits a C1 control between two reads.
+  write("GUIA_CREACION_HISTORIAS.md", "# Guía" + kHostile + "\n" + std::string(510, 'g') +
+                                          "\xc2\x9b\x33\x31m" + kHostile + "\nfin\n");  // CSI 31m
+  write("reply", fixture("hostile_reply.json"));
+  qh_test::make_executable_script(dir.file("bin/curl"),
+                                  "#!/bin/sh\ncat '" + dir.file("reply") + "'\n");
 
+  // Settings taken from a shipped example are shown as safely as the player's own.
+  write("config.json.example", fixture("hostile_config.json", {{"WHAT", "ejemplo"}}));
+  EXPECT_TRUE(qh_test::shows(run("5\n5\n3\n\n6\n"), "e2e", "hostile_example_settings.txt"));
+
+  write("config.json", fixture("hostile_config.json", {{"WHAT", "broker"}}));
   // Every screen did show the hostile texts, made harmless (and cut where
   // their records end); the story parser drops C0 controls.
-  EXPECT_TRUE(qh_test::shows(r.out, "e2e", "hostile_screens.txt",
-                             {{"OSC", "?]0;pwn??]2;title??]52;c;SGVsbG8=?"},
-                              {"CSI", "?[2J?[5;5H?[3A"},
-                              {"C1", kC1Shown},
-                              {"P", "]0;pwn]2;title]52;c;SGVsbG8=c[2J[5;5H[3A"}}));
-}
-
-TEST(Injection, SettingsFromAShippedExampleAreShownSafely) {
-  Pack pack;
-  pack.write("config.json.example", fixture("hostile_config.json", {{"WHAT", "ejemplo"}}));
-  RunResult r = pack.run("5\n5\n3\n\n6\n");
-  EXPECT_TRUE(only_own_sequences(r.out));
-  EXPECT_TRUE(qh_test::shows(r.out, "e2e", "hostile_example_settings.txt"));
+  EXPECT_TRUE(qh_test::shows(
+      run(  // The hostile save: its row, panel, sheet and backpack; then a quicksave
+            // whose section does not exist (its error waits for Enter).
+          "2\n1\n/stats\n/inv\n/cargar\n\n"
+          // The hostile story under a hostile name, played by a hostile hero: lore,
+          // a misspelt command, free text and a check narrated by the model.
+          "1\n1\nAna" +
+          kOsc + kC1 + "\n/lore reliquia " + kOsc + "\nnmapp -sV" + kCsi + "\nexamino la tumba" +
+          kReset +
+          "\n1\n/inv\n/salir\nn\n"  // Eva's autosave is kept: Ana's game gets its own
+          // The multiplayer, settings (with both edit prompts), vault and guide screens.
+          "3\n\n5\n3\n\n\n4\n\n\n5\n4\n2\n\n6\n\n8\n6\n"),
+      "e2e", "hostile_screens.txt",
+      {{"OSC", "?]0;pwn??]2;title??]52;c;SGVsbG8=?"},
+       {"CSI", "?[2J?[5;5H?[3A"},
+       {"C1", kC1Shown},
+       {"P", "]0;pwn]2;title]52;c;SGVsbG8=c[2J[5;5H[3A"}}));
 }

@@ -19,10 +19,8 @@ using namespace fuzz_check;
 inline Failure check_round_trip(std::string_view text) {
   static AppConfig first, second;
   static ConfigReport report;
-  if (!config_parse(first, text, "config.json", &report)) {
-    if (report.state == ConfigFileState::kLoaded) return "a refused text reported as loaded";
-    return nullptr;
-  }
+  if (!config_parse(first, text, "config.json", &report))
+    return report.state == ConfigFileState::kLoaded ? "a refused text reported as loaded" : nullptr;
   if (report.warning_count < 0 || report.warning_count > CONFIG_MAX_WARNINGS)
     return "warning count out of range";
   if (!terminated(first.gemini_api_key, first.model, first.language, first.mqtt_broker,

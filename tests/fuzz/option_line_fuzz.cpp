@@ -4,7 +4,6 @@
 
 QH_FUZZ_TARGET(line) {
   static StoryTransition transition;
-  if (parse_transition_line(line, transition)) {
+  if (parse_transition_line(line, transition))
     fuzz_check::abort_on(story_invariants::check_transition(transition));
-  }
 }

@@ -19,10 +19,9 @@ inline fuzz_check::Failure check(std::string_view text) {
   save_parse_text(text, id, sizeof id, first, &seen);
   // The visited sections are a list of distinct ids within its capacity.
   if (seen.count < 0 || seen.count > STORY_MAX_SECTIONS) return "the visited count left its list";
-  for (int i = 0; i < seen.count; ++i) {
+  for (int i = 0; i < seen.count; ++i)
     for (int j = 0; j < i; ++j)
       if (seen.ids[i] == seen.ids[j].view()) return "a visited section was kept twice";
-  }
   const std::string written = save_build_text("s", "T", id, "", first, "AAAA-MM-DD HH:MM", &seen);
   if (fuzz_check::holds_control(written, "\n")) return "a raw control byte was written";
   char id_again[32] = "";

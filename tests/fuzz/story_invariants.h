@@ -70,10 +70,9 @@ inline Failure check_story(const Story& s) {
     if (!clean(stat.name)) return "stat name not terminated or holding a control byte";
   for (const auto& item : list_used(s.items, s.item_count))
     if (!clean(item) || item.empty()) return "starting item empty or unterminated";
-  for (const LoreEntry& e : list_used(s.lore, s.lore_count)) {
+  for (const LoreEntry& e : list_used(s.lore, s.lore_count))
     if (!clean(e.name, e.text, e.section_id))
       return "lore text not terminated or holding a control byte";
-  }
   for (const StorySection& section : list_used(s.sections, s.section_count))
     if (Failure f = check_section(section)) return f;
   return nullptr;

@@ -31,9 +31,7 @@ inline Failure check(std::string_view input) {
   std::uint8_t table_key[TABLE_KEY_BYTES], key[TABLE_MAC_BYTES];
   std::memset(table_key, 0x5A, sizeof table_key);
   table_message_key(table_key, key);
-  std::string resigned = body;
-  std::size_t mark = resigned.rfind(",\"firma\":\"");
-  if (mark != std::string::npos) resigned.resize(mark);
+  std::string resigned = body.substr(0, body.rfind(",\"firma\":\""));
   std::uint8_t mac[TABLE_MAC_BYTES];
   table_crypto_hmac(key, topic + "\n" + resigned, mac);
   resigned += ",\"firma\":\"";
@@ -92,11 +90,10 @@ inline Failure check(std::string_view input) {
         return "event text not terminal-safe";
       if (event.name != nullptr && holds_control(event.name)) return "event name not terminal-safe";
       if (event.hit_count < 0 || event.hit_count > TABLE_LORE_HITS) return "lore out of range";
-      for (int i = 0; i < event.hit_count; ++i) {
+      for (int i = 0; i < event.hit_count; ++i)
         if (holds_control(event.hits[i].title.view()) ||
             holds_control(event.hits[i].text.view(), "\n"))
           return "lore not terminal-safe";
-      }
       UiContext nowhere{};  // drawing on no terminal still walks every record
       session_render_event(nowhere, event);
     }

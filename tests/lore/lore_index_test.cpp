@@ -29,6 +29,9 @@ std::string lowered(std::string_view text) {
   return out;
 }
 
+// The next draw of a fixed pseudo-random sequence, so that every run asks the same queries.
+std::uint32_t next_draw(std::uint32_t& seed) { return (seed = seed * 1664525u + 1013904223u) >> 8; }
+
 // The words of a text, split at the delimiters.
 std::vector<std::string_view> split(std::string_view text) {
   std::vector<std::string_view> out;
@@ -74,19 +77,16 @@ void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stri
       for (const std::string& term : terms) {
         if (titles[c].find(term) != std::string::npos) score += 4.0f;
         for (std::size_t at = texts[c].find(term); at != std::string::npos;
-             at = texts[c].find(term, at + term.size())) {
+             at = texts[c].find(term, at + term.size()))
           score += 1.0f;
-        }
       }
       const LoreChunk& chunk = index.chunks[c];
       if (chunk.kind == "lore" || chunk.kind == "section_lore") score *= 1.3f;
       if (score > 0.0f) found.emplace_back(score, &chunk);
     }
-    for (std::size_t i = 0; i + 1 < found.size(); ++i) {
-      for (std::size_t j = i + 1; j < found.size(); ++j) {
+    for (std::size_t i = 0; i + 1 < found.size(); ++i)
+      for (std::size_t j = i + 1; j < found.size(); ++j)
         if (found[j].first > found[i].first) std::swap(found[i], found[j]);
-      }
-    }
     std::string expected, got;
     for (std::size_t k = 0; k < found.size() && k < static_cast<std::size_t>(wanted); ++k)
       expected += hit(found[k].second->title.view(), found[k].second->text.view(), found[k].first);
@@ -111,42 +111,40 @@ void compare_with_plain_scan(const LoreIndex& index, int mixes, std::size_t stri
                                "zzq",   "¿Qué",    "¡Ay!", "ÁRBOL", "Ñandú",    "(llave)",
                                "—dijo", "eco,eco", "aaa",  "ción",  "\tporque", "x"};
   std::uint32_t seed = 7;
-  auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
   for (int q = 0; q < mixes; ++q) {
     std::string query;
-    for (std::uint32_t n = next() % 24 + 1; n > 0; --n) {
-      std::uint32_t pick = next() % 8;
-      if (pick == 0) {
-        query += extra[next() % std::size(extra)];
-      } else if (pick == 1 && !query.empty()) {
+    for (std::uint32_t n = next_draw(seed) % 24 + 1; n > 0; --n) {
+      std::uint32_t pick = next_draw(seed) % 8;
+      if (pick == 0)
+        query += extra[next_draw(seed) % std::size(extra)];
+      else if (pick == 1 && !query.empty())
         query += query.substr(0, query.find(' '));  // a repeated word
-      } else if (!words.empty()) {
-        query += words[next() % words.size()];
-      }
-      query += std::string_view(" .,;!?'").substr(next() % 7, 1);
+      else if (!words.empty())
+        query += words[next_draw(seed) % words.size()];
+      query += std::string_view(" .,;!?'").substr(next_draw(seed) % 7, 1);
     }
-    expect_same(query, static_cast<int>(next() % 5 + 1));
+    expect_same(query, static_cast<int>(next_draw(seed) % 5 + 1));
   }
 }
 
 class Lore : public ::testing::Test {
  protected:
   ~Lore() override { rag_set_search_width(32); }
-  void parse(const std::string& t) { ASSERT_TRUE(story_parser_load_string(story_, t.c_str(), "")); }
-  // "kind ref|title|text" of every chunk, a line each, after indexing anew.
-  std::string chunks() {
+  // Parses and indexes a story.
+  void parse(const std::string& t) {
+    ASSERT_TRUE(story_parser_load_string(story_, t.c_str(), ""));
     rag_index_story(index_, story_);
+  }
+  // "kind ref|title|text" of every chunk, a line each.
+  std::string chunks() {
     std::string out;
-    for (const LoreChunk& c : list_used(index_.chunks, index_.chunk_count)) {
+    for (const LoreChunk& c : list_used(index_.chunks, index_.chunk_count))
       out += std::string(c.kind) + " " + std::string(c.ref_id) + "|" + std::string(c.title) + "|" +
              std::string(c.text) + "\n";
-    }
     return out;
   }
-  // Indexes the story and queries it: "title=score;" per hit, best first, with every bit of the
-  // single-precision score.
+  // "title=score;" per hit, best first, with every bit of the single-precision score.
   std::string query(std::string_view q, std::int32_t wanted = 4) {
-    rag_index_story(index_, story_);
     std::string out;
     for (std::int32_t k = 0, n = rag_query(index_, q, hits_, wanted); k < n; ++k) {
       char score[32];
@@ -255,19 +253,15 @@ TEST_F(Lore, RanksExactlyAsThePlainScan) {
                            std::string(QH_TEST_DATA_DIR "/lore/chunks_story.md")}) {
     SCOPED_TRACE(path);
     parse(qh_test::read_file(path));
-    rag_index_story(index_, story_);
     ASSERT_GT(index_.chunk_count, 5);
     compare_with_plain_scan(index_, 400);
   }
   const char* const vocabulary[] = {"llave", "Llaves", "puerta", "PUERTA", "cripta", "aaa",
                                     "aaaa",  "niebla", "río",    "RÍO",    "eco",    "ecoeco."};
   std::vector<std::string> words;
-  for (std::uint32_t seed = 3; words.size() < 50000;) {
-    seed = seed * 1664525u + 1013904223u;
-    words.push_back(vocabulary[(seed >> 8) % std::size(vocabulary)]);
-  }
+  for (std::uint32_t seed = 3; words.size() < 50000;)
+    words.push_back(vocabulary[next_draw(seed) % std::size(vocabulary)]);
   parse(story_of_words(words));
-  rag_index_story(index_, story_);
   ASSERT_EQ(index_.chunk_count, 256);
   compare_with_plain_scan(index_, 60);
 }
@@ -276,13 +270,9 @@ TEST_F(Lore, RanksExactlyAsThePlainScan) {
 // checks that): positions past the ends, lists that run backwards or beyond, words out of order.
 TEST_F(Lore, DamagedWordTableStaysInsideItsArrays) {
   parse(qh_test::read_file(QH_SOURCE_DIR "/stories/intrusion_en_neon.md"));
-  rag_index_story(index_, story_);
   LoreWordTable& words = index_.words;
   std::uint32_t seed = 11;
-  auto next = [&seed](std::uint32_t below) {
-    seed = seed * 1664525u + 1013904223u;
-    return (seed >> 8) % below;
-  };
+  auto next = [&seed](std::uint32_t below) { return next_draw(seed) % below; };
   for (int w = 0; w <= LORE_MAX_WORDS; ++w) {
     words.word_start[w] = next(LORE_WORD_BYTES + 4096);
     words.text_start[w] = next(2 * LORE_MAX_TEXT_WORDS);
@@ -313,12 +303,10 @@ TEST_F(Lore, RanksAsThePlainScanAtTheWordTableLimits) {
         {by_bytes, 63, rest, 0}}) {
     SCOPED_TRACE(testing::Message() << count << " words, " << length << " + " << last);
     std::vector<std::string> words;
-    for (int n = 0; n < count; ++n) {
+    for (int n = 0; n < count; ++n)
       words.push_back(length == 0 ? numbered_word(n / 2, 6 - static_cast<std::size_t>(n % 2))
                                   : numbered_word(n, n + 1 < count ? length : last));
-    }
     parse(story_of_words(words));
-    rag_index_story(index_, story_);
     ASSERT_EQ(index_.words.ready, ready);
     EXPECT_EQ(ready ? index_.words.word_count : 0, ready ? count + kFixedWords : 0);
     SCOPED_TRACE(rag_set_search_width(count % 3 == 0 ? 1 : 16 << (count % 2)));

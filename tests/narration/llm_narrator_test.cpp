@@ -40,7 +40,6 @@ const std::string kFallback = std::string(kOffline) + "\n\n[📖 Detalle descubi
 const std::string kBody = read_file(QH_TEST_DATA_DIR "/narration/request_body.json");
 constexpr const char* kKey = "clave-secreta-42";
 // What curl adds after the reply: the status mark, the HTTP status and its exit code.
-const std::string kWriteOut = "\n@quillhaven-curl@ %{http_code} %{exitcode}\n";
 std::string status(const char* codes) { return std::string("\n@quillhaven-curl@ ") + codes + "\n"; }
 
 std::string reply(std::string_view text, int prompt = INT_MIN, int output = INT_MIN) {
@@ -87,17 +86,11 @@ class LlmNarrator : public ::testing::Test {
     unlink(dir_.file("log").c_str());
     std::memset(out_, 'X', sizeof(out_) - 1);
     std::memset(&counters_, 0xAB, sizeof(counters_));
-    const NarrationRequest request{.config = config_,
-                                   .hero = hero_.get(),
-                                   .section = section_.get(),
-                                   .action = "A \"q\" b\\c\td\ne\rf",
-                                   .roll = nullptr,
-                                   .result = kOffline,
-                                   .lore = &lore_,
-                                   .totals = &totals_,
-                                   .counters = counted ? &counters_ : nullptr,
-                                   .random = nullptr,
-                                   .health = health_};
+    // Config, hero, section, action, roll, result, lore, totals, counters, random, health.
+    const NarrationRequest request{
+        config_,  hero_.get(), section_.get(), "A \"q\" b\\c\td\ne\rf",        nullptr,
+        kOffline, &lore_,      &totals_,       counted ? &counters_ : nullptr, nullptr,
+        health_};
     Outcome outcome = llm_narrate_action_at(base, request, out_, sizeof(out_), deadline_ms_);
     std::string log = read_file(dir_.file("log"));
     std::size_t at = log.find("\n@") + 2;
@@ -107,7 +100,8 @@ class LlmNarrator : public ::testing::Test {
     const std::string key = config_->gemini_api_key.c_str();
     EXPECT_EQ(log, "curl\n-s\n--max-time\n6\n-H\nContent-Type: application/json\n-H\n@" + folder_ +
                        "/headers\n-X\nPOST\n" + std::string(base) + "/v1beta/models/" + model +
-                       ":generateContent\n-d\n@" + folder_ + "/request.json\n-w\n" + kWriteOut +
+                       ":generateContent\n-d\n@" + folder_ + "/request.json\n-w\n" +
+                       status("%{http_code} %{exitcode}") +
                        "\n700 directory\n600 regular file\nx-goog-api-key: " + key +
                        "\n600 regular file\n" + kBody);
     // The key is in the header file only: neither an argument nor the environment shows it.
@@ -148,8 +142,7 @@ TEST_F(LlmNarrator, RepliesOutcomesCountersAndNotices) {
     write_file(dir_.file("reply"), text);
     EXPECT_EQ(narrate(true), outcome);
     EXPECT_EQ(std::string(out_), shown.empty() ? kFallback : shown);
-    prompt_total += prompt;
-    output_total += output;
+    prompt_total += prompt, output_total += output;
     EXPECT_EQ(counts(counters_), (Counts{prompt, output, prompt + output, prompt_total,
                                          output_total, prompt_total + output_total}));
   };
@@ -229,17 +222,13 @@ TEST_F(LlmNarrator, ATimeoutLeavesTheModelAloneForFiveTurns) {
 TEST_F(LlmNarrator, OfflineModeNoKeyOrNoCurlMakeNoRequest) {
   totals_ = {100, 200};
   const Outcome expected[] = {Outcome::kNoKey, Outcome::kOffline, Outcome::kOffline,
-                              Outcome::kNoCurl, Outcome::kRefused};
+                              Outcome::kRefused, Outcome::kNoCurl};
   for (int variant = 0; variant < 5; ++variant) {
-    app_config_.gemini_api_key.assign(variant == 0 ? "" : kKey);
+    // A key that would end its header line early and add another one is never sent.
+    app_config_.gemini_api_key.assign(variant == 0 ? "" : variant == 3 ? "k\r\nHost: otro" : kKey);
     app_config_.offline_mode = variant == 1;
     config_ = variant == 2 ? nullptr : &app_config_;
-    if (variant == 3) setenv("PATH", dir_.file("none").c_str(), 1);  // no curl at all
-    // A key that would end its header line early and add another one is never sent.
-    if (variant == 4) {
-      setenv("PATH", (dir_.file("bin") + ":" + path_).c_str(), 1);
-      app_config_.gemini_api_key.assign("k\r\nHost: otro");
-    }
+    if (variant == 4) setenv("PATH", dir_.file("none").c_str(), 1);  // no curl at all
     EXPECT_EQ(narrate(true), expected[variant]) << variant;
     EXPECT_EQ(out_, kFallback);
     EXPECT_TRUE(folder_.empty());
@@ -257,20 +246,18 @@ TEST_F(LlmNarrator, NeitherKeyNorModelCanRunAnythingAndRequestsNeverShareFiles) 
 
   // Two adventures of one process asking at once: each request has a folder of its own.
   curl_from("curl_a_la_vez.sh");
-  auto ask = [&](char* out, Outcome* outcome) {
+  char out[2][64];
+  Outcome got[2] = {Outcome::kOffline, Outcome::kOffline};
+  auto ask = [&](int i) {
     NarrationRequest request{};
     request.config = &app_config_;
     request.action = "a";
-    *outcome = llm_narrate_action(request, out, 64);
+    got[i] = llm_narrate_action(request, out[i], 64);
   };
-  char first[64], second[64];
-  Outcome one = Outcome::kOffline, two = Outcome::kOffline;
-  std::thread a(ask, first, &one), b(ask, second, &two);
-  a.join();
-  b.join();
-  EXPECT_TRUE(one == Outcome::kModel && two == Outcome::kModel);
-  EXPECT_STREQ(first, "Bien.");
-  EXPECT_STREQ(second, "Bien.");
+  std::thread a(ask, 0), b(ask, 1);
+  a.join(), b.join();
+  for (int i : {0, 1})
+    EXPECT_TRUE(got[i] == Outcome::kModel && out[i] == std::string("Bien.")) << i;
   std::istringstream folders(read_file(dir_.file("folders")));
   std::string x, y;
   ASSERT_TRUE(folders >> x >> y);
@@ -310,8 +297,7 @@ TEST_F(LlmNarrator, ACurlThatNeverEndsIsKilledWithEverythingItStarted) {
     int found = 0;
     for (pid_t pid; pids >> pid; ++found) EXPECT_TRUE(ended(pid)) << pid;
     EXPECT_EQ(found, answered ? 2 : 3);
-    int status = 0;
-    EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
   }
 }

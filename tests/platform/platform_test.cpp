@@ -64,8 +64,7 @@ class Platform : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("PATH", (bin_ + ":" + path_).c_str(), 1);
-    write_file(track_, "RIFF");
-    write_file(other_, "RIFF");
+    for (const std::string& file : {track_, other_}) write_file(file, "RIFF");
     ASSERT_TRUE(getcwd(cwd_, sizeof cwd_) && chdir(dir_.path().c_str()) == 0);
   }
   void TearDown() override {
@@ -118,9 +117,8 @@ TEST_F(Platform, MusicLoopsUntilAStopOrASecondTrackAndOutlastsUnplayableFiles) {
   for (bool loop : {false, true}) {
     if (loop) platform_play_audio_async(track_.c_str(), true);
     ASSERT_TRUE(eventually([&] { return runs().back().second == (loop ? track_ : other_); }));
-    pid_t player = runs().back().first;
-    std::size_t seen = runs().size();
-    auto start = std::chrono::steady_clock::now();
+    const auto [player, seen, start] =
+        std::tuple{runs().back().first, runs().size(), std::chrono::steady_clock::now()};
     platform_stop_audio();
     EXPECT_TRUE(eventually([&] { return ended(player); }, 500)) << loop;
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
@@ -161,9 +159,8 @@ TEST_F(Platform, APlayerThatEndsAtOnceIsRetriedLessAndLessOftenThenGivenUp) {
   // Five quick runs, the last four after pauses of 100, 200, 400 and 800 ms; then the loop child
   // gives up and is reaped without anyone asking.
   ASSERT_TRUE(eventually([&] { return gone(child); }, 6000));
-  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(1500));
   EXPECT_EQ(runs().size(), 5u);
-  EXPECT_GE(took, milliseconds(1500));
   EXPECT_EQ(platform_audio_music(), PlatformMusic::kFailed);
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(runs().size(), 5u);
@@ -239,15 +236,13 @@ TEST_F(Platform, ProgramsAreFoundOnlyInAbsoluteFoldersOfPath) {
 // buffered when a music child is forked is written once.
 TEST_F(Platform, ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice) {
   if (std::getenv("QH_PLATFORM_CHILD") == nullptr) {
-    qh_test::RunOptions options;
-    options.binary = "/proc/self/exe";
-    options.args = {
-        "--gtest_filter=Platform.ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice"};
-    options.env = {{"QH_PLATFORM_CHILD", "1"}};
-    const qh_test::RunResult child = qh_test::run_program(options);
+    const RunResult child = run_program({.cwd = "",
+                                         .input = "",
+                                         .args = {"--gtest_filter=*.ManyMusicStarts*"},
+                                         .binary = "/proc/self/exe",
+                                         .env = {{"QH_PLATFORM_CHILD", "1"}}});
     EXPECT_EQ(child.exit_code, 0) << child.out << child.err;
-    const std::string printed = "<<" + std::string(50, 'x') + ">>";
-    EXPECT_TRUE(contains_in_order(child.out, {printed}));
+    EXPECT_TRUE(contains_in_order(child.out, {"<<" + std::string(50, 'x') + ">>"}));
     EXPECT_EQ(child.out.find("<<"), child.out.rfind("<<")) << child.out;
     return;
   }
@@ -258,15 +253,12 @@ TEST_F(Platform, ManyMusicStartsAndStopsLeaveNoZombieAndPrintNothingTwice) {
     platform_play_audio_async(i % 3 == 0 ? other_.c_str() : track_.c_str(), i % 2 == 0);
     if (i % 4 == 0) std::this_thread::sleep_for(milliseconds(20));  // let a player start
     // At least the first one surely does, however busy the machine.
-    if (i == 0) {
-      EXPECT_TRUE(eventually([&] { return !runs().empty(); }));
-    }
+    EXPECT_TRUE(i != 0 || eventually([&] { return !runs().empty(); }));
     if (i % 5 != 4) platform_stop_audio();  // otherwise the next start replaces it
   }
   platform_stop_audio();
   std::fputs(">>\n", stdout);
   std::fflush(stdout);
-  // No child is left, not even a zombie.
   EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD) << std::strerror(errno);
   EXPECT_GT(runs().size(), 0u);
   for (const auto& run : runs()) EXPECT_TRUE(ended(run.first)) << run.first;
@@ -358,11 +350,10 @@ std::string vm_flags_at(const void* address) {
   for (std::string line; std::getline(smaps, line);) {
     std::uintptr_t begin = 0, end = 0;
     // Mapping lines start "begin-end"; no field line parses as two hex numbers.
-    if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR, &begin, &end) == 2) {
+    if (std::sscanf(line.c_str(), "%" SCNxPTR "-%" SCNxPTR, &begin, &end) == 2)
       inside = begin <= at && at < end;
-    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+    else if (inside && line.rfind("VmFlags:", 0) == 0)
       return line;
-    }
   }
   return "";
 }
@@ -380,9 +371,8 @@ TEST(PlatformLargeBlocks, ZeroedWritableToTheLastByteAndZeroedAgainAfterReuse) {
       platform_free_large(block, size);
     }
   }
-  EXPECT_EQ(platform_alloc_large(0), nullptr);
-  EXPECT_EQ(platform_alloc_large(SIZE_MAX), nullptr);
-  EXPECT_EQ(platform_alloc_large(SIZE_MAX - 4096), nullptr);
+  for (std::size_t size : {std::size_t{0}, SIZE_MAX, SIZE_MAX - 4096})
+    EXPECT_EQ(platform_alloc_large(size), nullptr) << size;
   platform_free_large(nullptr, PLATFORM_LARGE_BLOCK);  // nothing to release
 }
 
@@ -415,9 +405,8 @@ TEST(PlatformLargeBlocks, HugePagesFromTwoMegabytesOnUntilAFillIsAnnounced) {
   // last one may come with its huge page); kernels older than 5.14 cannot fault a range in at once.
   void* probe = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(probe, MAP_FAILED);
-  bool populates = madvise(probe, 4096, MADV_POPULATE_WRITE) == 0;
-  munmap(probe, 4096);
-  if (populates) {
+  const bool populates = madvise(probe, 4096, MADV_POPULATE_WRITE) == 0;
+  if (munmap(probe, 4096) == 0 && populates) {
     std::vector<unsigned char> resident(pages / 4096);
     ASSERT_EQ(mincore(block, pages, resident.data()), 0);
     EXPECT_EQ(resident.front() & 1, 0);

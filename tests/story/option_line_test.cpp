@@ -63,19 +63,14 @@ TEST(OptionLine, ReportsWhyALineIsNoOptionAndWhatItCouldNotRead) {
   ASSERT_EQ(rows.size(), 15u);
   for (const auto& row : rows) {
     std::string got, expected;
-    for (std::size_t i = 1; i < row.size(); ++i) expected += row[i].empty() ? "" : row[i] + "\n";
-    StoryDiagnosticSink sink;
-    sink.context = &got;
-    sink.report = [](void* context, const StoryDiagnostic& d) {
-      EXPECT_EQ(d.line, 7);
-      *static_cast<std::string*>(context) +=
-          std::string(story_code_info(d.code).name) + ": " + d.message + "\n";
-    };
+    for (std::size_t i = 1; i < row.size(); ++i)
+      expected += row[i].empty() ? "" : "7 " + row[i] + "\n";
     StoryTransition quiet, told;
     const bool option = parse_transition_line(row[0], quiet);
-    EXPECT_EQ(parse_transition_line(row[0], told, sink, 7), option) << row[0];
+    EXPECT_EQ(parse_transition_line(row[0], told, {story_test::append_report, &got}, 7), option)
+        << row[0];
     EXPECT_EQ(got, expected) << row[0];
-    EXPECT_EQ(got.starts_with("opcion-rechazada: "), !option) << row[0];
+    EXPECT_EQ(got.starts_with("7 opcion-rechazada: "), !option) << row[0];
     EXPECT_EQ(option ? story_test::describe(told) : "", option ? story_test::describe(quiet) : "")
         << row[0];
   }

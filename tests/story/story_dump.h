@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "story/story.h"
+#include "story/story_diagnostics.h"
 
 namespace story_test {
 
@@ -68,6 +69,12 @@ inline std::string dump(const Story& s, bool with_texts = true) {
     if (with_texts && !sec.lore_text.empty()) out += "lore: " + std::string(sec.lore_text) + "\n";
   }
   return out;
+}
+
+// A sink's report function: appends "line code: message" to the std::string its context points to.
+inline void append_report(void* out, const StoryDiagnostic& d) {
+  *static_cast<std::string*>(out) +=
+      std::to_string(d.line) + " " + story_code_info(d.code).name + ": " + d.message + "\n";
 }
 
 struct StoryTest : ::testing::Test {

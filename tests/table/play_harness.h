@@ -1,7 +1,5 @@
-// A whole table for one test: Mosquitto on a free port of 127.0.0.1 (stopped
-// and reaped on destruction), a host running the game's session on a thread,
-// adventurers joined in this process (or as real programs), bare MQTT
-// clients, and what each of them saw.
+// A whole table for one test: Mosquitto on a free port of 127.0.0.1, a host on
+// a thread, adventurers in this process or as real programs, bare MQTT clients.
 #pragma once
 
 #include <fcntl.h>
@@ -12,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -37,7 +36,6 @@ namespace qh_test {
 inline constexpr int kTableWaitMs = 15000;
 inline const std::string kCryptStory = std::string(QH_SOURCE_DIR) + "/" + BUNDLED_STORIES[1];
 
-// Waits up to `ms` for `ready`, checking every few milliseconds.
 inline bool eventually(const std::function<bool()>& ready, int ms = kTableWaitMs) {
   for (int waited = 0; waited < ms; waited += 10) {
     if (ready()) return true;
@@ -46,7 +44,6 @@ inline bool eventually(const std::function<bool()>& ready, int ms = kTableWaitMs
   return ready();
 }
 
-// A port of 127.0.0.1 nobody listens on right now.
 inline std::int32_t free_local_port() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -55,9 +52,8 @@ inline std::int32_t free_local_port() {
   socklen_t size = sizeof address;
   std::int32_t port = 0;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
     port = ntohs(address.sin_port);
-  }
   if (fd >= 0) close(fd);
   return port;
 }
@@ -112,18 +108,18 @@ class MqttPeer {
   // Connects as `user` (anonymous when empty); reason() is the broker's answer.
   explicit MqttPeer(std::int32_t port, const std::string& user = "",
                     const std::string& password = "", std::uint32_t session_seconds = 0) {
-    TableMqttSettings settings;
-    settings.host = "127.0.0.1";
-    settings.port = port;
-    settings.client_id = user + "-" + table_crypto_random_hex(4);
-    settings.username = user;
-    settings.password = password;
-    settings.session_seconds = session_seconds;
     auto on_message = [](void* self, const char* topic, std::string_view payload, bool) {
       auto* peer = static_cast<MqttPeer*>(self);
       std::lock_guard<std::mutex> lock(peer->mutex_);
       peer->messages_.emplace_back(topic, std::string(payload));
     };
+    TableMqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = port;
+    settings.username = user;
+    settings.password = password;
+    settings.client_id = user + "-" + table_crypto_random_hex(4);
+    settings.session_seconds = session_seconds;
     client_ = table_mqtt_create(settings, TableMqttHandlers{on_message, nullptr, nullptr, this});
     table_mqtt_connect(*client_, 5000, &reason_);
   }
@@ -196,22 +192,19 @@ class Party {
   // Only the adventure: scenes, dice, narration and the ending.
   std::vector<std::string> adventure() const {
     std::vector<std::string> out;
-    for (const std::string& s : seen()) {
-      for (const char* type :
+    for (const std::string& s : seen())
+      for (std::string type :
            {TABLE_MSG_SCENE, TABLE_MSG_DICE, TABLE_MSG_NARRATION, TABLE_MSG_ENDING})
-        if (s.starts_with(std::string(type) + ": ")) out.push_back(s);
-    }
+        if (s.starts_with(type + ": ")) out.push_back(s);
     return out;
   }
-  // Waits until a message of `type` whose key contains `fragment` is seen.
   bool saw(std::string_view type, std::string_view fragment, int ms = kTableWaitMs) const {
     std::string head = std::string(type) + ": ";
     return eventually(
         [&] {
-          for (const std::string& s : seen())
-            if (s.starts_with(head) && s.find(fragment, head.size()) != std::string::npos)
-              return true;
-          return false;
+          return std::ranges::any_of(seen(), [&](const std::string& s) {
+            return s.starts_with(head) && s.find(fragment, head.size()) != std::string::npos;
+          });
         },
         ms);
   }
@@ -229,20 +222,13 @@ class Party {
     return ui;
   }
   void add(std::string_view type, const JsonMember& data) {
-    auto text = [&](std::string_view key) {
-      const JsonMember* m = json_find_typed(data, key, JsonType::kString);
-      return m != nullptr ? m->text : std::string();
-    };
+    const char* key = type == TABLE_MSG_SCENE ? "id" : type == TABLE_MSG_DICE ? "resumen" : "texto";
     std::string seen = std::string(type) + ": ";
-    if (type == TABLE_MSG_SCENE) {
-      seen += text("id");
-    } else if (type == TABLE_MSG_DICE) {
-      seen += text("resumen");
-    } else if (type == TABLE_MSG_PANEL) {
+    if (type == TABLE_MSG_PANEL) {
       if (const JsonMember* items = json_find_typed(data, "mochila", JsonType::kArray))
         for (const JsonMember& item : items->children) seen += item.text + ";";
-    } else {
-      seen += text("texto");
+    } else if (const JsonMember* text = json_find_typed(data, key, JsonType::kString)) {
+      seen += text->text;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     seen_.push_back(std::move(seen));
@@ -261,20 +247,15 @@ class Adventurer : public Party {
 
   // Joins with the table's code as `name`, keeping its credential in `root`.
   bool join(const std::string& code, const std::string& name, const std::string& root) {
-    TableGuestSettings settings;
+    auto on_message = [](void* self, const TableMessage& message) {
+      if (message.topic.channel == TableChannel::kEvents)
+        static_cast<Adventurer*>(self)->add(message.type.view(), table_message_data(message));
+    };
+    TableGuestSettings settings{.name = name, .root = root, .screen = screen_context()};
+    settings.hooks = {on_message, this};
+    settings.answer_ms = 10000;
     TableErrorText error{};
-    if (table_code_parse(code, settings.code, &error)) {
-      settings.name = name;
-      settings.root = root;
-      settings.screen = screen_context();
-      auto on_message = [](void* self, const TableMessage& message) {
-        if (message.topic.channel == TableChannel::kEvents)
-          static_cast<Adventurer*>(self)->add(message.type.view(), table_message_data(message));
-      };
-      settings.hooks = TableGuestHooks{on_message, this};
-      settings.answer_ms = 10000;
-      guest_ = table_guest_join(settings, &error);
-    }
+    if (table_code_parse(code, settings.code, &error)) guest_ = table_guest_join(settings, &error);
     error_ = error.c_str();
     return guest_ != nullptr;
   }
@@ -323,19 +304,9 @@ class TablePlay : public Party {
   const std::string& root() const { return broker_.root(); }
   std::int32_t port() const { return broker_.port(); }
   TableBrokerHarness& broker() { return broker_; }
-  // Opens the host of `story` and runs it on a thread.
   ::testing::AssertionResult open(const std::string& story = kCryptStory,
                                   TableMode mode = TableMode::kVote,
                                   std::int32_t presence_grace_ms = TABLE_PRESENCE_GRACE_MS) {
-    TableHostSettings s;
-    s.root = root();
-    s.story_path = story;
-    s.mode = mode;
-    s.vote_seconds = 0;
-    s.presence_grace_ms = presence_grace_ms;
-    s.seed = 7;
-    EXPECT_TRUE(config_load(s.config, (root() + "/config.json").c_str()));
-    s.screen = screen_context();
     auto on_vote = [](void* self, std::int32_t turn) {
       static_cast<TablePlay*>(self)->turn_ = turn;
     };
@@ -345,7 +316,16 @@ class TablePlay : public Party {
       if (type != TABLE_MSG_STATE && json_parse_tree(data, parsed, nullptr))
         static_cast<TablePlay*>(self)->add(type, parsed);
     };
-    s.hooks = TableHostHooks{on_vote, on_publish, this};
+    TableHostSettings s;
+    s.root = root();
+    s.story_path = story;
+    s.mode = mode;
+    s.vote_seconds = 0;
+    s.presence_grace_ms = presence_grace_ms;
+    s.seed = 7;
+    s.screen = screen_context();
+    s.hooks = {on_vote, on_publish, this};
+    EXPECT_TRUE(config_load(s.config, (root() + "/config.json").c_str()));
     TableErrorText error{};
     host_ = table_host_open(s, &error);
     if (host_ == nullptr) return ::testing::AssertionFailure() << error.c_str();
@@ -356,7 +336,6 @@ class TablePlay : public Party {
     });
     return ::testing::AssertionSuccess();
   }
-  // `adventurer` joins this table as `name`.
   ::testing::AssertionResult seat(Adventurer& adventurer, const std::string& name) const {
     if (adventurer.join(code_, name, root())) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << name << ": " << adventurer.error();
@@ -403,10 +382,9 @@ class MesaProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0);
-    for (int fd : {1, 2}) {
+    for (int fd : {1, 2})
       posix_spawn_file_actions_addopen(&actions, fd, dir_.file(fd == 1 ? "out" : "err").c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    }
     posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);

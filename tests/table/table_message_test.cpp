@@ -3,16 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 #include "play_harness.h"
-#include "table/table_protocol.h"
 
 namespace {
 
 constexpr const char* kTable = "k3j9x2ab";
+const std::string kAnaActions = table_topic(kTable, TableChannel::kActions, "ana");
 
-// The signing key of the table whose key is all sevens.
 struct Keys {
   std::uint8_t table_key[TABLE_KEY_BYTES];
   std::uint8_t signing[TABLE_MAC_BYTES];
@@ -34,38 +32,35 @@ TableReject open_code(const std::string& topic, const std::string& bytes) {
 }  // namespace
 
 TEST(TableMessage, SealedMessageOpensWithItsFieldsAndNoAlteredCopyDoes) {
-  std::string topic = table_topic(kTable, TableChannel::kActions, "ana");
   std::string data, bytes;
   table_encode_vote(2, 5, data);
   TableSigner signer;
   table_signer_init(signer, keys.table_key, "ana", 100);
-  ASSERT_TRUE(table_message_seal(signer, topic, TableChannel::kActions, "voto", data, 0, bytes));
-  ASSERT_EQ(open_code(topic, bytes), TableReject::kNone);
+  ASSERT_TRUE(
+      table_message_seal(signer, kAnaActions, TableChannel::kActions, "voto", data, 0, bytes));
+  ASSERT_EQ(open_code(kAnaActions, bytes), TableReject::kNone);
   // The exact layout the protocol document shows.
   EXPECT_TRUE(bytes.starts_with("{\"v\":1,\"tipo\":\"voto\",\"de\":\"ana\",\"id\":\""));
   EXPECT_NE(bytes.find("\",\"seq\":100,\"datos\":{\"opcion\":2,\"turno\":5},\"firma\":\""),
             std::string::npos);
 
-  // Any byte changed.
   std::string altered = bytes;
   altered[altered.find("\"opcion\":2") + 9] = '3';
-  EXPECT_EQ(open_code(topic, altered), TableReject::kBadSignature);
+  EXPECT_EQ(open_code(kAnaActions, altered), TableReject::kBadSignature);
   // The same bytes copied to another adventurer's topic, or to another table.
   EXPECT_EQ(open_code(table_topic(kTable, TableChannel::kActions, "bob"), bytes),
             TableReject::kBadSignature);
   EXPECT_EQ(open_code(table_topic("zzzzzzzz", TableChannel::kActions, "ana"), bytes),
             TableReject::kTopic);
-  // Signature missing or cut.
-  EXPECT_EQ(open_code(topic, bytes.substr(0, bytes.size() - 1)), TableReject::kUnsigned);
-  EXPECT_EQ(open_code(topic, ""), TableReject::kUnsigned);
+  EXPECT_EQ(open_code(kAnaActions, bytes.substr(0, bytes.size() - 1)), TableReject::kUnsigned);
+  EXPECT_EQ(open_code(kAnaActions, ""), TableReject::kUnsigned);
   // Topics outside the table's list.
   for (const char* bad :
        {"qh/v1/k3j9x2ab", "qh/v1/k3j9x2ab/otro", "qh/v1/k3j9x2ab/jugadores/ana",
         "qh/v1/k3j9x2ab/jugadores//acciones", "qh/v1/k3j9x2ab/jugadores/a/b/acciones",
         "qh/v1/k3j9x2ab/estado/x", "qh/v1/k3j9x2ab/jugadores/Ana/acciones",
-        "qh/v1/k3j9x2ab/entrada/respuestas/123"}) {
+        "qh/v1/k3j9x2ab/entrada/respuestas/123"})
     EXPECT_EQ(open_code(bad, bytes), TableReject::kTopic) << bad;
-  }
   // The line a refusal leaves on the screen is terminal-safe.
   TableRejection why{};
   why.code = TableReject::kBadSignature;
@@ -77,17 +72,13 @@ TEST(TableMessage, SealedMessageOpensWithItsFieldsAndNoAlteredCopyDoes) {
 }
 
 TEST(TableMessage, ValidSignatureDoesNotExcuseABadEnvelope) {
-  std::string topic = table_topic(kTable, TableChannel::kActions, "ana");
   const std::string id = "0123456789abcdef0123456789abcdef";
   auto body = [](std::string v, std::string tipo, std::string de, std::string message_id,
                  std::string seq, std::string datos) {
     return "{\"v\":" + v + ",\"tipo\":\"" + tipo + "\",\"de\":\"" + de + "\",\"id\":\"" +
            message_id + "\",\"seq\":" + seq + ",\"datos\":" + datos;
   };
-  struct Case {
-    std::string body;
-    TableReject expected;
-  } cases[] = {
+  const std::pair<std::string, TableReject> cases[] = {
       {"{\"v\":1,\"tipo\":", TableReject::kMalformed},
       {"{\"v\":1,\"tipo\":\"voto\"", TableReject::kField},
       {body("2", "voto", "ana", id, "1", "{}"), TableReject::kVersion},
@@ -104,7 +95,7 @@ TEST(TableMessage, ValidSignatureDoesNotExcuseABadEnvelope) {
   auto opened = [&](const std::string& on, const std::string& text) {
     return open_code(on, qh_test::sign_body(keys.table_key, on, text));
   };
-  for (const Case& c : cases) EXPECT_EQ(opened(topic, c.body), c.expected) << c.body;
+  for (const auto& [text, expected] : cases) EXPECT_EQ(opened(kAnaActions, text), expected) << text;
   // Host topics take only the host.
   std::string state = table_topic(kTable, TableChannel::kState);
   EXPECT_EQ(opened(state, body("1", "estado", "ana", id, "1", "{}")), TableReject::kSender);
@@ -114,16 +105,13 @@ TEST(TableMessage, GuardRecognisesDuplicatesAndRefusesReplays) {
   auto guard = std::make_unique<TableReplayGuard>();
   TableSigner signer;
   table_signer_init(signer, keys.table_key, "ana", 0);
-  std::string topic = table_topic(kTable, TableChannel::kActions, "ana");
-  auto next = [&](TableMessage& m) {
-    std::string bytes;
-    ASSERT_TRUE(table_message_seal(signer, topic, TableChannel::kActions, "decir",
-                                   "{\"texto\":\"x\"}", 0, bytes));
-    ASSERT_TRUE(table_message_open(kTable, keys.signing, topic, bytes, m, nullptr));
-  };
   TableMessage first, second;
-  next(first);
-  next(second);
+  for (TableMessage* m : {&first, &second}) {
+    std::string bytes;
+    ASSERT_TRUE(table_message_seal(signer, kAnaActions, TableChannel::kActions, "decir",
+                                   "{\"texto\":\"x\"}", 0, bytes));
+    ASSERT_TRUE(table_message_open(kTable, keys.signing, kAnaActions, bytes, *m, nullptr));
+  }
   TableRejection why{};
   EXPECT_TRUE(table_guard_accept(*guard, first, &why));
   EXPECT_TRUE(table_guard_accept(*guard, second, &why));

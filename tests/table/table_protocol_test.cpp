@@ -1,17 +1,14 @@
-// What travels to the table: every event of an adventure, sent and rebuilt, is
-// drawn byte for byte as the game draws it; what must stay at the host never
-// leaves it; what arrives from the network is cut to the records and made
-// terminal-safe.
 #include "table/table_protocol.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "common/json_value.h"
+#include "story/story_parser.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
 #include "table/table_events.h"
@@ -25,46 +22,23 @@ JsonMember parse(const std::string& text) {
   return root;
 }
 
-// A JSON list of `count` entries, the i-th being `item(i)`.
 std::string json_list(int count, std::string (*item)(int)) {
   std::string out = "[";
   for (int i = 0; i < count; ++i) out += (i ? "," : "") + item(i);
   return out + "]";
 }
 
-void add_option(StorySection& s, const char* label, const char* command, bool hidden,
-                const char* item, const char* stat, std::int32_t dc) {
-  StoryTransition& t = s.transitions[s.transition_count++];
-  t.target.assign("x");
-  t.label.assign(label);
-  t.command.assign(command);
-  t.has_command = command[0] != '\0' && !hidden;
-  t.is_hidden = hidden;
-  t.required_item.assign(item);
-  t.check_stat.assign(stat);
-  t.check_dc = dc;
-  t.required_flag.assign("secreto");  // never travels
-}
-
 }  // namespace
 
 TEST(TableEvents, EveryEventIsDrawnAsTheGameDrawsIt) {
   auto view = std::make_unique<TableView>();
-  auto section = std::make_unique<StorySection>();
-  section->id.assign("7");
-  section->title.assign("El osario");
-  section->text.assign("Huesos.\n\nMás \"huesos\".");
-  section->ending_type.assign("victory");
-  add_option(*section, "Abrir la puerta de hueso", "", false, "Llave de Hueso", "", 0);
-  add_option(*section, "Deslizarte", "", false, "", "Agilidad", 7);
-  add_option(*section, "Susurrar la clave", "abrete sesamo", true, "", "", 0);
-  add_option(*section, "Escribir en la consola", "ls -la", false, "", "", 0);
-  add_option(*section, "Volver", "", false, "", "", 0);
+  auto story = std::make_unique<Story>();
+  ASSERT_TRUE(story_parser_load_file(*story, QH_TEST_DATA_DIR "/table/osario.md"));
+  StorySection* section = &story->sections[0];
+  for (int i = 0; i < section->transition_count; ++i)
+    section->transitions[i].required_flag.assign("secreto");  // never travels
   Character hero{};
-  character_init(hero, "Ana \"la Roja\"", 12);
-  character_set_stat(hero, "Agilidad", 1);
-  character_set_stat(hero, "Destreza", -1);
-  character_add_item(hero, "Antorcha");
+  character_seed_from_story(hero, *story, "Ana \"la Roja\"");
   character_add_state(hero, "Envenenado");
   character_set_flag(hero, "traicion", 1);
   hero.hp = 3;
@@ -76,32 +50,23 @@ TEST(TableEvents, EveryEventIsDrawnAsTheGameDrawsIt) {
   hits[1].text.assign("Apilados como leña.");
 
   using K = SessionEventKind;
-  std::vector<SessionEvent> events;
-  auto add = [&](K kind, const char* text = nullptr, const char* level = nullptr) -> SessionEvent& {
-    SessionEvent& e = events.emplace_back();
-    e.kind = kind;
-    e.text = text;
-    e.level = level;
-    return e;
-  };
-  add(K::kStart, "\n📖 Iniciando 'La Cripta'");
-  add(K::kMessage, "No llevas eso.", "warning");
-  add(K::kHazard, "¡Peligro!", "warning").amount = 3;
-  add(K::kItemFound, "🎁 Antorcha", "success").name = "Antorcha";
-  add(K::kPanel).hero = &hero;
-  events.back().classic = true;
-  add(K::kScene).section = section.get();
-  events.back().typed = true;
-  add(K::kOptions).section = section.get();
-  events.back().hero = &hero;  // the locked option is drawn locked on both sides
-  add(K::kDice).roll = &roll;
-  events.back().name = "Agilidad";
-  add(K::kNarration, "La puerta cede.\nEntras.");
-  add(K::kLore).name = "necrófago";
-  events.back().hits = hits;
-  events.back().hit_count = 2;
-  add(K::kEnding, "\n🎉 ¡Felicidades!", "success").section = section.get();
-  add(K::kDeath, "\n💀 Has caído.");
+  const SessionEvent events[] = {
+      {.kind = K::kStart, .text = "\n📖 Iniciando 'La Cripta'"},
+      {.kind = K::kMessage, .text = "No llevas eso.", .level = "warning"},
+      {.kind = K::kHazard, .text = "¡Peligro!", .level = "warning", .amount = 3},
+      {.kind = K::kItemFound, .text = "🎁 Antorcha", .level = "success", .name = "Antorcha"},
+      {.kind = K::kPanel, .hero = &hero, .classic = true},
+      {.kind = K::kScene, .section = section, .typed = true},
+      // The locked option is drawn locked on both sides.
+      {.kind = K::kOptions, .section = section, .hero = &hero},
+      {.kind = K::kDice, .name = "Agilidad", .roll = &roll},
+      {.kind = K::kNarration, .text = "La puerta cede.\nEntras."},
+      {.kind = K::kLore, .name = "necrófago", .hits = hits, .hit_count = 2},
+      {.kind = K::kEnding,
+       .text = "\n🎉 ¡Felicidades!",
+       .level = "success",
+       .section = &story->sections[1]},
+      {.kind = K::kDeath, .text = "\n💀 Has caído."}};
   // Each event drawn as the game draws it, sent through the table and drawn
   // again from what arrives; the data sent is kept by type.
   std::map<std::string, std::string> sent;
@@ -125,10 +90,8 @@ TEST(TableEvents, EveryEventIsDrawnAsTheGameDrawsIt) {
   EXPECT_TRUE(qh_test::lacks(sent[TABLE_MSG_PANEL], "traicion"));
   // What the director asked at the host stays there.
   std::string type, data;
-  for (K kind : {K::kPrompt, K::kHelp, K::kSheet, K::kInventory}) {
-    add(kind).hero = &hero;
-    EXPECT_FALSE(table_event_encode(events.back(), 1, type, data));
-  }
+  for (K kind : {K::kPrompt, K::kHelp, K::kSheet, K::kInventory})
+    EXPECT_FALSE(table_event_encode({.kind = kind, .hero = &hero}, 1, type, data));
   // Options without their scene name nothing: they are refused, not drawn blank.
   SessionEvent out;
   EXPECT_FALSE(table_event_decode_data(TABLE_MSG_OPTIONS, parse("{\"turno\":1,\"lista\":[]}"),
@@ -136,13 +99,8 @@ TEST(TableEvents, EveryEventIsDrawnAsTheGameDrawsIt) {
 }
 
 TEST(TableProtocol, NetworkDataIsMadeTerminalSafeAndCutToTheRecords) {
-  JsonMember scene = parse(
-      "{\"id\":\"a\\u001b[2J\",\"titulo\":\"T\\u0007\",\"texto\":\"uno\\ndos\\u001b]0;x\\u0007"
-      "\\r\",\"final\":true,\"tipo_final\":\"victory\"}");
-  JsonMember options = parse(
-      "{\"turno\":1,\"lista\":[{\"etiqueta\":\"\\u009b31m\",\"acceso\":\"numero\"},"
-      "{\"etiqueta\":\"sin acceso\"},{\"etiqueta\":\"x\",\"acceso\":\"raro\"},"
-      "{\"etiqueta\":\"c\",\"acceso\":\"comando\",\"comando\":\"rm\\u001b\"},7]}");
+  JsonMember scene = parse(qh_test::read_file(QH_TEST_DATA_DIR "/table/hostile_scene.json"));
+  JsonMember options = parse(qh_test::read_file(QH_TEST_DATA_DIR "/table/hostile_options.json"));
   auto section = std::make_unique<StorySection>();
   ASSERT_TRUE(table_decode_scene(scene, &options, *section));
   EXPECT_STREQ(section->id.c_str(), "a?[2J");
@@ -197,12 +155,7 @@ TEST(TableProtocol, NetworkDataIsMadeTerminalSafeAndCutToTheRecords) {
 
   // A join request with a short password, no name or a short answer is refused.
   TableJoinRequest got{};
-  for (const char* bad : {"{\"nombre\":\"Ana\",\"clave\":\"short\",\"respuesta\":"
-                          "\"00000000000000000000000000000000\"}",
-                          "{\"nombre\":\"\",\"clave\":\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\","
-                          "\"respuesta\":\"00000000000000000000000000000000\"}",
-                          "{\"nombre\":\"Ana\",\"clave\":\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\","
-                          "\"respuesta\":\"0\"}"}) {
-    EXPECT_FALSE(table_decode_join(parse(bad), got)) << bad;
-  }
+  std::istringstream bad(qh_test::read_file(QH_TEST_DATA_DIR "/table/bad_join_requests.txt"));
+  for (std::string line; std::getline(bad, line);)
+    EXPECT_FALSE(table_decode_join(parse(line), got)) << line;
 }

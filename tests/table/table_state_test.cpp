@@ -31,7 +31,6 @@ TEST(TableState, AdmissionNeverHandsANameToASecondPerson) {
   EXPECT_EQ(table_state_admit(state, "ana", "Ana"), TableAdmit::kRemoved);
   EXPECT_FALSE(table_state_set_present(state, "ana", true));  // removed stays out
   EXPECT_EQ(table_state_admit(state, "anfitrion", "x"), TableAdmit::kBadName);
-  // N-1, N and N+1 adventurers.
   TableState full = table_with({});
   for (int i = 0; i < TABLE_MAX_PLAYERS + 1; ++i) {
     TableAdmit result = table_state_admit(full, "p" + std::to_string(i), "P");
@@ -110,7 +109,6 @@ TEST(TableState, DeadlinePauseAndDirector) {
   TableTally none{};
   EXPECT_TRUE(table_state_director_choose(state, none, 2, line));
   EXPECT_STREQ(line.c_str(), "El director elige la opción 2.");
-  // Removal drops the vote at once.
   EXPECT_TRUE(table_state_remove(state, "ana"));
   EXPECT_EQ(tally_of(state).votes, 0);
 }

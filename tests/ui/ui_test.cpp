@@ -1,13 +1,13 @@
-// The terminal's write path, the prompt, the panels and the dice. Every frame row ends in its
-// border's column, on a file and on terminals of any width, whatever the story, the hero's health
-// and the longest names; on a terminal, running text is word-wrapped and never wider than the
-// terminal.
+// The terminal's write path, the prompt, the panels and the dice, on a file and on terminals of
+// any width.
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -23,8 +23,7 @@
 #include "ui/panels.h"
 #include "ui/text_output.h"
 
-using qh_test::contains_in_order;
-using qh_test::ScriptedUi;
+using namespace qh_test;
 
 #define FG(n) "\x1b[38;5;" #n "m"
 #define BOLD "\x1b[1m"
@@ -41,9 +40,16 @@ static std::string bytes(std::string text) {
 }
 // An expected screen from tests/data/ui; the file's last line feed is not part of the screen.
 static std::string screen(const std::string& name) {
-  std::string text = qh_test::read_file(QH_TEST_DATA_DIR "/ui/" + name + ".txt");
+  std::string text = read_file(QH_TEST_DATA_DIR "/ui/" + name + ".txt");
   if (!text.empty()) text.pop_back();
   return bytes(text);
+}
+
+// A player's terminal `width` columns wide (0: a file).
+static UiContext& at_width(ScriptedUi& player, int width) {
+  player.ui().is_terminal = width > 0;
+  player.ui().width = width;
+  return player.ui();
 }
 
 // The status panel of Ana with these hit points, on a terminal `width` columns wide (0: a file).
@@ -54,52 +60,22 @@ static std::string hud(int hp, int max_hp, Character c = {}, bool classic = true
   c.hp = hp;
   c.max_hp = max_hp;
   ScriptedUi ui;
-  ui.ui().is_terminal = width > 0;
-  ui.ui().width = width;
-  ui_print_hud(ui.ui(), &c, classic, counters, show_tokens);
+  ui_print_hud(at_width(ui, width), &c, classic, counters, show_tokens);
   return ui.output();
 }
 
-namespace {
-
-// The lines of `text` that start with one of `starts`, without escape sequences and carriage
-// returns.
-std::vector<std::string> rows(std::string_view text,
-                              std::initializer_list<std::string_view> starts) {
-  std::vector<std::string> lines(1), found;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] == '\x1b') {
-      while (at < text.size() && !(text[at] >= 0x40 && text[at] <= 0x7E && text[at] != '[')) ++at;
-    } else if (text[at] == '\n') {
-      lines.emplace_back();
-    } else if (text[at] != '\r') {
-      lines.back() += text[at];
-    }
-  }
-  for (const std::string& line : lines)
-    if (std::any_of(starts.begin(), starts.end(), [&](auto s) { return line.starts_with(s); }))
+// The lines of `text` that start with one of `starts`, without escape sequences (ESC up to the
+// first final byte other than "[") and carriage returns.
+static std::vector<std::string> rows(const std::string& text,
+                                     std::initializer_list<std::string_view> starts) {
+  std::vector<std::string> found;
+  std::istringstream lines(
+      std::regex_replace(text, std::regex("\x1b[^@-Z\\\\-~]*[@-Z\\\\-~]|\r"), ""));
+  for (std::string line; std::getline(lines, line);)
+    if (std::ranges::any_of(starts, [&](auto s) { return line.starts_with(s); }))
       found.push_back(line);
   return found;
 }
-
-// Each line that starts with one of `starts` takes exactly `columns` columns; there is one.
-void rows_end_at(const std::string& screen, std::initializer_list<std::string_view> starts,
-                 int columns) {
-  const std::vector<std::string> found = rows(screen, starts);
-  EXPECT_FALSE(found.empty()) << "no frame row in: " << screen;
-  for (const std::string& row : found) EXPECT_EQ(text_display_width(row), columns) << row;
-}
-
-// The longest names a record holds (63 bytes), one a line: narrow, accented, wide, emoji with
-// selectors and joiners, combining marks, and controls that a save may carry.
-std::vector<std::string> longest_names() {
-  std::vector<std::string> names;
-  std::istringstream file(qh_test::read_file(QH_TEST_DATA_DIR "/ui/longest_names.txt"));
-  for (std::string line; std::getline(file, line);) names.push_back(bytes(line));
-  return names;
-}
-
-}  // namespace
 
 TEST(TextOutput, TypewriterPausesAndMessageColours) {
   // A line feed only flushes; pauses truncate to whole ms, at least 1; 0.1 ms means none;
@@ -158,11 +134,8 @@ TEST(Prompt, LineEndsLongLinesPausesAndTheEndOfInput) {
   for (int i = 0; i < 4; ++i) ui_prompt_action(ui, buf, sizeof buf), keep(true);
   keep(ui_read_line_discard_rest(ui, buf, 64));  // how the hero's name is read
   keep(ui_read_line(ui, buf, sizeof buf));
-  auto pause = [&] { got.push_back(ui_pause_enter(ui) ? "pausa" : "fin"); };
-  pause();  // ignores the whole of an overlong line
-  keep(ui_read_line(ui, buf, sizeof buf));
-  pause();
-  keep(ui_read_line(ui, buf, sizeof buf));
+  for (int i = 0; i < 2; ++i)  // the first pause ignores the whole of an overlong line
+    got.push_back(ui_pause_enter(ui) ? "pausa" : "fin"), keep(ui_read_line(ui, buf, sizeof buf));
   EXPECT_EQ(got, (std::vector<std::string>{"", "hola", std::string(511, 'x'), "luego",
                                            std::string(63, 'n'), "uno", "pausa", "dos", "fin",
                                            "<end>+"}));
@@ -195,8 +168,7 @@ TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
   EXPECT_EQ(hud(7, 10, c, true, &counters, true), screen("hud_classic"));
 
   // States in red; the joined names are 74 bytes and the cut at 69 splits the "ú" of "rúnica".
-  character_add_state(c, "Herido de gravedad");
-  character_add_state(c, "Envenenado");
+  for (const char* state : {"Herido de gravedad", "Envenenado"}) character_add_state(c, state);
   for (const char* item : {"Llave", "Poción de maná", "Mapa del túnel", "Espada rúnica"})
     character_add_item(c, item);
   EXPECT_EQ(hud(3, 10, c, false, &counters, true), screen("hud_ai"));
@@ -227,18 +199,16 @@ TEST(StatusPanel, LayoutSegmentsStatesBackpackCutAndHealthBar) {
       {12, 10, FG(46) "[██████████] 12/10"},
       {5, 0, FG(196) "[░░░░░░░░░░]  5/0 "},
       {2147483647, 2147483647, FG(46) "[██████████] 2147483647/2147483647"}};
-  for (auto [hp, max_hp, bar] : cases) {
+  for (auto [hp, max_hp, bar] : cases)
     EXPECT_TRUE(contains_in_order(hud(hp, max_hp), {std::string("HP: ") + bar + RESET "  "}));
-  }
 }
 
 TEST(OptionList, MixedListNumbersOnlyPlainLockedAndCheckOptions) {
   static StorySection s;
   for (const char* line : {"[CmdOculto: rm -d /logs] [-> 2] Borrar", "[-> 2] Red [Cmd: nmap x]",
                            "[-> 2] Seguir el pasillo", "[Check: Fuerza | DC: 8] Abrir la puerta",
-                           "[Check: Sigilo | DC: 7] Escabullirse"}) {
+                           "[Check: Sigilo | DC: 7] Escabullirse"})
     ASSERT_TRUE(parse_transition_line(line, s.transitions[s.transition_count++]));
-  }
   s.transitions[3].required_item.assign("Llave");  // a locked option shows no check tag
   Character c{};
   auto shown = [&](int options, const Character* hero) {
@@ -298,9 +268,9 @@ TEST(NarrationPanel, HeaderTextFrameAndConsumptionLine) {
   EXPECT_EQ(panel("", false, &counters) + panel(nullptr, false, &counters), "");
 }
 
-// At a terminal, a line entered while text is typed out finishes it at once:
-// Enter alone is spent on that, any other line answers the next read. Lines
-// arrive here through a pipe, entered by the sleep hook on its second pause.
+// At a terminal, a line entered while text is typed out finishes it at once: Enter alone is
+// spent on that, any other line answers the next read. Lines arrive here through a pipe, entered
+// by the sleep hook on its second pause.
 TEST(TextOutput, EnterWhileTypingFinishesTheText) {
   struct Keyboard {
     int fd[2];
@@ -310,16 +280,14 @@ TEST(TextOutput, EnterWhileTypingFinishesTheText) {
   for (const char* typed : {"\n", "2\n"}) {
     Keyboard keys{{}, typed};
     ASSERT_EQ(pipe(keys.fd), 0);
-    qh_test::ScriptedUi screen;
+    ScriptedUi screen;
     UiContext ui = screen.ui();
     ui.in = fdopen(keys.fd[0], "r");
     ui.interactive = true;
     ui.user = &keys;
     ui.sleep = [](std::int32_t, void* user) {
       auto* k = static_cast<Keyboard*>(user);
-      if (++k->pauses == 2) {
-        EXPECT_GT(write(k->fd[1], k->line, std::strlen(k->line)), 0);
-      }
+      if (++k->pauses == 2 && write(k->fd[1], k->line, std::strlen(k->line)) <= 0) ADD_FAILURE();
     };
     ui_typewriter(ui, "Un texto largo que nadie quiere esperar.", 0.01f);
     EXPECT_EQ(screen.output(), "Un texto largo que nadie quiere esperar.") << typed;
@@ -332,7 +300,7 @@ TEST(TextOutput, EnterWhileTypingFinishesTheText) {
     std::fclose(ui.in);
   }
   // Not at a terminal, every character waits its turn.
-  qh_test::ScriptedUi file("\n\n\n");
+  ScriptedUi file("\n\n\n");
   ui_typewriter(file.ui(), "abcdef", 0.01f);
   EXPECT_EQ(file.sleeps.size(), 3u);
 }
@@ -340,38 +308,44 @@ TEST(TextOutput, EnterWhileTypingFinishesTheText) {
 TEST(Frames, EveryRowEndsAtItsBorderForBothStoriesAnyHealthAndTheLongestNames) {
   auto story = std::make_unique<Story>();
   const TokenCounters counters{2147483647, 2147483647, 2147483647, 0, 0, 2147483647};
-  // 0: not a terminal, drawn at the frames' own widths.
-  const int widths[] = {0, 200, 86, 85, 74, 60, 40, 24, 12};
+  // The longest names a record holds (63 bytes), one a line: narrow, accented, wide, emoji with
+  // selectors and joiners, combining marks, and controls that a save may carry.
+  std::vector<std::string> names;
+  std::istringstream lines(read_file(QH_TEST_DATA_DIR "/ui/longest_names.txt"));
+  for (std::string line; std::getline(lines, line);) names.push_back(bytes(line));
+  // Each row that starts with one of `starts` takes exactly `columns` columns; there is one.
+  auto rows_end_at = [](const std::string& screen, std::initializer_list<std::string_view> starts,
+                        int columns) {
+    const std::vector<std::string> found = rows(screen, starts);
+    EXPECT_FALSE(found.empty()) << "no frame row in: " << screen;
+    for (const std::string& row : found) EXPECT_EQ(text_display_width(row), columns) << row;
+  };
   for (const char* file : {"intrusion_en_neon.md", "la_cripta_del_rey_ceniza.md"}) {
     ASSERT_TRUE(
         story_parser_load_file(*story, (QH_SOURCE_DIR "/stories/" + std::string(file)).c_str()));
-    for (const std::string& name : longest_names()) {
+    for (const std::string& name : names) {
       for (bool full_health : {false, true}) {
         // Every other longest name as an item, a state and a stat at their extremes.
         Character hero{};
         character_seed_from_story(hero, *story, name);
-        for (const std::string& other : longest_names()) {
+        for (const std::string& other : names) {
           character_add_item(hero, other);
           character_add_state(hero, other);
           character_set_stat(hero, other, -2147483647);
         }
         character_set_stat(hero, name, 2147483647);
         hero.hp = full_health ? hero.max_hp : 1;
-        for (int width : widths) {
+        for (int width : {0, 200, 86, 85, 74, 60, 40, 24, 12}) {  // 0: a file
           SCOPED_TRACE(std::string(file) + " " + name + " " + std::to_string(width));
           ScriptedUi player;
-          UiContext& ui = player.ui();
-          ui.is_terminal = width > 0;
-          ui.width = width;
-          const int panel = width > 0 && width < 86 ? width : 86;
-          const int narration = width > 0 && width < 74 ? width : 74;
+          UiContext& ui = at_width(player, width);
           for (int mode = 0; mode < 3; ++mode) {
             ui_print_hud(ui, &hero, mode == 0, &counters, mode == 1);
             const std::string screen = player.output();
-            rows_end_at(screen, {"╔", "║", "╚"}, panel);
+            rows_end_at(screen, {"╔", "║", "╚"}, width > 0 && width < 86 ? width : 86);
             EXPECT_EQ(screen.find_first_of("\t\x9b"), std::string::npos);
             ui_print_dm_narration(ui, story->sections[0].text.c_str(), mode == 0, &counters);
-            rows_end_at(player.output(), {"┌", "└"}, narration);
+            rows_end_at(player.output(), {"┌", "└"}, width > 0 && width < 74 ? width : 74);
           }
         }
       }
@@ -385,18 +359,14 @@ TEST(Frames, DiceLineUpAndNeverWrapOnANarrowTerminal) {
   for (int width : {0, 80, 30, 21, 15}) {
     SCOPED_TRACE(width);
     ScriptedUi player;
-    player.ui().is_terminal = width > 0;
-    player.ui().width = width;
     GameRandom random;
     rules_random_seed(random, 7);
-    ui_animate_dice_roll(player.ui(), &roll, "漢字 Sigilo", &random);
+    ui_animate_dice_roll(at_width(player, width), &roll, "漢字 Sigilo", &random);
     // The heading above the frames may wrap; a frame line may not, or the next
     // frame, drawn five lines up, would land in the wrong place.
     const std::vector<std::string> frames = rows(player.output(), {"  ┌", "  │", "  └"});
     for (const std::string& line : frames) {
-      if (width > 0) {
-        EXPECT_LE(text_display_width(line), width) << line;
-      }
+      EXPECT_LE(text_display_width(line), width > 0 ? width : INT_MAX) << line;
       // The second die's right border is the frame's 21st column, whatever follows it.
       const std::string_view dice(line.data(), text_prefix_for_width(line, 21));
       if (width == 0 || width >= 21) {
@@ -412,10 +382,7 @@ TEST(Frames, SceneNarrationAndLoreWrapAtTheTerminalOnly) {
   StorySection section{};
   section.id.assign("3");
   section.title.assign("La cripta");
-  section.text.assign(
-      "Las antorchas parpadean sobre los sarcófagos del rey ceniza.\n\nUn eco 🐉 responde "
-      "desde el fondo: «¿Quién osa despertar a los muertos?» "
-      "Supercalifragilisticoespialidoso-y-más-allá-del-margen.");
+  section.text.assign(screen("scene_text"));
   const std::string lore = "Un reino antiguo, enterrado bajo ceniza y silencio durante siglos.";
 
   // Not a terminal: the text as written, byte for byte.
@@ -427,9 +394,7 @@ TEST(Frames, SceneNarrationAndLoreWrapAtTheTerminalOnly) {
   for (int width : {80, 30, 16}) {
     SCOPED_TRACE(width);
     ScriptedUi player;
-    player.ui().is_terminal = true;
-    player.ui().width = width;
-    player.ui().typing_speed = 0.01f;  // the typewriter still types the wrapped text
+    at_width(player, width).typing_speed = 0.01f;  // the typewriter still types the wrapped text
     ui_print_scene(player.ui(), &section);
     ui_print_dm_narration(player.ui(), section.text.c_str(), true, nullptr);
     ui_print_lore_passage(player.ui(), "Reino", lore);
@@ -438,9 +403,7 @@ TEST(Frames, SceneNarrationAndLoreWrapAtTheTerminalOnly) {
     for (const std::string& line : rows(player.output(), {""})) {
       shown += line + "\n";
       // The scene's heading is not wrapped.
-      if (!line.starts_with("─── 📍")) {
-        EXPECT_LE(text_display_width(line), width) << line;
-      }
+      EXPECT_TRUE(line.starts_with("─── 📍") || text_display_width(line) <= width) << line;
     }
     std::istringstream words{std::string(section.text.view())};
     for (std::string word; words >> word;)

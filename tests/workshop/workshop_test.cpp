@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -21,7 +20,6 @@
 #include "story/story_parser.h"
 #include "support/scripted_ui.h"
 #include "support/test_support.h"
-#include "ui/text_output.h"
 
 namespace {
 
@@ -83,10 +81,8 @@ TEST(Workshop, WizardWritesTheTemplateAndNeverReplacesAStory) {
     EXPECT_EQ(qh_test::read_file(path),
               "---\ntitle: \"" + c.title + "\"\nauthor: \"" + c.author + "\"\n" + body);
     EXPECT_TRUE(contains_in_order(out, {"✅ ¡Historia '" + path + "' creada con éxito!\n"}));
-    // The story reads back with the title and author it was given.
     ASSERT_TRUE(story_parser_load_file(*story, path.c_str())) << path;
-    EXPECT_EQ(story->title.view(), c.title);
-    EXPECT_EQ(story->author.view(), c.author);
+    EXPECT_EQ(std::string(story->title) + "|" + story->author.c_str(), c.title + "|" + c.author);
   }
 }
 
@@ -94,17 +90,10 @@ TEST(Workshop, WizardWritesTheTemplateAndNeverReplacesAStory) {
 // and holds what a template promises. An answer that names no genre is asked again.
 TEST(Workshop, EachGenreWritesItsOwnCompleteStory) {
   qh_test::TempDir dir;
-  const std::string warning =
-      "\x1b[38;5;226m\x1b[1mOpción inválida. Elige un género del 1 al 4.\x1b[0m\n";
-  const std::string prompt = "\x1b[38;5;226mSelecciona (1-4): \x1b[0m";
-  const std::string out =
-      run_menu("1\n\n0\n12\n1\n\n\n\n1\n2\n\n\n\n1\n3\n\n\n\n1\n4\n\n\n\n8\n", dir.path());
-  EXPECT_TRUE(
-      contains_in_order(out, {"Elige el género de tu aventura:\n  1. Fantasía Oscura / Mazmorreo\n"
-                              "  2. Cyberpunk / Hacker DMZ\n  3. Ciencia Ficción Orbital\n"
-                              "  4. Terror Cósmico Arcano\n" +
-                              prompt + warning + prompt + warning + prompt + warning + prompt +
-                              "\x1b[38;5;226mTítulo de la aventura: "}));
+  // The genre list, then the question again after each of three answers that name no genre.
+  EXPECT_TRUE(contains_in_order(
+      run_menu("1\n\n0\n12\n1\n\n\n\n1\n2\n\n\n\n1\n3\n\n\n\n1\n4\n\n\n\n8\n", dir.path()),
+      {qh_test::read_file(QH_TEST_DATA_DIR "/workshop/genre_prompt.txt")}));
   auto story = std::make_unique<Story>();  // zeroed, and too large for the stack
   std::set<std::string> texts;
   for (const char* file : {"el_enigma_olvidado.md", "fantasmas_en_la_dmz.md",
@@ -120,10 +109,8 @@ TEST(Workshop, EachGenreWritesItsOwnCompleteStory) {
     ASSERT_TRUE(story_analyze(*story, ANALYZE_DEFAULT_MAX_STATES, analysis));
     EXPECT_TRUE(analysis.complete && analysis.traps.empty() && analysis.never_takeable.empty());
     EXPECT_GT(analysis.random_play.victory, 0.5);
-    std::map<std::string, int> has;
-    has["stats"] = story->stat_count;
-    has["items"] = story->item_count;
-    has["lore"] = story->lore_count;
+    std::map<std::string, int> has{
+        {"stats", story->stat_count}, {"items", story->item_count}, {"lore", story->lore_count}};
     for (const StorySection& sec : std::span(story->sections, story->section_count)) {
       has["hazard"] += sec.damage > 0;
       has["music"] += !sec.music.empty();
@@ -136,9 +123,8 @@ TEST(Workshop, EachGenreWritesItsOwnCompleteStory) {
     }
     EXPECT_EQ(story->section_count, 6);
     for (const char* what :
-         {"stats", "items", "lore", "hazard", "music", "victory", "defeat", "check", "gate"}) {
+         {"stats", "items", "lore", "hazard", "music", "victory", "defeat", "check", "gate"})
       EXPECT_GE(has[what], 1) << what;
-    }
     // Only the hacker's story is played at a terminal.
     EXPECT_EQ(has["command"] >= 6, std::string(file) == "fantasmas_en_la_dmz.md") << has["command"];
   }
@@ -164,15 +150,13 @@ TEST(Workshop, FailedCreationOrWriteLeavesNoFile) {
     _exit(0);
   }
   int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(waitpid(child, &status, 0) == child && status == 0);
   // The folder is made, but neither the story nor its temporary file is left in it.
-  EXPECT_TRUE(std::filesystem::is_directory(dir.file("stories")));
-  EXPECT_TRUE(std::filesystem::is_empty(dir.file("stories")));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("stories")) &&
+              std::filesystem::is_empty(dir.file("stories")));
 }
 
 TEST(Workshop, MenuVaultGalleryAndChiptuneWithMusicOff) {
-  // The menu as the player sees it, recorded once.
   const std::string menu = qh_test::read_file(QH_TEST_DATA_DIR "/workshop/menu.txt");
   const std::string invalid =
       menu + "\x1b[38;5;226m\x1b[1mOpción inválida. Elige del 1 al 8.\x1b[0m\n";
