@@ -42,6 +42,13 @@ StoryTransition& add_option(StorySection& s, const std::string& target, const ch
   return t;
 }
 
+void add_ending(Story& story, const char* id, const char* type) {
+  StorySection& end = story.sections[story.section_count++];
+  end.id.assign(id);
+  end.is_ending = true;
+  end.ending_type.assign(type);
+}
+
 // A ring of `rooms` rooms. In each of the first `items` rooms an option picks
 // up that room's item; in the next `flags` rooms one raises that room's flag.
 // Every room leads on and back and has a door that needs the item of an
@@ -94,14 +101,8 @@ void generate(Story& story, int rooms, int items, int flags, int hp) {
   add_option(vault, "tesoro", "Abrir el cofre")
       .required_flag.assign("Palanca " + room(items + flags - 1));
   add_option(vault, room(0), "Volver a la primera sala");
-  StorySection& treasure = story.sections[story.section_count++];
-  treasure.id.assign("tesoro");
-  treasure.is_ending = true;
-  treasure.ending_type.assign("victory");
-  StorySection& trapdoor = story.sections[story.section_count++];
-  trapdoor.id.assign("trampilla");
-  trapdoor.is_ending = true;
-  trapdoor.ending_type.assign("defeat");
+  add_ending(story, "tesoro", "victory");
+  add_ending(story, "trampilla", "defeat");
 }
 
 // A ring of `rooms` rooms where each of the first `items` rooms lets the hero
@@ -142,14 +143,8 @@ void generate_loop(Story& story, int rooms, int items) {
       door = &add_option(hall, "tesoro", "Abrir la puerta siguiente");
     }
   }
-  StorySection& treasure = story.sections[story.section_count++];
-  treasure.id.assign("tesoro");
-  treasure.is_ending = true;
-  treasure.ending_type.assign("victory");
-  StorySection& pit_end = story.sections[story.section_count++];
-  pit_end.id.assign("foso");
-  pit_end.is_ending = true;
-  pit_end.ending_type.assign("defeat");
+  add_ending(story, "tesoro", "victory");
+  add_ending(story, "foso", "defeat");
 }
 
 // The states explored and the memory each took at the peak.
